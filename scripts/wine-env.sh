@@ -1,0 +1,42 @@
+# Sourced by scripts/test and scripts/demo: the build folder and its own Wine prefix.
+# Usage: source scripts/wine-env.sh; then wine_prefix_ready, wine_server_start, wine_server_stop.
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build="${VLRN_BUILD_DIR:-$root/build}"
+
+export WINEPREFIX="$build/wineprefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="   # no Mono or Gecko installers in a new prefix
+export LC_ALL=C.UTF-8 LANG=C.UTF-8 TZ=UTC
+unset DISPLAY                               # windows go to the prefix's null display driver
+
+configure_and_build() {
+  "$root/scripts/setup"
+  if [ ! -f "$build/build.ninja" ]; then
+    cmake -S "$root" -B "$build" -G Ninja \
+      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  fi
+  cmake --build "$build"
+}
+
+# A prefix per build folder, set up once: Windows 10, headless windows.
+wine_prefix_ready() {
+  [ -f "$WINEPREFIX/.vlrn-ready" ] && return
+  echo "wine: creating the test prefix in $WINEPREFIX"
+  rm -rf "$WINEPREFIX"
+  wineboot -i >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+  wine winecfg /v win10 >/dev/null 2>&1
+  wineserver -w
+  touch "$WINEPREFIX/.vlrn-ready"
+}
+
+# A persistent server makes each wine process start in a fraction of a second.
+wine_server_start() {
+  wineserver -p
+  trap wine_server_stop EXIT
+}
+
+wine_server_stop() {
+  wineserver -k 2>/dev/null || true
+}

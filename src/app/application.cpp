@@ -1,0 +1,93 @@
+#include "app/application.h"
+
+#include <windows.h>
+
+#include <utility>
+
+#include "app/cmd_line_info.h"
+#include "app/single_instance.h"
+#include "app/startup_messages.h"
+#include "product/program_infos_store.h"
+
+namespace {
+
+constexpr int32_t kExitRefused = 1;
+constexpr int32_t kEndCodeRanUpdate = 8;  // end codes with this bit run the post actions
+
+// Libraries load from the system folder only, where the system supports it.
+void RestrictDllSearchPath() {
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+  if (kernel == nullptr) return;
+  auto setDirectories = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+      reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  if (setDirectories != nullptr) setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+ProgramInfos WorkingCopy(const ProgramInfos& fromSwitches) {
+  ProgramInfos working;
+  working.ProgramName = fromSwitches.ProgramName;
+  working.DisplayName = fromSwitches.DisplayName;
+  working.DisplayNameForLabels = fromSwitches.DisplayNameForLabels;
+  working.ProgramVersion = fromSwitches.ProgramVersion;
+  working.UninstallKeyName = fromSwitches.UninstallKeyName;
+  working.InstalledLocation = fromSwitches.InstalledLocation;
+  working.IsStubExe = fromSwitches.IsStubExe;
+  working.Language = fromSwitches.Language;
+  working.FileList = fromSwitches.FileList;
+  working.InstallDate = fromSwitches.InstallDate;
+  working.AffiliateId = fromSwitches.AffiliateId;
+  return working;  // ProductEditionName stays empty
+}
+
+bool IsIncomplete(const ProgramInfos& info) {
+  return info.ProgramName.empty() || info.DisplayName.empty() || info.ProgramVersion.empty() ||
+         info.Language == 0;
+}
+
+}  // namespace
+
+VLRenovaWorkerApplication::VLRenovaWorkerApplication(std::wstring commandLine)
+    : commandLine_(std::move(commandLine)) {}
+
+bool VLRenovaWorkerApplication::InitInstance() {
+  RestrictDllSearchPath();
+  // Waits for the settings: the "VLRenovaWorker start" debug box when Debug is set.
+
+  CmdLineInfo cmdInfo;
+  cmdInfo.ParseCommandLine(commandLine_);
+
+  ProgramInfos working = WorkingCopy(cmdInfo.ProgramInfo);
+  if (!CompleteProgramInfos(working)) {
+    if (!cmdInfo.UpdateCheckSilent && !cmdInfo.UpdateSilent) ShowStartupError(cmdInfo.WindowCaption);
+    ExitCode = kExitRefused;
+    return false;
+  }
+
+  // Waits for the log: StartLog(ProgramName) and the start lines.
+  const ProgramInfos programInfos = GetProgramInfos();
+  if (IsIncomplete(programInfos)) {
+    ExitCode = kExitRefused;
+    return false;
+  }
+
+  const bool isVisible = !cmdInfo.UpdateCheckSilent && !cmdInfo.HideUpdateCheckResult && !cmdInfo.UpdateSilent;
+  if (!CheckSingleInstance(programInfos, cmdInfo.WindowCaption, isVisible)) {
+    ExitCode = kExitRefused;
+    return false;
+  }
+
+  // Waits for the settings: ClearUpdateResult for this product.
+  // Waits for the session: the worker, the banner thread and the dialog, whose
+  // end code becomes the exit code; until then the session ends at once with 0.
+  ExitCode = 0;
+  if (ExitCode & kEndCodeRanUpdate) {
+    // Waits for the worker: RunPostActions().
+  }
+  return true;
+}
+
+int VLRenovaWorkerApplication::ExitInstance() {
+  // Waits for the settings: the "VLRenovaWorker end" debug box when Debug is set.
+  return ExitCode;
+}

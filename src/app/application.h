@@ -1,0 +1,21 @@
+#pragma once
+// The updater's start-up and exit: parse, complete, claim the product, run the
+// session, and turn its end code into the process exit code.
+
+#include <cstdint>
+#include <string>
+
+class VLRenovaWorkerApplication {
+ public:
+  explicit VLRenovaWorkerApplication(std::wstring commandLine);
+
+  // The start-up sequence; false when start-up refuses to run.
+  bool InitInstance();
+  // The process exit code.
+  int ExitInstance();
+
+  int32_t ExitCode = 0;
+
+ private:
+  std::wstring commandLine_;
+};

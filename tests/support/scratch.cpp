@@ -1,0 +1,54 @@
+#include "support/scratch.h"
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+#include "win/strings.h"
+#include "win/unique_handle.h"
+
+namespace testing_support {
+
+std::wstring UniqueName(const std::wstring& prefix) {
+  static std::atomic<unsigned> counter{0};
+  return win::FormatW(L"%s-%lu-%llu-%u", prefix.c_str(), ::GetCurrentProcessId(),
+                      static_cast<unsigned long long>(::GetTickCount64()), ++counter);
+}
+
+ScratchFolder::ScratchFolder() {
+  wchar_t temp[MAX_PATH + 1] = {};
+  ::GetTempPathW(MAX_PATH + 1, temp);
+  path_ = std::wstring(temp) + UniqueName(L"vlrn-test") + L"\\";
+  ::CreateDirectoryW(path_.c_str(), nullptr);
+}
+
+ScratchFolder::~ScratchFolder() {
+  std::error_code error;
+  // Read-only files would block the removal.
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, error)) {
+    ::SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
+  std::filesystem::remove_all(path_, error);
+}
+
+std::wstring ScratchFolder::WriteFile(const std::wstring& relativePath, const std::string& content) const {
+  const std::filesystem::path full = std::filesystem::path(path_) / relativePath;
+  std::error_code error;
+  std::filesystem::create_directories(full.parent_path(), error);
+  std::ofstream(full, std::ios::binary) << content;
+  return full.wstring();
+}
+
+ScratchRegKey::ScratchRegKey() : path_(L"Software\\VLRenovaTests\\" + UniqueName(L"key")) {
+  win::UniqueRegKey key;
+  ::RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+                    nullptr, key.put(), nullptr);
+}
+
+ScratchRegKey::~ScratchRegKey() {
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
+  ::RegDeleteKeyExW(HKEY_CURRENT_USER, path_.c_str(), KEY_WOW64_64KEY, 0);
+}
+
+}  // namespace testing_support

@@ -1,0 +1,45 @@
+#pragma once
+// Per-test scratch places that are removed afterwards: a folder and a registry key.
+
+#include <windows.h>
+
+#include <string>
+
+namespace testing_support {
+
+// A unique text for names that must not collide between tests or runs.
+std::wstring UniqueName(const std::wstring& prefix);
+
+// A new empty folder under the temporary folder; path() ends with a backslash.
+class ScratchFolder {
+ public:
+  ScratchFolder();
+  ~ScratchFolder();
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  const std::wstring& path() const { return path_; }
+  // Writes a file below the folder (creating subfolders) and returns its path.
+  std::wstring WriteFile(const std::wstring& relativePath, const std::string& content) const;
+
+ private:
+  std::wstring path_;
+};
+
+// A new key below HKEY_CURRENT_USER\Software\VLRenovaTests, 64-bit view; deleted with its tree.
+class ScratchRegKey {
+ public:
+  ScratchRegKey();
+  ~ScratchRegKey();
+  ScratchRegKey(const ScratchRegKey&) = delete;
+  ScratchRegKey& operator=(const ScratchRegKey&) = delete;
+
+  HKEY root() const { return HKEY_CURRENT_USER; }
+  // Path relative to the root, without leading backslash.
+  const std::wstring& path() const { return path_; }
+
+ private:
+  std::wstring path_;
+};
+
+}  // namespace testing_support
