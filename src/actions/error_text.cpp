@@ -1,0 +1,29 @@
+#include "actions/error_text.h"
+
+#include "win/strings.h"
+
+std::wstring GetLastErrorText() {
+  const DWORD code = ::GetLastError();
+  std::wstring text = GetErrorText(code);
+  // Callers often log the text and then still look at the code.
+  ::SetLastError(code);
+  return text;
+}
+
+std::wstring GetErrorText(DWORD code) {
+  wchar_t* buffer = nullptr;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+      MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+
+  std::wstring text;
+  if (length > 0 && buffer != nullptr) {
+    text.reserve(length);
+    for (DWORD i = 0; i < length; ++i) {
+      if (buffer[i] != L'\r' && buffer[i] != L'\n') text += buffer[i];
+    }
+  }
+  if (buffer != nullptr) ::LocalFree(buffer);
+
+  return text + win::FormatW(L" (%lu)", code);
+}

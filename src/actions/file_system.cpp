@@ -1,0 +1,198 @@
+#include "actions/file_system.h"
+
+#include <windows.h>
+
+#include <string_view>
+#include <vector>
+
+#include "actions/error_text.h"
+#include "log/log.h"
+#include "win/strings.h"
+#include "win/unique_handle.h"
+
+namespace {
+
+constexpr wchar_t kVendorFolderName[] = L"VI Vadavura";
+
+bool IsDirectory(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// "C:\" or "\": a root can't be created, and needs not be.
+bool IsDriveRoot(std::wstring_view path) {
+  if (path.size() >= 2 && path[1] == L':') path.remove_prefix(2);
+  return path == L"\\";
+}
+
+// Creates one level. True when the folder was made or is there already; on
+// failure the thread's last error is the creation's error.
+bool CreateOneDirectory(const std::wstring& path) {
+  if (::CreateDirectoryW(path.c_str(), nullptr)) return true;
+  const DWORD error = ::GetLastError();
+  // A file of that name also answers "already exists", but is no folder.
+  if (IsDriveRoot(path) || IsDirectory(path)) return true;
+  ::SetLastError(error);
+  return false;
+}
+
+void LogCreateDirectoryFailed(const std::wstring& path) {
+  const std::wstring reason = GetLastErrorText();
+  LogError(L"can not create directory %s because: \"%s\"", path.c_str(), reason.c_str());
+}
+
+// Entry paths and search patterns are limited; a cut path would name another entry.
+bool FitsPathLimit(const std::wstring& path) {
+  if (path.size() <= kMaxPathChars) return true;
+  LogError(L"path %s is longer than %d characters", path.c_str(), static_cast<int>(kMaxPathChars));
+  return false;
+}
+
+bool IsDotName(const wchar_t* name) { return name[0] == L'.'; }
+
+bool IsFolderEntry(const WIN32_FIND_DATAW& entry) {
+  return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Clears read-only, hidden and system first: each of them blocks the deletion.
+bool DeleteOneFile(const std::wstring& path) {
+  if (::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL) && ::DeleteFileW(path.c_str())) return true;
+  const std::wstring reason = GetLastErrorText();
+  LogError(L"can not delete file %s because: \"%s\"", path.c_str(), reason.c_str());
+  return false;
+}
+
+bool RemoveEmptyFolder(const std::wstring& folder) {
+  if (::SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_NORMAL) && ::RemoveDirectoryW(folder.c_str())) return true;
+  const std::wstring reason = GetLastErrorText();
+  LogError(L"can not remove directory %s because: \"%s\"", folder.c_str(), reason.c_str());
+  return false;
+}
+
+bool NothingThere(DWORD searchError) {
+  return searchError == ERROR_FILE_NOT_FOUND || searchError == ERROR_PATH_NOT_FOUND;
+}
+
+}  // namespace
+
+bool CreateDirectoryPath(const std::wstring& path, bool createParents) {
+  if (createParents) {
+    // Index 3 skips a drive prefix such as "C:\".
+    for (size_t slash = path.find(L'\\', 3); slash != std::wstring::npos; slash = path.find(L'\\', slash + 1)) {
+      const std::wstring prefix = path.substr(0, slash + 1);
+      // The walk goes on: the final creation decides the result.
+      if (!CreateOneDirectory(prefix)) LogCreateDirectoryFailed(prefix);
+    }
+  }
+  if (CreateOneDirectory(path)) return true;
+  LogCreateDirectoryFailed(path);
+  return false;
+}
+
+bool DeleteDirectoryTree(const std::wstring& folder, bool recursive) {
+  const std::wstring pattern = folder + L"*";
+  if (!FitsPathLimit(pattern)) return false;
+
+  WIN32_FIND_DATAW entry{};
+  win::UniqueFind search(::FindFirstFileW(pattern.c_str(), &entry));
+  if (!search.valid()) {
+    const DWORD error = ::GetLastError();
+    if (NothingThere(error)) return true;
+    const std::wstring reason = GetErrorText(error);
+    LogError(L"can not search directory %s because: \"%s\"", folder.c_str(), reason.c_str());
+    return false;
+  }
+
+  bool subfolderRemains = false;
+  do {
+    if (IsDotName(entry.cFileName)) continue;
+    const std::wstring path = folder + entry.cFileName;
+    if (!FitsPathLimit(path)) return false;
+
+    if (!IsFolderEntry(entry)) {
+      if (!DeleteOneFile(path)) return false;
+    } else if (!recursive) {
+      subfolderRemains = true;
+    } else if (!DeleteDirectoryTree(path + L"\\", true)) {
+      return false;
+    }
+  } while (::FindNextFileW(search.get(), &entry));
+
+  const DWORD endOfSearch = ::GetLastError();
+  search.reset();
+  if (endOfSearch != ERROR_NO_MORE_FILES) {
+    const std::wstring reason = GetErrorText(endOfSearch);
+    LogError(L"can not search directory %s because: \"%s\"", folder.c_str(), reason.c_str());
+    return false;
+  }
+  if (subfolderRemains) return false;
+  return RemoveEmptyFolder(folder);
+}
+
+bool CopyDirectoryTree(const std::wstring& source, const std::wstring& target) {
+  if (!CreateDirectoryPath(target, false)) return false;
+
+  const std::wstring pattern = source + L"*";
+  if (!FitsPathLimit(pattern)) return false;
+  WIN32_FIND_DATAW entry{};
+  win::UniqueFind search(::FindFirstFileW(pattern.c_str(), &entry));
+  if (!search.valid()) return false;
+
+  do {
+    const std::wstring from = source + entry.cFileName;
+    const std::wstring to = target + entry.cFileName;
+    if (!FitsPathLimit(from) || !FitsPathLimit(to)) return false;
+
+    if (!IsFolderEntry(entry)) {
+      if (!::CopyFileW(from.c_str(), to.c_str(), FALSE)) {
+        const std::wstring reason = GetLastErrorText();
+        LogError(L"can not copy file %s because: \"%s\"", from.c_str(), reason.c_str());
+        return false;
+      }
+      continue;
+    }
+    if (IsDotName(entry.cFileName)) continue;
+    const std::wstring subfolder = to + L"\\";
+    if (!CreateOneDirectory(subfolder)) {
+      LogCreateDirectoryFailed(subfolder);
+      return false;
+    }
+    if (!CopyDirectoryTree(from + L"\\", subfolder)) return false;
+  } while (::FindNextFileW(search.get(), &entry));
+
+  return ::GetLastError() == ERROR_NO_MORE_FILES;
+}
+
+bool GetFileDate(const std::wstring& path, std::wstring& date) {
+  win::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+  FILETIME lastAccess{};
+  SYSTEMTIME universal{};
+  SYSTEMTIME local{};
+  if (!file.valid() || !::GetFileTime(file.get(), nullptr, &lastAccess, nullptr) ||
+      !::FileTimeToSystemTime(&lastAccess, &universal) ||
+      !::SystemTimeToTzSpecificLocalTime(nullptr, &universal, &local)) {
+    const std::wstring reason = GetLastErrorText();
+    LogError(L"can not read the date of %s because: \"%s\"", path.c_str(), reason.c_str());
+    return false;
+  }
+  date = win::FormatW(L"%d%02d%02d", local.wYear, local.wMonth, local.wDay);
+  return true;
+}
+
+bool GetVendorTempFolder(std::wstring& folder) {
+  std::vector<wchar_t> buffer(kMaxPathChars + 1, L'\0');
+  const DWORD length = ::GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
+  if (length == 0 || length > kMaxPathChars) {
+    if (length != 0) ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    const std::wstring reason = GetLastErrorText();
+    LogError(L"GetTempPath failed: %s", reason.c_str());
+    return false;
+  }
+  folder.assign(buffer.data(), length);
+  if (folder.back() != L'\\') folder += L'\\';
+  folder += kVendorFolderName;
+  CreateDirectoryPath(folder, false);  // a failure is logged; the next file operation reports it
+  folder += L'\\';
+  return true;
+}

@@ -1,0 +1,29 @@
+#pragma once
+// Folder creation, deletion and copying, a file's date, and the vendor's
+// temporary folder. Every failure is logged here; results say true or false.
+
+#include <cstddef>
+#include <string>
+
+// Paths of folder entries are limited to this many characters; a longer path
+// is refused (and logged) instead of being cut, which could name another file.
+inline constexpr size_t kMaxPathChars = 260;
+
+// True when the folder exists afterwards. Without createParents only the last
+// level is created; a drive root such as "C:\" counts as existing.
+bool CreateDirectoryPath(const std::wstring& path, bool createParents);
+
+// Deletes the files of folder (ending in "\") and, when recursive, its subfolders,
+// then the folder. Names beginning with "." are left alone, so a folder holding
+// one stays. True when the folder is gone or never existed.
+bool DeleteDirectoryTree(const std::wstring& folder, bool recursive);
+
+// Copies every file of source into target (both ending in "\"), overwriting
+// existing files, and the subfolders whose names do not begin with ".".
+bool CopyDirectoryTree(const std::wstring& source, const std::wstring& target);
+
+// The file's last-access date in local time as yyyymmdd, for example "20170817".
+bool GetFileDate(const std::wstring& path, std::wstring& date);
+
+// The user's temporary folder followed by "VI Vadavura\", created if needed.
+bool GetVendorTempFolder(std::wstring& folder);
