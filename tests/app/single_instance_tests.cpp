@@ -1,0 +1,132 @@
+// One updater per product, across real processes. A fixture process holds the
+// named events in place of a running updater.
+#include "app/single_instance.h"
+#include "actions/safe_name.h"
+
+#include <gtest/gtest.h>
+
+#include "support/child_process.h"
+#include "support/message_box.h"
+#include "support/scratch.h"
+#include "win/unique_handle.h"
+
+using testing_support::AnswerMessageBox;
+using testing_support::BinFolder;
+using testing_support::ChildProcess;
+using testing_support::FindMessageBox;
+using testing_support::RunWorker;
+using testing_support::WorkerExePath;
+
+namespace {
+
+constexpr DWORD kTimeoutMs = 30000;
+
+// A display name that is its own instance name, unique per test run.
+std::wstring UniqueName(const std::wstring& prefix) {
+  return ToSafeAscii(testing_support::UniqueName(prefix));
+}
+
+bool EventExists(const std::wstring& name) {
+  win::UniqueEvent event(::OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
+  return event.valid();
+}
+
+// A running stand-in for an updater of the product whose instance name is given.
+class RunningInstance {
+ public:
+  RunningInstance(const std::wstring& instance, bool visible, bool stub = false)
+      : product_(instance),
+        visible_(instance + (stub ? L" Stub is visible" : L"  is visible")),
+        holder_(BinFolder() + L"hold_events.exe",
+                L"\"" + product_ + L"\"" + (visible ? L" \"" + visible_ + L"\"" : L"")) {
+    const ULONGLONG deadline = ::GetTickCount64() + kTimeoutMs;
+    while (!EventExists(product_) && ::GetTickCount64() < deadline) ::Sleep(20);
+  }
+  bool Running() const { return holder_.Running(); }
+
+ private:
+  std::wstring product_;
+  std::wstring visible_;
+  ChildProcess holder_;
+};
+
+std::wstring Switches(const std::wstring& displayName, const std::wstring& extra = L"") {
+  return L"-ProgramName Prog -DisplayName \"" + displayName +
+         L"\" -ProgramVersion 2.0 -Language 1031 -InstalledLocation C:\\Prog " + extra;
+}
+
+}  // namespace
+
+TEST(SingleInstance, EventNamesComeFromTheSafeDisplayNameForLabels) {
+  ProgramInfos info;
+  info.DisplayNameForLabels = L"A&&B \u00c4-Suite 2.0";
+  EXPECT_EQ(InstanceEventName(info), L"AB Suite 2.0");
+  EXPECT_EQ(VisibleEventName(info), L"AB Suite 2.0  is visible");
+  info.IsStubExe = 1;
+  EXPECT_EQ(VisibleEventName(info), L"AB Suite 2.0 Stub is visible");
+}
+
+TEST(SingleInstance, TwoProductsRunSideBySide) {
+  const std::wstring first = UniqueName(L"ProductA");
+  RunningInstance running(first, /*visible=*/true);
+  ASSERT_TRUE(running.Running());
+  EXPECT_EQ(RunWorker(Switches(UniqueName(L"ProductB"))), 0u);
+}
+
+TEST(SingleInstance, AHiddenSecondInstanceIsRefusedWithoutAQuestion) {
+  const std::wstring name = UniqueName(L"Hidden");
+  RunningInstance running(name, /*visible=*/true);
+  for (const wchar_t* silent : {L"-UpdateCheckSilent", L"-HideUpdateCheckResult", L"-UpdateSilent"}) {
+    EXPECT_EQ(RunWorker(Switches(name, silent), kTimeoutMs), 1u) << silent;
+  }
+  EXPECT_TRUE(running.Running());
+}
+
+TEST(SingleInstance, NamesThatDifferOnlyInDroppedCharactersShareOneInstance) {
+  const std::wstring name = UniqueName(L"AB");
+  RunningInstance running(name, /*visible=*/true);
+  // "A&B" becomes "A&&B" for labels; both ampersands are dropped from the name.
+  const std::wstring withAmpersand = L"A&" + name.substr(1);
+  EXPECT_EQ(RunWorker(Switches(withAmpersand, L"-UpdateCheckSilent"), kTimeoutMs), 1u);
+}
+
+TEST(SingleInstance, AVisibleSecondInstanceAsksAndNoEndsIt) {
+  const std::wstring name = UniqueName(L"Asked");
+  RunningInstance running(name, /*visible=*/true);
+  ChildProcess second(WorkerExePath(), Switches(name, L"-WindowCaption \"Foo Updates\""));
+  ASSERT_TRUE(second.started());
+  const auto box = FindMessageBox(second.pid(), kTimeoutMs);
+  ASSERT_TRUE(box.has_value());
+  const std::wstring question =
+      L"Another Foo Updates session is active. Do you want to end this active session automatically?";
+  EXPECT_EQ(box->text, question);
+  EXPECT_EQ(box->caption, question);
+  EXPECT_TRUE(AnswerMessageBox(*box, IDNO));
+  EXPECT_EQ(second.Wait(kTimeoutMs), 1u);
+  EXPECT_TRUE(running.Running());
+}
+
+TEST(SingleInstance, AStubSharesTheProductEventButNotTheVisibleEvent) {
+  const std::wstring name = UniqueName(L"Stub");
+  {
+    // An updater shows its window: a visible stub does not see it and asks nobody,
+    // but the shared product event still keeps it from running beside it.
+    RunningInstance updater(name, /*visible=*/true);
+    ChildProcess stub(WorkerExePath(), Switches(name, L"-IsStubExe"));
+    ASSERT_TRUE(stub.started());
+    EXPECT_EQ(stub.Wait(kTimeoutMs), 1u);
+    EXPECT_TRUE(updater.Running());
+  }
+  {
+    // Only the stub's visible event exists: no product event, so the updater runs.
+    RunningInstance strayStubWindowOnly(name + L" Stub is visible", /*visible=*/false);
+    EXPECT_EQ(RunWorker(Switches(name, L"-UpdateCheckSilent")), 0u);
+  }
+}
+
+TEST(SingleInstance, TheEventsEndWithTheProcessThatHeldThem) {
+  const std::wstring name = UniqueName(L"Again");
+  EXPECT_EQ(RunWorker(Switches(name)), 0u);
+  EXPECT_FALSE(EventExists(name));
+  EXPECT_EQ(RunWorker(Switches(name)), 0u);
+}

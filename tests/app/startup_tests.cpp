@@ -1,0 +1,74 @@
+// Start-up of the real updater as a child process: refusals, exit codes and
+// the start-up error box.
+#include <gtest/gtest.h>
+
+#include "support/child_process.h"
+#include "support/message_box.h"
+#include "support/scratch.h"
+
+using testing_support::AnswerMessageBox;
+using testing_support::ChildProcess;
+using testing_support::FindMessageBox;
+using testing_support::RunWorker;
+using testing_support::UniqueName;
+using testing_support::WorkerExePath;
+
+namespace {
+
+constexpr DWORD kTimeoutMs = 30000;
+
+std::wstring CompleteSwitches(const std::wstring& product) {
+  return L"-ProgramName \"" + product + L"\" -ProgramVersion 1.2.3 -Language 1033 "
+         L"-InstalledLocation \"C:\\Program Files\\" + product + L"\"";
+}
+
+}  // namespace
+
+TEST(Startup, CompleteSwitchesRunTheSessionAndEndWithItsCode) {
+  EXPECT_EQ(RunWorker(CompleteSwitches(UniqueName(L"Complete")) + L" -UpdateCheckSilent"), 0u);
+  EXPECT_EQ(RunWorker(CompleteSwitches(UniqueName(L"Visible"))), 0u);
+}
+
+TEST(Startup, IncompleteDataIsRefusedWithOneAndNoBoxWhenSilent) {
+  const std::wstring product = UniqueName(L"Incomplete");
+  // Each run is silent: a box would block the child until the time-out.
+  EXPECT_EQ(RunWorker(L"-UpdateCheckSilent"), 1u);
+  EXPECT_EQ(RunWorker(L"-ProgramName " + product + L" -ProgramVersion 1 -InstalledLocation C:\\x -UpdateSilent"), 1u);
+  EXPECT_EQ(RunWorker(CompleteSwitches(product) + L" -Language de -UpdateSilent"), 1u);
+  EXPECT_EQ(RunWorker(L"-ProgramName " + product + L" -Language 1033 -InstalledLocation C:\\x -UpdateSilent"), 1u);
+  EXPECT_EQ(RunWorker(L"-UpdateSilent -ProgramName"), 1u);
+}
+
+TEST(Startup, NoSwitchesShowTheErrorBoxThenExitWithOne) {
+  ChildProcess worker(WorkerExePath(), L"");
+  ASSERT_TRUE(worker.started());
+  const auto box = FindMessageBox(worker.pid(), kTimeoutMs);
+  ASSERT_TRUE(box.has_value());
+  EXPECT_EQ(box->caption, L"Velbor Renova");
+  EXPECT_EQ(box->text, L"Velbor Renova has encountered an error. Please contact the support.");
+  EXPECT_TRUE(AnswerMessageBox(*box, IDOK));
+  EXPECT_EQ(worker.Wait(kTimeoutMs), 1u);
+}
+
+TEST(Startup, WindowCaptionReplacesTheUpdaterNameInTheErrorBox) {
+  ChildProcess worker(WorkerExePath(), L"-WindowCaption \"Foo Update\" -HideUpdateCheckResult");
+  ASSERT_TRUE(worker.started());
+  const auto box = FindMessageBox(worker.pid(), kTimeoutMs);
+  ASSERT_TRUE(box.has_value());
+  EXPECT_EQ(box->caption, L"Foo Update");
+  EXPECT_EQ(box->text, L"Foo Update has encountered an error. Please contact the support.");
+  AnswerMessageBox(*box, IDOK);
+  EXPECT_EQ(worker.Wait(kTimeoutMs), 1u);
+}
+
+TEST(Startup, BadSwitchesNeverCrashOrHang) {
+  const std::wstring product = UniqueName(L"Bad");
+  const std::wstring huge(30000, L'x');
+  const std::wstring runs[] = {
+      CompleteSwitches(product) + L" -Unknown -quickcheck /// - / -WindowRec -UpdateCheckSilent",
+      CompleteSwitches(product) + L" -WindowRec \"abc def ghi\" -UpdateCheckSilent",
+      CompleteSwitches(product) + L" -WindowCaption " + huge + L" -UpdateCheckSilent",
+      CompleteSwitches(product) + L" -FileList \";;; ;\" -UpdateCheckSilent -Language",
+  };
+  for (const auto& args : runs) EXPECT_EQ(RunWorker(args, kTimeoutMs), 0u) << args.substr(0, 200);
+}
