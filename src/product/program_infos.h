@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct ProgramInfos {
@@ -19,3 +20,9 @@ struct ProgramInfos {
   int32_t IsStubExe = 0;              // 1: installation mode
   std::wstring AffiliateId;
 };
+
+// The text with every "&" written twice, so that window labels show it as it is.
+std::wstring DoubleAmpersands(std::wstring_view text);
+
+// Sets DisplayName and derives DisplayNameForLabels from it.
+void SetDisplayName(ProgramInfos& info, std::wstring displayName);

@@ -8,15 +8,6 @@ std::mutex gLock;
 ProgramInfos gCurrent;
 bool gHaveCurrent = false;
 
-std::wstring DoubleAmpersands(const std::wstring& text) {
-  std::wstring result;
-  for (const wchar_t c : text) {
-    result += c;
-    if (c == L'&') result += L'&';
-  }
-  return result;
-}
-
 }  // namespace
 
 // Interim completion until the installed-product sources exist: the switches
