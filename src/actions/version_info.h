@@ -1,0 +1,9 @@
+#pragma once
+// Strings of a file's version resource.
+
+#include <string>
+
+// The string stringName (such as "ProductVersion") of every translation of the
+// file's version resource that has it, each trimmed, joined by " / ". True when
+// at least one translation had the string; text is emptied first.
+bool GetFileVersionString(const std::wstring& path, const std::wstring& stringName, std::wstring& text);
