@@ -3,9 +3,14 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "support/scratch.h"
+#include "win/unique_handle.h"
 
 namespace {
 
@@ -17,6 +22,20 @@ bool IsFolder(const std::wstring& path) {
 }
 
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string ReadAll(const std::wstring& path) {
+  std::ifstream file(std::filesystem::path(path), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+void MakeReadOnly(const std::wstring& path) {
+  ASSERT_TRUE(::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+}
+
+// A folder name that makes folder + name exactly `length` characters long.
+std::wstring NameForLength(const std::wstring& folder, size_t length) {
+  return std::wstring(length - folder.size(), L'n');
+}
 
 TEST(CreateDirectoryPath, CreatesEveryLevelWithParentsAndOnlyTheLastWithout) {
   ScratchFolder scratch;
@@ -46,6 +65,155 @@ TEST(CreateDirectoryPath, FileInTheWayIsNoFolder) {
   EXPECT_FALSE(CreateDirectoryPath(file, false));
   EXPECT_FALSE(CreateDirectoryPath(file + L"\\below", true));
   EXPECT_FALSE(IsFolder(file));
+}
+
+TEST(DeleteDirectoryTree, RecursiveRemovesSubfoldersWithReadOnlyFiles) {
+  ScratchFolder scratch;
+  const std::wstring tree = scratch.path() + L"tree\\";
+  MakeReadOnly(scratch.WriteFile(L"tree\\one\\locked.txt", "1"));
+  MakeReadOnly(scratch.WriteFile(L"tree\\two\\deeper\\locked.txt", "2"));
+  MakeReadOnly(scratch.WriteFile(L"tree\\top.txt", "3"));
+  MakeReadOnly(tree + L"two");
+
+  EXPECT_TRUE(DeleteDirectoryTree(tree, true));
+  EXPECT_FALSE(Exists(tree));
+  // Gone, or never there: the same answer.
+  EXPECT_TRUE(DeleteDirectoryTree(tree, true));
+  EXPECT_TRUE(DeleteDirectoryTree(tree, false));
+}
+
+TEST(DeleteDirectoryTree, WithoutRecursionKeepsSubfoldersAndTheFolder) {
+  ScratchFolder scratch;
+  const std::wstring tree = scratch.path() + L"tree\\";
+  scratch.WriteFile(L"tree\\file.txt", "1");
+  const std::wstring nested = scratch.WriteFile(L"tree\\sub\\nested.txt", "2");
+
+  EXPECT_FALSE(DeleteDirectoryTree(tree, false));
+  EXPECT_FALSE(Exists(tree + L"file.txt"));
+  EXPECT_TRUE(Exists(nested));
+}
+
+TEST(DeleteDirectoryTree, DotNamesAreNeverDeleted) {
+  ScratchFolder scratch;
+  const std::wstring tree = scratch.path() + L"tree\\";
+  scratch.WriteFile(L"tree\\plain.txt", "1");
+  const std::wstring hidden = scratch.WriteFile(L"tree\\.hidden", "2");
+  const std::wstring dotFolderFile = scratch.WriteFile(L"tree\\.git\\config", "3");
+
+  EXPECT_FALSE(DeleteDirectoryTree(tree, true));
+  EXPECT_FALSE(Exists(tree + L"plain.txt"));
+  EXPECT_TRUE(Exists(hidden));
+  EXPECT_TRUE(Exists(dotFolderFile));
+}
+
+TEST(CopyDirectoryTree, CopiesOverwritesAndSkipsDotFolders) {
+  ScratchFolder scratch;
+  const std::wstring source = scratch.path() + L"source\\";
+  const std::wstring target = scratch.path() + L"target\\";
+  scratch.WriteFile(L"source\\app.exe", "new app");
+  scratch.WriteFile(L"source\\.settings", "dot file");
+  scratch.WriteFile(L"source\\data\\\x03A9\x65E5.dat", "wide name");
+  scratch.WriteFile(L"source\\data\\empty\\.keep", "");
+  scratch.WriteFile(L"source\\.cache\\blob", "not copied");
+  scratch.WriteFile(L"target\\app.exe", "old app, longer than the new one");
+  scratch.WriteFile(L"target\\extra.txt", "stays");
+
+  ASSERT_TRUE(CopyDirectoryTree(source, target));
+  EXPECT_EQ(ReadAll(target + L"app.exe"), "new app");
+  EXPECT_EQ(ReadAll(target + L".settings"), "dot file");
+  EXPECT_EQ(ReadAll(target + L"data\\\x03A9\x65E5.dat"), "wide name");
+  EXPECT_TRUE(Exists(target + L"data\\empty\\.keep"));
+  EXPECT_FALSE(Exists(target + L".cache"));
+  EXPECT_EQ(ReadAll(target + L"extra.txt"), "stays");
+
+  // A second copy over the first one, read-only source files included.
+  MakeReadOnly(source + L"app.exe");
+  EXPECT_TRUE(CopyDirectoryTree(source, target));
+  EXPECT_EQ(ReadAll(target + L"app.exe"), "new app");
+}
+
+TEST(CopyDirectoryTree, MissingSourceFails) {
+  ScratchFolder scratch;
+  EXPECT_FALSE(CopyDirectoryTree(scratch.path() + L"missing\\", scratch.path() + L"target\\"));
+  EXPECT_FALSE(CopyDirectoryTree(scratch.path() + L"source\\", scratch.path() + L"missing\\deeper\\"));
+}
+
+// Removes entries with long paths, which the scratch folder's own clean-up can't walk.
+class LongPathCleanup {
+ public:
+  ~LongPathCleanup() {
+    for (auto it = paths_.rbegin(); it != paths_.rend(); ++it) {
+      ::SetFileAttributesW(it->c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (!::DeleteFileW(it->c_str())) ::RemoveDirectoryW(it->c_str());
+    }
+  }
+  const std::wstring& Add(const std::wstring& path) { return paths_.emplace_back(path); }
+
+ private:
+  std::vector<std::wstring> paths_;
+};
+
+// Wine has no 260-character limit of its own, so these trees can exist.
+TEST(FolderTrees, EntryPathsOverTheLimitAreRefusedNotCut) {
+  ScratchFolder scratch;
+  LongPathCleanup cleanup;
+  const std::wstring source = scratch.path() + L"s\\";
+  const std::wstring target = scratch.path() + L"t\\";
+  // The longest entry path that fits, and one character more.
+  const std::wstring fits = NameForLength(source, kMaxPathChars);
+  const std::wstring tooLong = fits + L"x";
+  cleanup.Add(source);
+  cleanup.Add(target);
+  cleanup.Add(scratch.WriteFile(L"s\\" + fits, "fits"));
+  cleanup.Add(scratch.WriteFile(L"s\\" + tooLong, "too long"));
+  cleanup.Add(target + fits);
+  cleanup.Add(target + tooLong);
+
+  EXPECT_FALSE(CopyDirectoryTree(source, target));
+  // Cut to 260 characters, the longer name would have overwritten the shorter one.
+  EXPECT_FALSE(Exists(target + fits) && ReadAll(target + fits) != "fits");
+  EXPECT_FALSE(Exists(target + tooLong));
+
+  EXPECT_FALSE(DeleteDirectoryTree(source, true));
+  EXPECT_TRUE(Exists(source + tooLong));
+
+  // A folder whose search pattern would not fit is refused before anything is touched.
+  const std::wstring deep = cleanup.Add(scratch.path() + NameForLength(scratch.path(), kMaxPathChars) + L"\\");
+  ASSERT_TRUE(CreateDirectoryPath(deep, true));
+  EXPECT_FALSE(DeleteDirectoryTree(deep, true));
+  EXPECT_TRUE(IsFolder(deep));
+
+  // Without the overlong entry the same tree copies and deletes.
+  ASSERT_TRUE(::DeleteFileW((source + tooLong).c_str()));
+  EXPECT_TRUE(CopyDirectoryTree(source, target));
+  EXPECT_EQ(ReadAll(target + fits), "fits");
+  EXPECT_TRUE(DeleteDirectoryTree(source, true));
+  EXPECT_FALSE(Exists(source));
+}
+
+TEST(GetFileDate, LastAccessDayInLocalTime) {
+  ScratchFolder scratch;
+  const std::wstring path = scratch.WriteFile(L"dated.txt", "x");
+  // Noon local time, so no time zone moves it to another day.
+  SYSTEMTIME local{2017, 8, 4, 17, 12, 0, 0, 0};
+  SYSTEMTIME universal{};
+  FILETIME access{};
+  ASSERT_TRUE(::TzSpecificLocalTimeToSystemTime(nullptr, &local, &universal));
+  ASSERT_TRUE(::SystemTimeToFileTime(&universal, &access));
+  {
+    win::UniqueFile file(::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file.valid());
+    ASSERT_TRUE(::SetFileTime(file.get(), nullptr, &access, nullptr));
+  }
+
+  std::wstring date;
+  ASSERT_TRUE(GetFileDate(path, date));
+  EXPECT_EQ(date, L"20170817");
+
+  date = L"unchanged";
+  EXPECT_FALSE(GetFileDate(scratch.path() + L"missing.txt", date));
+  EXPECT_EQ(date, L"unchanged");
 }
 
 TEST(GetVendorTempFolder, IsCreatedBelowTheTemporaryFolder) {

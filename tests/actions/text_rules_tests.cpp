@@ -1,0 +1,76 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "actions/error_text.h"
+#include "actions/format_size.h"
+#include "actions/safe_name.h"
+#include "actions/version_parts.h"
+
+namespace {
+
+TEST(ToSafeAscii, KeepsLettersDigitsBlankAndDot) {
+  EXPECT_EQ(ToSafeAscii(L"Tool+ 2 (Pro)"), L"Tool 2 Pro");
+  EXPECT_EQ(ToSafeAscii(L"a.b_c-d\\e/f:g*h?\"<>|\t"), L"a.bcdefgh");
+  // Latin-1 letters are dropped like punctuation.
+  EXPECT_EQ(ToSafeAscii(L"Gr\x00FC\x00DF" L"e \x00FF"), L"Gre ");
+}
+
+TEST(ToSafeAscii, CharactersAbove255BecomeTildeCodes) {
+  // U+0100 = 256: 256 / 255 = 1, 256 % 26 = 22 -> 'W'.
+  EXPECT_EQ(ToSafeAscii(L"\x0100"), L"~1W");
+  // U+65E5 = 26085: 26085 / 255 = 102, 26085 % 26 = 7 -> 'H'.
+  EXPECT_EQ(ToSafeAscii(L"X\x65E5Y"), L"X~102HY");
+  // U+FFFF = 65535: 257, 65535 % 26 = 15 -> 'P'.
+  EXPECT_EQ(ToSafeAscii(L"\xFFFF"), L"~257P");
+}
+
+TEST(SplitVersion, NeedsTwoDots) {
+  VersionParts parts{L"old", L"old", L"old"};
+  EXPECT_FALSE(SplitVersion(L"", parts));
+  EXPECT_FALSE(SplitVersion(L"7", parts));
+  EXPECT_EQ(parts.major, L"old");
+
+  EXPECT_FALSE(SplitVersion(L"7.1", parts));
+  EXPECT_EQ(parts.major, L"7");
+  EXPECT_EQ(parts.minor, L"old");
+
+  ASSERT_TRUE(SplitVersion(L"7.1.2.3", parts));
+  EXPECT_EQ(parts.major, L"7");
+  EXPECT_EQ(parts.minor, L"1");
+  EXPECT_EQ(parts.rest, L"2.3");
+
+  ASSERT_TRUE(SplitVersion(L"..", parts));
+  EXPECT_EQ(parts.major, L"");
+  EXPECT_EQ(parts.minor, L"");
+  EXPECT_EQ(parts.rest, L"");
+}
+
+TEST(FormatSize, PicksTheLargestUnitReached) {
+  EXPECT_EQ(FormatSize(0), L"0 Bytes");
+  EXPECT_EQ(FormatSize(1023), L"1023 Bytes");
+  EXPECT_EQ(FormatSize(1024), L"1.00 KB");
+  EXPECT_EQ(FormatSize(1536), L"1.50 KB");
+  EXPECT_EQ(FormatSize(1048575), L"1024.00 KB");
+  EXPECT_EQ(FormatSize(5242880), L"5.00 MB");
+  EXPECT_EQ(FormatSize(1073741824), L"1.00 GB");
+  EXPECT_EQ(FormatSize(0xFFFFFFFFu), L"4.00 GB");
+}
+
+TEST(GetLastErrorText, SystemMessageWithoutLineBreaksAndTheCode) {
+  ::SetLastError(ERROR_FILE_NOT_FOUND);
+  const std::wstring text = GetLastErrorText();
+  EXPECT_EQ(text.find_first_of(L"\r\n"), std::wstring::npos) << text;
+  ASSERT_GT(text.size(), 4u);
+  EXPECT_EQ(text.substr(text.size() - 4), L" (2)");
+  EXPECT_NE(text.substr(0, text.size() - 4), L"");
+  // Logging the text must not lose the code for the caller.
+  EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+  // A code the system has no message for.
+  ::SetLastError(0x2ABCDEF0);
+  EXPECT_EQ(GetLastErrorText(), L" (717020912)");
+}
+
+}  // namespace
