@@ -69,6 +69,15 @@ bool RemoveEmptyFolder(const std::wstring& folder) {
   return false;
 }
 
+// Windows refuses to overwrite a read-only or hidden file; the copy replaces it anyway.
+void MakeOverwritable(const std::wstring& path) {
+  constexpr DWORD kBlocking = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kBlocking) != 0) {
+    ::SetFileAttributesW(path.c_str(), attributes & ~kBlocking);
+  }
+}
+
 bool NothingThere(DWORD searchError) {
   return searchError == ERROR_FILE_NOT_FOUND || searchError == ERROR_PATH_NOT_FOUND;
 }
@@ -144,6 +153,7 @@ bool CopyDirectoryTree(const std::wstring& source, const std::wstring& target) {
     if (!FitsPathLimit(from) || !FitsPathLimit(to)) return false;
 
     if (!IsFolderEntry(entry)) {
+      MakeOverwritable(to);
       if (!::CopyFileW(from.c_str(), to.c_str(), FALSE)) {
         const std::wstring reason = GetLastErrorText();
         LogError(L"can not copy file %s because: \"%s\"", from.c_str(), reason.c_str());

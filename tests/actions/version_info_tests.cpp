@@ -32,14 +32,6 @@ TEST(GetFileVersionString, JoinsTheTranslationsThatHaveTheString) {
   EXPECT_EQ(text, L"24 characters");
 }
 
-TEST(GetFileVersionString, OneTranslationOfTheUpdater) {
-  std::wstring text;
-  ASSERT_TRUE(GetFileVersionString(testing_support::WorkerExePath(), L"ProductName", text));
-  EXPECT_EQ(text, L"Velbor Renova");
-  ASSERT_TRUE(GetFileVersionString(testing_support::WorkerExePath(), L"FileVersion", text));
-  EXPECT_EQ(text, L"9.4.10");
-}
-
 TEST(GetFileVersionString, FileNameAboveLatin1) {
   testing_support::ScratchFolder scratch;
   const std::wstring copy = scratch.path() + L"Versi\x00F3n \x03A9 \x65E5\x672C.exe";
