@@ -78,10 +78,6 @@ void MakeOverwritable(const std::wstring& path) {
   }
 }
 
-bool NothingThere(DWORD searchError) {
-  return searchError == ERROR_FILE_NOT_FOUND || searchError == ERROR_PATH_NOT_FOUND;
-}
-
 }  // namespace
 
 bool CreateDirectoryPath(const std::wstring& path, bool createParents) {
@@ -106,7 +102,8 @@ bool DeleteDirectoryTree(const std::wstring& folder, bool recursive) {
   win::UniqueFind search(::FindFirstFileW(pattern.c_str(), &entry));
   if (!search.valid()) {
     const DWORD error = ::GetLastError();
-    if (NothingThere(error)) return true;
+    // No folder there is what the caller wants; a folder that can't be read is not.
+    if (!IsDirectory(folder)) return true;
     const std::wstring reason = GetErrorText(error);
     LogError(L"can not search directory %s because: \"%s\"", folder.c_str(), reason.c_str());
     return false;
