@@ -7,7 +7,9 @@
 #include "app/cmd_line_info.h"
 #include "app/single_instance.h"
 #include "app/startup_messages.h"
+#include "log/log.h"
 #include "product/program_infos_store.h"
+#include "product/settings.h"
 
 namespace {
 
@@ -52,13 +54,14 @@ VLRenovaWorkerApplication::VLRenovaWorkerApplication(std::wstring commandLine)
 
 bool VLRenovaWorkerApplication::InitInstance() {
   RestrictDllSearchPath();
-  // Waits for the settings: the "VLRenovaWorker start" debug box when Debug is set.
+  if (IsDebugEnabled()) ShowDebugBox(L"VLRenovaWorker start");
 
   CmdLineInfo cmdInfo;
   cmdInfo.ParseCommandLine(commandLine_);
 
   ProgramInfos working = WorkingCopy(cmdInfo.ProgramInfo);
   if (!CompleteProgramInfos(working)) {
+    LogError(L"CompleteProgramInfos failed!");
     if (!cmdInfo.UpdateCheckSilent && !cmdInfo.UpdateSilent) ShowStartupError(cmdInfo.WindowCaption);
     ExitCode = kExitRefused;
     return false;
@@ -67,6 +70,7 @@ bool VLRenovaWorkerApplication::InitInstance() {
   // Waits for the log: StartLog(ProgramName) and the start lines.
   const ProgramInfos programInfos = GetProgramInfos();
   if (IsIncomplete(programInfos)) {
+    LogError(L"ProgramInfos are emtpy!");
     ExitCode = kExitRefused;
     return false;
   }
@@ -77,10 +81,11 @@ bool VLRenovaWorkerApplication::InitInstance() {
     return false;
   }
 
-  // Waits for the settings: ClearUpdateResult for this product.
+  ClearUpdateResult(programInfos);
   // Waits for the session: the worker, the banner thread and the dialog, whose
   // end code becomes the exit code; until then the session ends at once with 0.
   ExitCode = 0;
+  LogInfo(L"ExitCode %d", ExitCode);
   if (ExitCode & kEndCodeRanUpdate) {
     // Waits for the worker: RunPostActions().
   }
@@ -88,6 +93,6 @@ bool VLRenovaWorkerApplication::InitInstance() {
 }
 
 int VLRenovaWorkerApplication::ExitInstance() {
-  // Waits for the settings: the "VLRenovaWorker end" debug box when Debug is set.
+  if (IsDebugEnabled()) ShowDebugBox(L"VLRenovaWorker end");
   return ExitCode;
 }

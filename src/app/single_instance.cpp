@@ -2,18 +2,30 @@
 
 #include <windows.h>
 
+#include "actions/process_control.h"
 #include "actions/safe_name.h"
 #include "app/startup_messages.h"
+#include "log/log.h"
+#include "product/settings.h"
 #include "win/strings.h"
 #include "win/unique_handle.h"
 
 namespace {
 
+constexpr wchar_t kWorkerImageName[] = L"VLRenovaWorker.exe";
+constexpr DWORD kAfterEndingOtherMs = 1000;
+
 // Only existence counts: an open that is refused still proves the event is there.
 bool EventExists(const std::wstring& name) {
   ::SetLastError(ERROR_SUCCESS);
-  win::UniqueEvent event(::OpenEventW(0, FALSE, name.c_str()));
-  return event.valid() || ::GetLastError() == ERROR_ACCESS_DENIED;
+  const win::UniqueEvent event(::OpenEventW(0, FALSE, name.c_str()));
+  const bool exists = event.valid() || ::GetLastError() == ERROR_ACCESS_DENIED;
+  if (exists) {
+    LogInfo(L"Event \"%s\" exist!", name.c_str());
+  } else {
+    LogInfo(L"Event \"%s\" doesn\u00b4t exist!", name.c_str());
+  }
+  return exists;
 }
 
 enum class CreateOutcome { Created, AlreadyExists, Failed };
@@ -23,17 +35,28 @@ CreateOutcome CreateHeldEvent(const std::wstring& name) {
   ::SetLastError(ERROR_SUCCESS);
   HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, name.c_str());
   const DWORD error = ::GetLastError();
-  if (error == ERROR_SUCCESS && event != nullptr) return CreateOutcome::Created;
-  if (event != nullptr) ::CloseHandle(event);  // not ours to hold
-  return error == ERROR_ALREADY_EXISTS ? CreateOutcome::AlreadyExists : CreateOutcome::Failed;
+  if (error == ERROR_SUCCESS && event != nullptr) {
+    LogInfo(L"SetEvent \"%s\" succeeded!", name.c_str());
+    return CreateOutcome::Created;
+  }
+  if (event != nullptr) ::CloseHandle(event);  // another instance holds it
+  if (error == ERROR_ALREADY_EXISTS) {
+    LogError(L"SetEvent \"%s\" failed because event already exist!", name.c_str());
+    return CreateOutcome::AlreadyExists;
+  }
+  return CreateOutcome::Failed;
 }
 
-// Ends the instance that holds the events. Waits for the process-control and
-// settings work: until then no instance records its process id, so there is
-// nobody to end.
-bool EndOtherInstance(const ProgramInfos& /*programInfos*/) {
-  // "Other programm process is running, but no PID was found." (error level, with the log)
-  return false;
+// Ends the instance that claimed the product before, by the process id it recorded.
+bool EndOtherInstance(const ProgramInfos& programInfos) {
+  const DWORD pid = ReadActivePID(programInfos);
+  if (pid == 0) {
+    LogError(L"Other programm process is running, but no PID was found.");
+    return false;
+  }
+  StopProcess(kWorkerImageName, pid, 1);  // the event test below tells whether it worked
+  ::Sleep(kAfterEndingOtherMs);
+  return true;
 }
 
 }  // namespace
@@ -53,14 +76,20 @@ bool CheckSingleInstance(const ProgramInfos& programInfos, const std::wstring& w
 
   if (EventExists(productEvent)) {
     if (EventExists(visibleEvent)) {
-      if (!isVisible) return false;  // a silent instance never asks
+      if (!isVisible) {
+        LogInfo(L"I am not visible and an other RenovaWorker exist so i close my self.");
+        return false;
+      }
       if (!AskToEndOtherSession(programInfos.Language, windowCaption)) return false;
     }
     if (!EndOtherInstance(programInfos)) return false;
-    ::Sleep(1000);
   }
 
-  if (CreateHeldEvent(productEvent) != CreateOutcome::Created) return false;
+  if (CreateHeldEvent(productEvent) != CreateOutcome::Created) {
+    LogError(L"Can\u00b4t set event \"%s\".", productEvent.c_str());
+    return false;
+  }
   if (isVisible) CreateHeldEvent(visibleEvent);  // its outcome does not change the result
+  WriteActivePID(programInfos, ::GetCurrentProcessId());
   return true;
 }

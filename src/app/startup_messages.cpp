@@ -2,33 +2,30 @@
 
 #include <windows.h>
 
+#include "product/program_infos_store.h"
+#include "ui/text_table.h"
+
 namespace {
 
-// Waits for the text table: the English texts until it lands.
-constexpr wchar_t kUpdaterName[] = L"Velbor Renova";
-constexpr wchar_t kErrorText[] = L"Velbor Renova has encountered an error. Please contact the support.";
-constexpr wchar_t kOtherSessionText[] =
-    L"Another Velbor Renova session is active. Do you want to end this active session automatically?";
-
-std::wstring WithCaption(std::wstring text, const std::wstring& windowCaption) {
-  if (windowCaption.empty()) return text;
-  const std::wstring name = kUpdaterName;
-  for (size_t at = text.find(name); at != std::wstring::npos; at = text.find(name, at + windowCaption.size())) {
-    text.replace(at, name.size(), windowCaption);
-  }
-  return text;
-}
+constexpr int kSystemDefaultLanguage = 0;
 
 }  // namespace
 
 void ShowStartupError(const std::wstring& windowCaption) {
-  const std::wstring caption = WithCaption(kUpdaterName, windowCaption);
-  const std::wstring text = WithCaption(kErrorText, windowCaption);
+  std::wstring caption = GetText(kTextUpdaterName, kSystemDefaultLanguage);
+  std::wstring text = GetText(kTextUpdaterError, kSystemDefaultLanguage);
+  if (!windowCaption.empty()) {
+    // The name to replace is the one in the language of the record built anew
+    // from the updater's own data, since the product's could not be completed.
+    const int language = GetProgramInfos().Language;
+    caption = ReplaceUpdaterName(caption, windowCaption, language);
+    text = ReplaceUpdaterName(text, windowCaption, language);
+  }
   ::MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_OK);
 }
 
-bool AskToEndOtherSession(int /*language*/, const std::wstring& windowCaption) {
-  const std::wstring text = WithCaption(kOtherSessionText, windowCaption);
+bool AskToEndOtherSession(int language, const std::wstring& windowCaption) {
+  const std::wstring text = ReplaceUpdaterName(GetText(kTextOtherSessionActive, language), windowCaption, language);
   return ::MessageBoxW(nullptr, text.c_str(), text.c_str(), MB_YESNO) == IDYES;
 }
 

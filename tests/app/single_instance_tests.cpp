@@ -7,6 +7,7 @@
 
 #include "support/child_process.h"
 #include "support/message_box.h"
+#include "product/settings.h"
 #include "support/scratch.h"
 #include "win/unique_handle.h"
 
@@ -51,7 +52,7 @@ class RunningInstance {
 };
 
 std::wstring Switches(const std::wstring& displayName, const std::wstring& extra = L"") {
-  return L"-ProgramName Prog -DisplayName \"" + displayName +
+  return L"-ProgramName \"" + displayName + L"\" -DisplayName \"" + displayName +
          L"\" -ProgramVersion 2.0 -Language 1031 -InstalledLocation C:\\Prog " + extra;
 }
 
@@ -97,8 +98,9 @@ TEST(SingleInstance, AVisibleSecondInstanceAsksAndNoEndsIt) {
   ASSERT_TRUE(second.started());
   const auto box = FindMessageBox(second.pid(), kTimeoutMs);
   ASSERT_TRUE(box.has_value());
+  // The product's language (German) with the caller's name for the updater.
   const std::wstring question =
-      L"Another Foo Updates session is active. Do you want to end this active session automatically?";
+      L"Eine andere Sitzung von Foo Updates ist aktiv. M\u00f6chten Sie diese aktive Sitzung automatisch beenden?";
   EXPECT_EQ(box->text, question);
   EXPECT_EQ(box->caption, question);
   EXPECT_TRUE(AnswerMessageBox(*box, IDNO));
@@ -129,4 +131,53 @@ TEST(SingleInstance, TheEventsEndWithTheProcessThatHeldThem) {
   EXPECT_EQ(RunWorker(Switches(name)), 0u);
   EXPECT_FALSE(EventExists(name));
   EXPECT_EQ(RunWorker(Switches(name)), 0u);
+}
+
+TEST(SingleInstance, AnsweringYesEndsTheFirstInstanceByItsRecordedProcessId) {
+  // The stand-in carries the updater's image name, as a real first instance would.
+  testing_support::ScratchFolder folder;
+  const std::wstring impostor = folder.path() + L"VLRenovaWorker.exe";
+  ASSERT_TRUE(::CopyFileW((BinFolder() + L"hold_events.exe").c_str(), impostor.c_str(), FALSE));
+  const std::wstring name = UniqueName(L"Yes");
+  ChildProcess first(impostor, L"\"" + name + L"\" \"" + name + L"  is visible\"");
+  ASSERT_TRUE(first.started());
+  while (!EventExists(name) && first.Running()) ::Sleep(20);
+
+  ProgramInfos product;
+  product.ProgramName = name;
+  WriteActivePID(product, first.pid());
+
+  ChildProcess second(WorkerExePath(), Switches(name));
+  ASSERT_TRUE(second.started());
+  const auto box = FindMessageBox(second.pid(), kTimeoutMs);
+  ASSERT_TRUE(box.has_value());
+  EXPECT_TRUE(AnswerMessageBox(*box, IDYES));
+  EXPECT_EQ(second.Wait(kTimeoutMs), 0u);
+  EXPECT_EQ(first.Wait(0), 0u);  // terminated with exit code 0
+  EXPECT_EQ(ReadActivePID(product), second.pid());
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, GetProductSettingsKey(product).c_str());
+}
+
+TEST(SingleInstance, ASilentFirstInstanceIsEndedWithoutAQuestion) {
+  testing_support::ScratchFolder folder;
+  const std::wstring impostor = folder.path() + L"VLRenovaWorker.exe";
+  ASSERT_TRUE(::CopyFileW((BinFolder() + L"hold_events.exe").c_str(), impostor.c_str(), FALSE));
+  const std::wstring name = UniqueName(L"Silent");
+  ChildProcess first(impostor, L"\"" + name + L"\"");
+  ASSERT_TRUE(first.started());
+  while (!EventExists(name) && first.Running()) ::Sleep(20);
+  ProgramInfos product;
+  product.ProgramName = name;
+  WriteActivePID(product, first.pid());
+
+  EXPECT_EQ(RunWorker(Switches(name, L"-UpdateCheckSilent"), kTimeoutMs), 0u);
+  EXPECT_FALSE(first.Running());
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, GetProductSettingsKey(product).c_str());
+}
+
+TEST(SingleInstance, WithoutARecordedProcessIdTheOtherInstanceIsKept) {
+  const std::wstring name = UniqueName(L"NoPid");
+  RunningInstance running(name, /*visible=*/false);
+  EXPECT_EQ(RunWorker(Switches(name, L"-UpdateCheckSilent"), kTimeoutMs), 1u);
+  EXPECT_TRUE(running.Running());
 }

@@ -24,10 +24,13 @@ ScratchFolder::ScratchFolder() {
 }
 
 ScratchFolder::~ScratchFolder() {
+  // Never throws: read-only files would block the removal, so they are made
+  // writable first; entries that still can't go are left behind.
   std::error_code error;
-  // Read-only files would block the removal.
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, error)) {
-    ::SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
+  std::filesystem::recursive_directory_iterator it(path_, error), end;
+  while (!error && it != end) {
+    ::SetFileAttributesW(it->path().c_str(), FILE_ATTRIBUTE_NORMAL);
+    it.increment(error);
   }
   std::filesystem::remove_all(path_, error);
 }

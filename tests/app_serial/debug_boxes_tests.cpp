@@ -1,0 +1,54 @@
+// The Debug switch makes every updater on the machine show its start and end
+// boxes, so these tests never run beside others.
+#include <gtest/gtest.h>
+
+#include "actions/registry.h"
+#include "product/settings.h"
+#include "support/child_process.h"
+#include "support/message_box.h"
+#include "support/scratch.h"
+
+using namespace testing_support;
+
+namespace {
+
+constexpr DWORD kTimeoutMs = 30000;
+
+class DebugSwitch {
+ public:
+  DebugSwitch() { WriteRegDword(HKEY_CURRENT_USER, kSettingsBaseKey, L"Debug", 1); }
+  ~DebugSwitch() { ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kSettingsBaseKey, L"Debug"); }
+};
+
+void ExpectDebugBox(const ChildProcess& worker, const wchar_t* text) {
+  const auto box = FindMessageBox(worker.pid(), kTimeoutMs);
+  ASSERT_TRUE(box.has_value()) << "no box: " << testing::PrintToString(std::wstring(text));
+  EXPECT_EQ(box->caption, L"Debug");
+  EXPECT_EQ(box->text, text);
+  EXPECT_TRUE(AnswerMessageBox(*box, IDOK));
+  // The box must be gone before the next one is looked for.
+  const ULONGLONG deadline = ::GetTickCount64() + kTimeoutMs;
+  while (::IsWindow(box->window) && ::GetTickCount64() < deadline) ::Sleep(20);
+}
+
+}  // namespace
+
+TEST(DebugBoxes, ASessionShowsStartAndEndBoxes) {
+  DebugSwitch debug;
+  const std::wstring product = UniqueName(L"Debugged");
+  ChildProcess worker(WorkerExePath(), L"-ProgramName " + product +
+                                           L" -ProgramVersion 1.0 -Language 1033 -InstalledLocation C:\\x -UpdateCheckSilent");
+  ASSERT_TRUE(worker.started());
+  ExpectDebugBox(worker, L"VLRenovaWorker start");
+  ExpectDebugBox(worker, L"VLRenovaWorker end");
+  EXPECT_EQ(worker.Wait(kTimeoutMs), 0u);
+}
+
+TEST(DebugBoxes, ARefusedStartShowsBothBoxesToo) {
+  DebugSwitch debug;
+  ChildProcess worker(WorkerExePath(), L"-UpdateSilent");
+  ASSERT_TRUE(worker.started());
+  ExpectDebugBox(worker, L"VLRenovaWorker start");
+  ExpectDebugBox(worker, L"VLRenovaWorker end");
+  EXPECT_EQ(worker.Wait(kTimeoutMs), 1u);
+}
