@@ -1,24 +1,43 @@
 #pragma once
-// The log front: information, warning and error lines with the source "VLRN".
-// Call as LogInfo(L"Copied %s (%d bytes)", path.c_str(), size): "%s" takes a
-// const wchar_t*, "%d", "%u", "%x" take integers.
+// The log front: information, warning and error lines with the source "VLRN"
+// in the process log. Call as LogInfo(L"Copied %s (%d bytes)", path.c_str(), size):
+// "%s" takes a const wchar_t*, "%S" a const char*, "%d", "%u", "%x" integers.
 //
-// Interim front until the log component lands: formats and hands the line to
-// the debugger output only.
+// At most six arguments (more does not compile), and a format with more than
+// six conversions logs nothing ("%%" counts as one). Arguments keep their
+// types, so a conversion that does not fit its argument is written as it
+// stands instead of reading memory that was never passed (see log_format.h).
 
-#include <windows.h>
+#include <array>
+#include <span>
 
-#include "win/strings.h"
+#include "log/clog.h"
+#include "log/log_format.h"
+#include "log/log_level.h"
+#include "log/process_log.h"
 
-template <typename... Args>
-void LogInfo(const wchar_t* format, const Args&... args) {
-  ::OutputDebugStringW(win::FormatW(format, args...).c_str());
+inline constexpr wchar_t kLogFrontSource[] = L"VLRN";
+inline constexpr int kLogFrontMaxArguments = 6;
+
+// The front's common path: the level test, the conversion count, then Print.
+void LogFrontPrint(int level, const wchar_t* format, std::span<const LogArg> args);
+
+template <LogArgument... Args>
+void LogAtLevel(int level, const wchar_t* format, Args... args) {
+  static_assert(sizeof...(Args) <= kLogFrontMaxArguments, "the log front takes at most six arguments");
+  const std::array<LogArg, sizeof...(Args)> list{MakeLogArg(args)...};
+  LogFrontPrint(level, format, list);
 }
-template <typename... Args>
-void LogWarning(const wchar_t* format, const Args&... args) {
-  ::OutputDebugStringW(win::FormatW(format, args...).c_str());
+
+template <LogArgument... Args>
+void LogInfo(const wchar_t* format, Args... args) {
+  LogAtLevel(kLogLevelInfo, format, args...);
 }
-template <typename... Args>
-void LogError(const wchar_t* format, const Args&... args) {
-  ::OutputDebugStringW(win::FormatW(format, args...).c_str());
+template <LogArgument... Args>
+void LogWarning(const wchar_t* format, Args... args) {
+  LogAtLevel(kLogLevelWarning, format, args...);
+}
+template <LogArgument... Args>
+void LogError(const wchar_t* format, Args... args) {
+  LogAtLevel(kLogLevelError, format, args...);
 }

@@ -1,0 +1,223 @@
+#include "log/clog.h"
+
+#include "log/log_bytes.h"
+#include "log/log_line.h"
+#include "log/log_path.h"
+#include "log/log_record.h"
+#include "win/strings.h"
+
+namespace {
+
+constexpr int kMaxTexts = 3;
+constexpr wchar_t kTextSeparator[] = L" | ";
+
+std::wstring CutText(const wchar_t* text, size_t maxChars) {
+  if (text == nullptr) return {};
+  return std::wstring(text, ::wcsnlen(text, maxChars));
+}
+
+// The message of Write: thread-id prefix, the texts joined by " | ", the event
+// id; then one trailing line feed removed.
+std::wstring ComposeMessage(bool threadIds, int count, const wchar_t* const* texts, DWORD eventId) {
+  std::wstring message;
+  if (threadIds) message = win::FormatW(L"[08%x] ", ::GetCurrentThreadId());
+  for (int i = 0; i < count && message.size() < kLogFormattedChars; ++i) {
+    if (i > 0) message += kTextSeparator;
+    message += CutText(texts[i], kLogFormattedChars);
+  }
+  if (eventId != 0) message += win::FormatW(L"(EVENT 0x%x)", eventId);
+  if (message.size() > kLogFormattedChars) message.resize(kLogFormattedChars);
+  if (!message.empty() && message.back() == L'\n') message.pop_back();
+  return message;
+}
+
+}  // namespace
+
+CLog::CLog() { ready_.store(true, std::memory_order_release); }
+
+CLog::~CLog() { Retire(); }
+
+void CLog::Retire() {
+  LogLockHold hold(lock_);
+  if (!Ready()) return;
+  CloseLocked();
+  ready_.store(false, std::memory_order_release);
+}
+
+HRESULT CLog::Init(const wchar_t* source, bool eventLog, int threshold, bool threadIds) {
+  if (!Ready()) return E_FAIL;
+  if (source == nullptr || *source == L'\0') return E_INVALIDARG;
+  LogLockHold hold(lock_);
+  source_ = CutText(source, kLogSourceNameChars);
+  SetThreshold(threshold);
+  threadIds_.store(threadIds, std::memory_order_relaxed);
+  eventLog_.store(eventLog, std::memory_order_relaxed);
+  return RegisterEventSourceLocked() ? S_OK : E_FAIL;
+}
+
+bool CLog::SetLogFile(const wchar_t* path, int channel, bool scramble, uint8_t rotation) {
+  if (!Ready() || channel < 0 || channel >= kLogChannelCount) return false;
+  LogLockHold hold(lock_);
+  LogChannel& target = channels_[static_cast<size_t>(channel)];
+  if (path == nullptr || *path == L'\0') {
+    target.Close();
+    return true;
+  }
+  const std::wstring expanded = ExpandLogPath(path, LogFileStamp(), ::GetCurrentProcessId());
+  return target.Open(expanded, scramble, rotation, flush_.load(std::memory_order_relaxed));
+}
+
+void CLog::Close() {
+  if (!Ready()) return;
+  LogLockHold hold(lock_);
+  CloseLocked();
+}
+
+void CLog::CloseLocked() {
+  eventSource_.reset();
+  for (LogChannel& channel : channels_) channel.Close();
+  sid_.clear();
+}
+
+void CLog::SetThreshold(int level) {
+  if (!Ready()) return;
+  threshold_.store(level < 0 ? 0 : level, std::memory_order_relaxed);
+}
+
+bool CLog::SetConsole(HANDLE console, bool fullLine) {
+  if (!Ready()) return false;
+  LogLockHold hold(lock_);
+  console_ = console;
+  consoleFullLine_ = fullLine;
+  return true;
+}
+
+void CLog::SetFlush(bool flush) {
+  if (!Ready()) return;
+  flush_.store(flush, std::memory_order_relaxed);
+}
+
+HRESULT CLog::SetLineCallback(LineCallback callback) {
+  if (!Ready()) return E_FAIL;
+  LogLockHold hold(lock_);
+  lineCallback_ = std::move(callback);
+  return S_OK;
+}
+
+CLog* CLog::ForwardTarget() const {
+  LogLockHold hold(lock_);
+  return forward_;
+}
+
+bool CLog::SetForward(CLog* target) {
+  if (!Ready()) return false;
+  // A chain that comes back here would pass every message round for ever.
+  for (CLog* next = target; next != nullptr; next = next->ForwardTarget()) {
+    if (next == this) return false;
+  }
+  LogLockHold hold(lock_);
+  forward_ = target;
+  if (target != nullptr) SetThreshold(target->Threshold());
+  return true;
+}
+
+HRESULT CLog::ClearFiles() {
+  if (!Ready()) return E_FAIL;
+  LogLockHold hold(lock_);
+  for (LogChannel& channel : channels_) channel.Truncate();
+  return S_OK;
+}
+
+void CLog::SetResourceModule(HMODULE module) {
+  if (!Ready()) return;
+  LogLockHold hold(lock_);
+  resourceModule_ = module;
+}
+
+std::wstring CLog::FilePath(int channel) const {
+  if (channel < 0 || channel >= kLogChannelCount) return {};
+  LogLockHold hold(lock_);
+  return channels_[static_cast<size_t>(channel)].path();
+}
+
+bool CLog::IsFileOpen(int channel) const {
+  if (channel < 0 || channel >= kLogChannelCount) return false;
+  LogLockHold hold(lock_);
+  return channels_[static_cast<size_t>(channel)].IsOpen();
+}
+
+void CLog::PrintFormatted(int category, int level, const wchar_t* source, const wchar_t* format,
+                          std::span<const LogArg> args) {
+  if (!Passes(level)) return;
+  const std::wstring message = FormatLogMessage(format, args, kLogFormattedChars);
+  Write(level, 0, source, category, 1, message.c_str());
+}
+
+void CLog::PrintText(int category, int level, const wchar_t* source, const wchar_t* text) {
+  if (!Passes(level)) return;
+  Write(level, 0, source, category, 1, text);
+}
+
+void CLog::PrintTexts(int level, const wchar_t* source, const wchar_t* t1, const wchar_t* t2,
+                      const wchar_t* t3) {
+  if (!Passes(level)) return;
+  Write(level, 0, source, 0, kMaxTexts, t1, t2, t3);
+}
+
+void CLog::Write(int level, DWORD eventId, const wchar_t* source, int category, int count,
+                 const wchar_t* t1, const wchar_t* t2, const wchar_t* t3) {
+  if (!Ready()) return;
+  if (CLog* target = ForwardTarget()) {
+    try {
+      target->Write(level, eventId, source, category, count, t1, t2, t3);
+    } catch (...) {
+      // The forward target's failure must not reach the caller.
+    }
+    return;
+  }
+  if (!LogLevelPasses(level, Threshold())) return;
+
+  const int texts = count < 0 ? 0 : (count > kMaxTexts ? kMaxTexts : count);
+  const wchar_t* const list[kMaxTexts] = {t1, t2, t3};
+  std::wstring message = ComposeMessage(threadIds_.load(std::memory_order_relaxed), texts, list, eventId);
+
+  LogRecord record;
+  record.category = category;
+  record.level = level;
+  ::GetSystemTimeAsFileTime(&record.time);
+  record.source = CutText(source, kLogSourceChars);
+  if (message.size() > kLogMessageChars) message.resize(kLogMessageChars);
+  record.message = std::move(message);
+  const std::wstring line = FormatLogLine(level, record.time, record.source, record.message);
+
+  if (eventLog_.load(std::memory_order_relaxed)) ReportToEventLog(level, eventId, texts, list);
+
+  LineCallback callback;
+  {
+    LogLockHold hold(lock_);
+    const bool flush = flush_.load(std::memory_order_relaxed);
+    for (LogChannel& channel : channels_) channel.Write(record, line, flush);
+    if (console_ != nullptr) WriteConsoleLocked(consoleFullLine_ ? line : record.message);
+    callback = lineCallback_;
+  }
+  if (callback) {
+    try {
+      callback(line.c_str());
+    } catch (...) {
+      // A failing callback must not cost the caller its message or its thread.
+    }
+  }
+}
+
+void CLog::WriteConsoleLocked(const std::wstring& text) {
+  DWORD mode = 0;
+  DWORD written = 0;
+  if (::GetConsoleMode(console_, &mode)) {
+    const std::wstring output = text + L"\n";
+    ::WriteConsoleW(console_, output.data(), static_cast<DWORD>(output.size()), &written, nullptr);
+    return;
+  }
+  // Redirected output (a file or a pipe) gets the bytes the log files get.
+  const std::string bytes = ToLogBytes(text, kLogLineMaxBytes) + "\n";
+  ::WriteFile(console_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}

@@ -1,0 +1,17 @@
+#pragma once
+// Log files are opened for appending: write access, shared for reading only,
+// opened when they exist and created when not, positioned at their end.
+
+#include <string>
+#include <string_view>
+
+#include "win/unique_handle.h"
+
+// Paths longer than this are refused rather than cut, which could name another file.
+inline constexpr size_t kLogMaxPathChars = 260;
+
+// writeThrough adds FILE_FLAG_WRITE_THROUGH. An invalid handle on failure.
+win::UniqueFile OpenLogFileForAppend(const std::wstring& path, bool writeThrough);
+
+// Writes all bytes in one call, then flushes when asked; false on any failure.
+bool WriteLogBytes(HANDLE file, std::string_view bytes, bool flush);

@@ -1,0 +1,8 @@
+#include "log/log.h"
+
+void LogFrontPrint(int level, const wchar_t* format, std::span<const LogArg> args) {
+  CLog& log = GetLog();
+  if (!log.Passes(level)) return;
+  if (CountFormatConversions(format) > kLogFrontMaxArguments) return;
+  log.PrintFormatted(0, level, kLogFrontSource, format, args);
+}

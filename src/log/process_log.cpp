@@ -1,0 +1,84 @@
+#include "log/process_log.h"
+
+#include <atomic>
+#include <mutex>
+
+#include "actions/file_system.h"
+#include "log/clog.h"
+#include "win/strings.h"
+
+namespace {
+
+constexpr wchar_t kLogFolderName[] = L"VL Renova\\";
+constexpr wchar_t kLogFileFormat[] = L"%s%%D_%s.log";
+constexpr wchar_t kLogSource[] = L"VLRN";
+constexpr int kStartThreshold = kLogLevelAlways;
+
+// Ends the process log when static objects are destroyed. Objects that began
+// to use the log in their constructors are destroyed before it and can still
+// log from their destructors.
+class ProcessLogCloser {
+ public:
+  explicit ProcessLogCloser(CLog& log) : log_(log) {}
+  ~ProcessLogCloser() { log_.Retire(); }
+
+ private:
+  CLog& log_;
+};
+
+CLog& ProcessLog() {
+  // Never freed: threads the process leaves running may log while it exits,
+  // and then find a retired log rather than freed memory.
+  static CLog* const log = new CLog();
+  static const ProcessLogCloser closer(*log);
+  return *log;
+}
+
+std::recursive_mutex& StartMutex() {
+  static std::recursive_mutex mutex;
+  return mutex;
+}
+
+std::atomic<bool> gStarted{false};
+bool gStarting = false;  // guarded by StartMutex()
+
+std::wstring LogFolder() {
+  std::wstring folder;
+  // Failures are logged by the helpers themselves, while this start is in
+  // progress; the guard keeps those lines from starting the log again.
+  if (!GetVendorTempFolder(folder)) return {};
+  folder += kLogFolderName;
+  CreateDirectoryPath(folder, true);
+  return folder;
+}
+
+// Caller holds StartMutex().
+void StartLocked(const wchar_t* name) {
+  gStarting = true;
+  CLog& log = ProcessLog();
+  if (gStarted.load(std::memory_order_acquire)) log.Close();
+  const std::wstring fileName = name != nullptr && *name != L'\0' ? name : kDefaultLogName;
+  const std::wstring path = win::FormatW(kLogFileFormat, LogFolder().c_str(), fileName.c_str());
+  log.Init(kLogSource, false, kStartThreshold, true);
+  log.SetLogFile(path.c_str(), kLogTextChannel, false, 0);
+  log.Print(kLogLevelAudit, kLogSource, L"STARTING LOG");
+  gStarted.store(true, std::memory_order_release);
+  gStarting = false;
+}
+
+}  // namespace
+
+CLog& GetLog() {
+  CLog& log = ProcessLog();
+  if (!gStarted.load(std::memory_order_acquire)) {
+    std::lock_guard<std::recursive_mutex> hold(StartMutex());
+    if (!gStarted.load(std::memory_order_acquire) && !gStarting) StartLocked(kDefaultLogName);
+  }
+  return log;
+}
+
+void StartLog(const wchar_t* name) {
+  std::lock_guard<std::recursive_mutex> hold(StartMutex());
+  if (gStarting) return;
+  StartLocked(name);
+}
