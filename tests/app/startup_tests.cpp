@@ -72,3 +72,47 @@ TEST(Startup, BadSwitchesNeverCrashOrHang) {
   };
   for (const auto& args : runs) EXPECT_EQ(RunWorker(args, kTimeoutMs), 0u) << args.substr(0, 200);
 }
+
+namespace {
+
+// An uninstall entry of a product installed in folder, removed afterwards.
+class UninstallEntry {
+ public:
+  UninstallEntry(const std::wstring& displayName, const std::wstring& folder)
+      : path_(L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + UniqueName(L"VlrnStartup")) {
+    HKEY key = nullptr;
+    ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr,
+                      &key, nullptr);
+    SetString(key, L"DisplayName", displayName);
+    SetString(key, L"DisplayVersion", L"5.0.1");
+    SetString(key, L"InstallLocation", folder);
+    key_ = key;
+  }
+  ~UninstallEntry() {
+    ::RegCloseKey(key_);
+    ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), KEY_WOW64_64KEY, 0);
+  }
+  void SetLanguage(DWORD language) {
+    ::RegSetValueExW(key_, L"Language", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&language), sizeof(language));
+  }
+
+ private:
+  static void SetString(HKEY key, const wchar_t* name, const std::wstring& text) {
+    ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                     static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+  }
+  std::wstring path_;
+  HKEY key_ = nullptr;
+};
+
+}  // namespace
+
+TEST(Startup, AProductFoundWithoutALanguageIsRefusedWithoutABox) {
+  testing_support::ScratchFolder folder;
+  UninstallEntry entry(UniqueName(L"Installed"), folder.path());
+  // The location alone is not enough, so the uninstall entry completes the data.
+  const std::wstring args = L"-InstalledLocation \"" + folder.path() + L"\\\"";
+  EXPECT_EQ(RunWorker(args, kTimeoutMs), 1u);
+  entry.SetLanguage(1033);
+  EXPECT_EQ(RunWorker(args, kTimeoutMs), 0u);
+}
