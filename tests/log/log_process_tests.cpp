@@ -1,0 +1,197 @@
+// The log across processes: an abrupt end, two processes on one file, the
+// process-wide log's start, its life from static initialisers to exit, and
+// the missing-resource box. The child is the log_writer fixture.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "log_test_files.h"
+#include "support/child_process.h"
+#include "support/message_box.h"
+#include "support/scratch.h"
+#include "win/unique_handle.h"
+
+using log_testing::AfterStamp;
+using log_testing::ReadBytes;
+using log_testing::ReadLines;
+using testing_support::BinFolder;
+using testing_support::ChildProcess;
+using testing_support::ScratchFolder;
+using testing_support::UniqueName;
+
+namespace {
+
+constexpr DWORD kChildTimeoutMs = 30000;
+constexpr DWORD kAbruptExitCode = 7;
+constexpr DWORD kFileNotOpenedExitCode = 2;
+
+std::wstring WriterPath() { return BinFolder() + L"log_writer.exe"; }
+std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
+
+// What a line says after its thread prefix.
+std::string MessageOf(const std::string& line) {
+  const size_t end = line.find("] ");
+  return end == std::string::npos ? std::string() : line.substr(end + 2);
+}
+
+// Waits (without judging how long it takes) until the file holds a line.
+bool WaitForLines(const std::wstring& path, size_t count) {
+  for (int attempt = 0; attempt < 1500; ++attempt) {
+    if (ReadLines(path).size() >= count) return true;
+    ::Sleep(20);
+  }
+  return false;
+}
+
+std::vector<std::wstring> FilesIn(const std::wstring& folder, const std::wstring& pattern) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW data{};
+  win::UniqueFind find(::FindFirstFileW((folder + pattern).c_str(), &data));
+  if (!find) return names;
+  do {
+    names.emplace_back(data.cFileName);
+  } while (::FindNextFileW(find.get(), &data));
+  return names;
+}
+
+std::wstring LogFolder() {
+  wchar_t temp[MAX_PATH + 1] = {};
+  ::GetTempPathW(MAX_PATH + 1, temp);
+  return std::wstring(temp) + L"VI Vadavura\\VL Renova\\";
+}
+
+}  // namespace
+
+TEST(LogProcess, AbruptEndLeavesTheFileCompleteUpToTheLastLine) {
+  ScratchFolder folder;
+  const std::wstring path = folder.path() + L"abrupt.log";
+  ChildProcess child(WriterPath(), L"lines " + Quoted(path) + L" 300 terminate");
+  ASSERT_TRUE(child.started());
+  ASSERT_EQ(child.Wait(kChildTimeoutMs), kAbruptExitCode);
+
+  const std::string bytes = ReadBytes(path);
+  ASSERT_GE(bytes.size(), 2u);
+  EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n");
+  const std::vector<std::string> lines = ReadLines(path);
+  ASSERT_EQ(lines.size(), 300u);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_EQ(MessageOf(lines[i]), "line " + std::to_string(i + 1) + " of 300");
+  }
+}
+
+TEST(LogProcess, SecondProcessOnTheSameFileLosesItsLinesWhileHeldAndAppendsAfterwards) {
+  ScratchFolder folder;
+  const std::wstring path = folder.path() + L"20261208131252_Product.log";
+  const std::wstring eventName = UniqueName(L"vlrn-log-hold");
+  win::UniqueEvent release(::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
+  ASSERT_TRUE(release);
+  ChildProcess holder(WriterPath(), L"hold " + Quoted(path) + L" " + eventName);
+  ASSERT_TRUE(holder.started());
+  ASSERT_TRUE(WaitForLines(path, 1));
+
+  // The file is shared for reading only: the second writer can't open it, and ends normally.
+  ChildProcess second(WriterPath(), L"lines " + Quoted(path) + L" 5 exit");
+  EXPECT_EQ(second.Wait(kChildTimeoutMs), kFileNotOpenedExitCode);
+  ::SetEvent(release.get());
+  EXPECT_EQ(holder.Wait(kChildTimeoutMs), 0u);
+  ASSERT_EQ(ReadLines(path).size(), 1u);
+
+  ChildProcess third(WriterPath(), L"lines " + Quoted(path) + L" 5 exit");
+  EXPECT_EQ(third.Wait(kChildTimeoutMs), 0u);
+  const std::vector<std::string> lines = ReadLines(path);
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(MessageOf(lines[0]), "holding the file");
+  EXPECT_EQ(MessageOf(lines[5]), "line 5 of 5");
+}
+
+TEST(LogProcess, StartLogWritesTheProductsFileInTheVendorFolder) {
+  const std::wstring name = UniqueName(L"LogStart");
+  for (int run = 0; run < 2; ++run) {
+    ChildProcess child(WriterPath(), L"start " + name);
+    ASSERT_TRUE(child.started());
+    ASSERT_EQ(child.Wait(kChildTimeoutMs), 0u);
+  }
+
+  // Two runs in one second share one file, the second appending; otherwise each has its own.
+  const std::vector<std::wstring> files = FilesIn(LogFolder(), L"*_" + name + L".log");
+  ASSERT_FALSE(files.empty());
+  ASSERT_LE(files.size(), 2u);
+  std::vector<std::string> lines;
+  for (const std::wstring& file : files) {
+    EXPECT_TRUE(std::regex_match(file, std::wregex(L"\\d{14}_" + name + L"\\.log")));
+    const std::vector<std::string> fileLines = ReadLines(LogFolder() + file);
+    lines.insert(lines.end(), fileLines.begin(), fileLines.end());
+    ::DeleteFileW((LogFolder() + file).c_str());
+  }
+  ASSERT_EQ(lines.size(), 4u);
+  for (size_t run = 0; run < 2; ++run) {
+    EXPECT_EQ(AfterStamp(lines[2 * run]).substr(0, 10), "AUD: VLRN:");
+    EXPECT_EQ(MessageOf(lines[2 * run]), "STARTING LOG");
+    EXPECT_EQ(AfterStamp(lines[2 * run + 1]).substr(0, 10), "INF: VLRN:");
+    EXPECT_EQ(MessageOf(lines[2 * run + 1]), "after the restart");
+  }
+}
+
+TEST(LogProcess, StartLogStampIsTheStartTime) {
+  const std::wstring name = UniqueName(L"LogStamp");
+  SYSTEMTIME before{};
+  ::GetSystemTime(&before);
+  ChildProcess child(WriterPath(), L"start " + name);
+  ASSERT_TRUE(child.started());
+  ASSERT_EQ(child.Wait(kChildTimeoutMs), 0u);
+  SYSTEMTIME after{};
+  ::GetSystemTime(&after);
+  const std::vector<std::wstring> files = FilesIn(LogFolder(), L"*_" + name + L".log");
+  ASSERT_EQ(files.size(), 1u);
+  ::DeleteFileW((LogFolder() + files[0]).c_str());
+
+  // Local time read as standard time and shown as UTC: UTC itself, moved by
+  // the daylight-saving shift while it is in force.
+  TIME_ZONE_INFORMATION zone{};
+  const long shiftMinutes = ::GetTimeZoneInformation(&zone) == TIME_ZONE_ID_DAYLIGHT ? -zone.DaylightBias : 0;
+  const auto stamp = [shiftMinutes](SYSTEMTIME time) {
+    FILETIME file{};
+    ::SystemTimeToFileTime(&time, &file);
+    ULARGE_INTEGER ticks{};
+    ticks.LowPart = file.dwLowDateTime;
+    ticks.HighPart = file.dwHighDateTime;
+    ticks.QuadPart += static_cast<ULONGLONG>(shiftMinutes) * 60 * 10000000;
+    file.dwLowDateTime = ticks.LowPart;
+    file.dwHighDateTime = ticks.HighPart;
+    ::FileTimeToSystemTime(&file, &time);
+    wchar_t text[16] = {};
+    swprintf(text, 16, L"%04u%02u%02u%02u%02u%02u", time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute,
+             time.wSecond);
+    return std::wstring(text);
+  };
+  const std::wstring shown = files[0].substr(0, 14);
+  EXPECT_GE(shown, stamp(before));
+  EXPECT_LE(shown, stamp(after));
+}
+
+TEST(LogProcess, ProcessLogServesStaticObjectsFromBuildToDestruction) {
+  ScratchFolder folder;
+  const std::wstring path = folder.path() + L"static.log";
+  ASSERT_TRUE(::SetEnvironmentVariableW(L"VLRN_LOG_WRITER_FILE", path.c_str()));
+  ChildProcess child(WriterPath(), L"static");
+  ::SetEnvironmentVariableW(L"VLRN_LOG_WRITER_FILE", nullptr);
+  ASSERT_TRUE(child.started());
+  ASSERT_EQ(child.Wait(kChildTimeoutMs), 0u);
+  const std::vector<std::string> lines = ReadLines(path);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(MessageOf(lines[0]), "logged while static objects are built");
+  EXPECT_EQ(MessageOf(lines[1]), "logged while static objects are destroyed");
+}
+
+TEST(LogProcess, MissingStringResourceShowsTheInternalErrorBox) {
+  ChildProcess child(WriterPath(), L"badresource");
+  ASSERT_TRUE(child.started());
+  const auto box = testing_support::FindMessageBox(child.pid(), kChildTimeoutMs);
+  ASSERT_TRUE(box.has_value());
+  EXPECT_EQ(box->caption, L"INTERNAL ERROR");
+  EXPECT_EQ(box->text, L"MAKESTRRESOURCE called with wrong ID: 4242");
+  EXPECT_TRUE(testing_support::AnswerMessageBox(*box, IDOK));
+  EXPECT_EQ(child.Wait(kChildTimeoutMs), 0u);
+}
