@@ -8,12 +8,14 @@
 #include "app/single_instance.h"
 #include "app/startup_messages.h"
 #include "log/log.h"
+#include "log/process_log.h"
 #include "product/program_infos_store.h"
 #include "product/settings.h"
 
 namespace {
 
 constexpr int32_t kExitRefused = 1;
+constexpr wchar_t kUpdaterVersion[] = L"9.4.10";
 constexpr int32_t kEndCodeRanUpdate = 8;  // end codes with this bit run the post actions
 
 // Libraries load from the system folder only, where the system supports it.
@@ -42,6 +44,17 @@ ProgramInfos WorkingCopy(const ProgramInfos& fromSwitches) {
   return working;  // ProductEditionName stays empty
 }
 
+void LogStartLines(const ProgramInfos& info, const std::wstring& commandLine) {
+  LogInfo(L"%s(%s) RenovaWorker v%s started", info.DisplayName.c_str(), info.ProgramName.c_str(), kUpdaterVersion);
+  LogInfo(L"StartParameter: %s", commandLine.c_str());
+  LogInfo(L"ProgramName: %s", info.ProgramName.c_str());
+  LogInfo(L"DisplayName: %s", info.DisplayName.c_str());
+  LogInfo(L"ProgramVersionNumber: %s", info.ProgramVersion.c_str());
+  LogInfo(L"ProgramLanguage: %d", info.Language);
+  LogInfo(L"IsStubExe: %d", info.IsStubExe);
+  LogInfo(L"InstalledLocation: %s", info.InstalledLocation.c_str());
+}
+
 bool IsIncomplete(const ProgramInfos& info) {
   return info.ProgramName.empty() || info.DisplayName.empty() || info.ProgramVersion.empty() ||
          info.Language == 0;
@@ -67,8 +80,10 @@ bool VLRenovaWorkerApplication::InitInstance() {
     return false;
   }
 
-  // Waits for the log: StartLog(ProgramName) and the start lines.
   const ProgramInfos programInfos = GetProgramInfos();
+  StartLog(programInfos.ProgramName.c_str());
+  LogStartLines(programInfos, commandLine_);
+
   if (IsIncomplete(programInfos)) {
     LogError(L"ProgramInfos are emtpy!");
     ExitCode = kExitRefused;

@@ -5,6 +5,7 @@
 #include "support/child_process.h"
 #include "support/message_box.h"
 #include "support/scratch.h"
+#include "win/unique_handle.h"
 
 using testing_support::AnswerMessageBox;
 using testing_support::ChildProcess;
@@ -115,4 +116,57 @@ TEST(Startup, AProductFoundWithoutALanguageIsRefusedWithoutABox) {
   EXPECT_EQ(RunWorker(args, kTimeoutMs), 1u);
   entry.SetLanguage(1033);
   EXPECT_EQ(RunWorker(args, kTimeoutMs), 0u);
+}
+
+namespace {
+
+// The text of the run's log file of the given product ("<stamp>_<name>.log").
+std::string ReadProductLog(const std::wstring& programName) {
+  wchar_t temp[MAX_PATH + 1] = {};
+  ::GetTempPathW(MAX_PATH + 1, temp);
+  const std::wstring folder = std::wstring(temp) + L"VI Vadavura\\VL Renova\\";
+  WIN32_FIND_DATAW found{};
+  win::UniqueFind find(::FindFirstFileW((folder + L"*_" + programName + L".log").c_str(), &found));
+  if (!find) return {};
+  std::string text;
+  win::UniqueFile file(::CreateFileW((folder + found.cFileName).c_str(), GENERIC_READ,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+  char buffer[4096];
+  DWORD read = 0;
+  while (file && ::ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) text.append(buffer, read);
+  return text;
+}
+
+}  // namespace
+
+TEST(Startup, TheRunIsLoggedUnderTheProductsName) {
+  const std::wstring product = UniqueName(L"Logged");
+  ASSERT_EQ(RunWorker(L"-DisplayName \"Logged & Co\" " + CompleteSwitches(product) + L" -UpdateCheckSilent"), 0u);
+  const std::string log = ReadProductLog(product);
+  const std::string name(product.begin(), product.end());
+  const std::vector<std::string> lines = {
+       std::string("INF: VLRN:"), std::string("STARTING LOG"),
+        "Logged & Co(" + name + ") RenovaWorker v9.4.10 started", std::string("StartParameter: "),
+        "ProgramName: " + name, std::string("DisplayName: Logged & Co"), std::string("ProgramVersionNumber: 1.2.3"),
+        std::string("ProgramLanguage: 1033"), std::string("IsStubExe: 0"),
+        "InstalledLocation: C:\\Program Files\\" + name + "\\", "SetEvent \"Logged  Co\" succeeded!",
+        std::string("ExitCode 0\r\n")};
+  for (const std::string& line : lines) {
+    EXPECT_NE(log.find(line), std::string::npos) << line;
+  }
+  // A silent instance holds no visible event.
+  EXPECT_EQ(log.find("is visible\" succeeded"), std::string::npos);
+}
+
+TEST(Startup, ARefusalIsLoggedInTheProductsLog) {
+  testing_support::ScratchFolder folder;
+  const std::wstring product = UniqueName(L"NoLanguage");
+  UninstallEntry entry(product, folder.path());
+  ASSERT_EQ(RunWorker(L"-InstalledLocation \"" + folder.path() + L"\\\"", kTimeoutMs), 1u);
+  const std::string log = ReadProductLog(product);
+  // Completion ran before the log was restarted under the product's name.
+  EXPECT_EQ(log.find("Product infos invalid"), std::string::npos);
+  EXPECT_NE(log.find("ProgramLanguage: 0"), std::string::npos);
+  EXPECT_NE(log.find("ERR: VLRN:"), std::string::npos);
+  EXPECT_NE(log.find("ProgramInfos are emtpy!"), std::string::npos);
 }
