@@ -2,6 +2,8 @@
 // the start-up error box.
 #include <gtest/gtest.h>
 
+#include "actions/registry.h"
+#include "product/settings.h"
 #include "support/child_process.h"
 #include "support/message_box.h"
 #include "support/scratch.h"
@@ -169,4 +171,18 @@ TEST(Startup, ARefusalIsLoggedInTheProductsLog) {
   EXPECT_NE(log.find("ProgramLanguage: 0"), std::string::npos);
   EXPECT_NE(log.find("ERR: VLRN:"), std::string::npos);
   EXPECT_NE(log.find("ProgramInfos are emtpy!"), std::string::npos);
+}
+
+TEST(Startup, TheFormerResultIsClearedBeforeTheSession) {
+  ProgramInfos product;
+  product.ProgramName = UniqueName(L"Cleared");
+  product.ProgramVersion = L"1.2.3";
+  WriteUpdateResult(product, 1, L"from the last run");
+  ASSERT_EQ(RunWorker(CompleteSwitches(product.ProgramName) + L" -UpdateCheckSilent"), 0u);
+  for (const std::wstring& path : {GetProductSettingsKey(product), GetVersionSettingsKey(product)}) {
+    EXPECT_FALSE(ReadRegDword(HKEY_CURRENT_USER, path, L"UpdateResult").has_value()) << path;
+    EXPECT_FALSE(ReadRegString(HKEY_CURRENT_USER, path, L"UpdateResultString").has_value()) << path;
+  }
+  EXPECT_NE(ReadActivePID(product), 0u);  // the run claimed the product
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, GetProductSettingsKey(product).c_str());
 }
