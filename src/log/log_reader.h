@@ -15,6 +15,8 @@
 // Results besides S_OK (an entry), S_FALSE (end of file) and the system's errors.
 inline constexpr HRESULT kLogReadBadVersion = static_cast<HRESULT>(0x80040301);   // not a record start
 inline constexpr HRESULT kLogReadCorrupt = static_cast<HRESULT>(0x80040302);      // short, inconsistent, over a limit
+// Part of the file format's set of results; bit rotation can't fail, so this
+// reader never returns it.
 inline constexpr HRESULT kLogReadUnscrambleFailed = static_cast<HRESULT>(0x80040303);
 
 // Options of ReadLogRecord(s).

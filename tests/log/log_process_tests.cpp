@@ -56,6 +56,32 @@ std::vector<std::wstring> FilesIn(const std::wstring& folder, const std::wstring
   return names;
 }
 
+std::wstring Environment(const wchar_t* name) {
+  wchar_t value[32768] = {};
+  const DWORD length = ::GetEnvironmentVariableW(name, value, 32768);
+  return length < 32768 ? std::wstring(value, length) : std::wstring();
+}
+
+// A file-name stamp of a UTC moment: local time read as standard time and shown
+// as UTC is UTC itself, moved by the daylight-saving shift while that is in force.
+std::wstring FileStamp(SYSTEMTIME time) {
+  TIME_ZONE_INFORMATION zone{};
+  const long shiftMinutes = ::GetTimeZoneInformation(&zone) == TIME_ZONE_ID_DAYLIGHT ? -zone.DaylightBias : 0;
+  FILETIME file{};
+  ::SystemTimeToFileTime(&time, &file);
+  ULARGE_INTEGER ticks{};
+  ticks.LowPart = file.dwLowDateTime;
+  ticks.HighPart = file.dwHighDateTime;
+  ticks.QuadPart += static_cast<ULONGLONG>(static_cast<LONGLONG>(shiftMinutes) * 60 * 10000000);
+  file.dwLowDateTime = ticks.LowPart;
+  file.dwHighDateTime = ticks.HighPart;
+  ::FileTimeToSystemTime(&file, &time);
+  wchar_t text[16] = {};
+  swprintf(text, 16, L"%04u%02u%02u%02u%02u%02u", time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute,
+           time.wSecond);
+  return text;
+}
+
 std::wstring LogFolder() {
   wchar_t temp[MAX_PATH + 1] = {};
   ::GetTempPathW(MAX_PATH + 1, temp);
@@ -108,11 +134,15 @@ TEST(LogProcess, SecondProcessOnTheSameFileLosesItsLinesWhileHeldAndAppendsAfter
 
 TEST(LogProcess, StartLogWritesTheProductsFileInTheVendorFolder) {
   const std::wstring name = UniqueName(L"LogStart");
+  SYSTEMTIME before{};
+  ::GetSystemTime(&before);
   for (int run = 0; run < 2; ++run) {
     ChildProcess child(WriterPath(), L"start " + name);
     ASSERT_TRUE(child.started());
     ASSERT_EQ(child.Wait(kChildTimeoutMs), 0u);
   }
+  SYSTEMTIME after{};
+  ::GetSystemTime(&after);
 
   // Two runs in one second share one file, the second appending; otherwise each has its own.
   const std::vector<std::wstring> files = FilesIn(LogFolder(), L"*_" + name + L".log");
@@ -121,6 +151,8 @@ TEST(LogProcess, StartLogWritesTheProductsFileInTheVendorFolder) {
   std::vector<std::string> lines;
   for (const std::wstring& file : files) {
     EXPECT_TRUE(std::regex_match(file, std::wregex(L"\\d{14}_" + name + L"\\.log")));
+    EXPECT_GE(file.substr(0, 14), FileStamp(before));
+    EXPECT_LE(file.substr(0, 14), FileStamp(after));
     const std::vector<std::string> fileLines = ReadLines(LogFolder() + file);
     lines.insert(lines.end(), fileLines.begin(), fileLines.end());
     ::DeleteFileW((LogFolder() + file).c_str());
@@ -134,41 +166,35 @@ TEST(LogProcess, StartLogWritesTheProductsFileInTheVendorFolder) {
   }
 }
 
-TEST(LogProcess, StartLogStampIsTheStartTime) {
-  const std::wstring name = UniqueName(L"LogStamp");
-  SYSTEMTIME before{};
-  ::GetSystemTime(&before);
+TEST(LogProcess, StartWithoutATemporaryFolderWritesToTheCurrentFolder) {
+  // A temporary-folder path beyond 260 characters makes the vendor folder
+  // lookup fail and log that failure while the log is being started.
+  ScratchFolder folder;
+  const std::wstring name = UniqueName(L"NoTemp");
+  const std::wstring overlong = L"C:\\" + std::wstring(300, L't');
+  wchar_t formerFolder[MAX_PATH + 1] = {};
+  ::GetCurrentDirectoryW(MAX_PATH + 1, formerFolder);
+  ASSERT_TRUE(::SetCurrentDirectoryW(folder.path().c_str()));
+  const std::wstring formerTmp = Environment(L"TMP");
+  const std::wstring formerTemp = Environment(L"TEMP");
+  ::SetEnvironmentVariableW(L"TMP", overlong.c_str());
+  ::SetEnvironmentVariableW(L"TEMP", overlong.c_str());
   ChildProcess child(WriterPath(), L"start " + name);
+  ::SetEnvironmentVariableW(L"TMP", formerTmp.empty() ? nullptr : formerTmp.c_str());
+  ::SetEnvironmentVariableW(L"TEMP", formerTemp.empty() ? nullptr : formerTemp.c_str());
+  ::SetCurrentDirectoryW(formerFolder);
   ASSERT_TRUE(child.started());
   ASSERT_EQ(child.Wait(kChildTimeoutMs), 0u);
-  SYSTEMTIME after{};
-  ::GetSystemTime(&after);
-  const std::vector<std::wstring> files = FilesIn(LogFolder(), L"*_" + name + L".log");
-  ASSERT_EQ(files.size(), 1u);
-  ::DeleteFileW((LogFolder() + files[0]).c_str());
 
-  // Local time read as standard time and shown as UTC: UTC itself, moved by
-  // the daylight-saving shift while it is in force.
-  TIME_ZONE_INFORMATION zone{};
-  const long shiftMinutes = ::GetTimeZoneInformation(&zone) == TIME_ZONE_ID_DAYLIGHT ? -zone.DaylightBias : 0;
-  const auto stamp = [shiftMinutes](SYSTEMTIME time) {
-    FILETIME file{};
-    ::SystemTimeToFileTime(&time, &file);
-    ULARGE_INTEGER ticks{};
-    ticks.LowPart = file.dwLowDateTime;
-    ticks.HighPart = file.dwHighDateTime;
-    ticks.QuadPart += static_cast<ULONGLONG>(shiftMinutes) * 60 * 10000000;
-    file.dwLowDateTime = ticks.LowPart;
-    file.dwHighDateTime = ticks.HighPart;
-    ::FileTimeToSystemTime(&file, &time);
-    wchar_t text[16] = {};
-    swprintf(text, 16, L"%04u%02u%02u%02u%02u%02u", time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute,
-             time.wSecond);
-    return std::wstring(text);
-  };
-  const std::wstring shown = files[0].substr(0, 14);
-  EXPECT_GE(shown, stamp(before));
-  EXPECT_LE(shown, stamp(after));
+  const std::vector<std::wstring> productFiles = FilesIn(folder.path(), L"*_" + name + L".log");
+  ASSERT_EQ(productFiles.size(), 1u);
+  const std::vector<std::string> lines = ReadLines(folder.path() + productFiles[0]);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(MessageOf(lines[0]), "STARTING LOG");
+  EXPECT_EQ(MessageOf(lines[1]), "after the restart");
+  const std::vector<std::wstring> defaultFiles = FilesIn(folder.path(), L"*_VLRenova.log");
+  ASSERT_EQ(defaultFiles.size(), 1u);
+  EXPECT_EQ(MessageOf(ReadLines(folder.path() + defaultFiles[0]).back()), "before the restart");
 }
 
 TEST(LogProcess, ProcessLogServesStaticObjectsFromBuildToDestruction) {
