@@ -1,5 +1,7 @@
 #include "log/clog.h"
 
+#include <cwchar>
+
 #include "log/log_bytes.h"
 #include "log/log_line.h"
 #include "log/log_path.h"
