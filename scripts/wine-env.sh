@@ -32,9 +32,13 @@ wine_prefix_ready() {
 }
 
 # A persistent server makes each wine process start in a fraction of a second.
+# The first program also starts the prefix's services; they would inherit its
+# output pipes and keep a reader (ctest's test listing) waiting, so a throwaway
+# program starts them first.
 wine_server_start() {
   wineserver -p
   trap wine_server_stop EXIT
+  wine cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
 }
 
 wine_server_stop() {

@@ -18,7 +18,8 @@ using testing_support::WorkerExePath;
 
 namespace {
 
-constexpr DWORD kTimeoutMs = 30000;
+// Generous: the first use of WMI in a new prefix takes half a minute.
+constexpr DWORD kTimeoutMs = 90000;
 
 std::wstring CompleteSwitches(const std::wstring& product) {
   return L"-ProgramName \"" + product + L"\" -ProgramVersion 1.2.3 -Language 1033 "

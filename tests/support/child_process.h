@@ -36,6 +36,6 @@ class ChildProcess {
 };
 
 // Starts the updater with args and waits; the exit code, or nothing on a time-out.
-std::optional<DWORD> RunWorker(const std::wstring& args, DWORD timeoutMs = 30000);
+std::optional<DWORD> RunWorker(const std::wstring& args, DWORD timeoutMs = 90000);
 
 }  // namespace testing_support
