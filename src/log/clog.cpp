@@ -18,12 +18,14 @@ std::wstring CutText(const wchar_t* text, size_t maxChars) {
   return std::wstring(text, ::wcsnlen(text, maxChars));
 }
 
-// The message of Write: thread-id prefix, the texts joined by " | ", the event
-// id; then one trailing line feed removed.
+// The message of Write: thread-id prefix, the texts, each given second or
+// third text behind " | ", the event id; then one trailing line feed removed.
+// An absent text adds nothing, not even its separator.
 std::wstring ComposeMessage(bool threadIds, int count, const wchar_t* const* texts, DWORD eventId) {
   std::wstring message;
   if (threadIds) message = win::FormatW(L"[08%x] ", ::GetCurrentThreadId());
   for (int i = 0; i < count && message.size() < kLogFormattedChars; ++i) {
+    if (texts[i] == nullptr) continue;
     if (i > 0) message += kTextSeparator;
     message += CutText(texts[i], kLogFormattedChars);
   }

@@ -109,8 +109,8 @@ class CLog {
     PrintResourceArgs(level, source, stringId, list);
   }
 
-  // Composes and writes a message from count (0-3) ready texts; a null text
-  // within count counts as empty.
+  // Composes and writes a message from count (0-3) ready texts, the second and
+  // third behind " | ". A null text adds nothing, not even its " | ".
   void Write(int level, DWORD eventId, const wchar_t* source, int category, int count,
              const wchar_t* t1 = nullptr, const wchar_t* t2 = nullptr, const wchar_t* t3 = nullptr);
 

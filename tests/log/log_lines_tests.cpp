@@ -106,8 +106,11 @@ TEST_F(LogLines, LevelCodesAndThresholdRule) {
 TEST_F(LogLines, MessageShaping) {
   log_.Print(kLogLevelInfo, L"VLRN", L"one\n");
   log_.Print(kLogLevelInfo, L"VLRN", L"two\n\n");
+  // An absent text adds nothing; a given one, even empty, comes behind " | ".
   log_.Write(kLogLevelWarning, 0x1F, L"SRC", 0, 3, L"a", nullptr, L"c");
   log_.Write(kLogLevelWarning, 0, L"SRC", 0, 2, L"a");
+  log_.Write(kLogLevelWarning, 0, L"SRC", 0, 2, L"a", L"");
+  log_.PrintTexts(kLogLevelWarning, L"SRC", nullptr, L"b", nullptr);
   log_.Write(kLogLevelError, 0, nullptr, 0, 0);
   log_.PrintTexts(kLogLevelInfo, L"T", L"x", L"y", L"z");
   ASSERT_EQ(log_.Init(L"TEST", false, kLogLevelAlways, false), S_OK);
@@ -115,14 +118,16 @@ TEST_F(LogLines, MessageShaping) {
 
   const std::string prefix = ThreadPrefix();
   const std::vector<std::string> lines = Lines();
-  ASSERT_EQ(lines.size(), 7u);
+  ASSERT_EQ(lines.size(), 9u);
   EXPECT_EQ(AfterStamp(lines[0]), "INF: VLRN:" + prefix + "one");
   EXPECT_EQ(AfterStamp(lines[1]), "INF: VLRN:" + prefix + "two\n");  // only one line feed goes
-  EXPECT_EQ(AfterStamp(lines[2]), "WAR: SRC:" + prefix + "a |  | c(EVENT 0x1f)");
-  EXPECT_EQ(AfterStamp(lines[3]), "WAR: SRC:" + prefix + "a | ");
-  EXPECT_EQ(AfterStamp(lines[4]), "ERR: " + prefix);
-  EXPECT_EQ(AfterStamp(lines[5]), "INF: T:" + prefix + "x | y | z");
-  EXPECT_EQ(AfterStamp(lines[6]), "INF: no thread, no source");
+  EXPECT_EQ(AfterStamp(lines[2]), "WAR: SRC:" + prefix + "a | c(EVENT 0x1f)");
+  EXPECT_EQ(AfterStamp(lines[3]), "WAR: SRC:" + prefix + "a");
+  EXPECT_EQ(AfterStamp(lines[4]), "WAR: SRC:" + prefix + "a | ");
+  EXPECT_EQ(AfterStamp(lines[5]), "WAR: SRC:" + prefix + " | b");
+  EXPECT_EQ(AfterStamp(lines[6]), "ERR: " + prefix);
+  EXPECT_EQ(AfterStamp(lines[7]), "INF: T:" + prefix + "x | y | z");
+  EXPECT_EQ(AfterStamp(lines[8]), "INF: no thread, no source");
 }
 
 TEST_F(LogLines, WideCharactersAndOverlongTextsKeepTheLineWellFormed) {
