@@ -145,6 +145,8 @@ bool CopyDirectoryTree(const std::wstring& source, const std::wstring& target) {
   if (!search.valid()) return false;
 
   do {
+    // Skipped folders ("." and ".." among them) are never built into paths.
+    if (IsFolderEntry(entry) && IsDotName(entry.cFileName)) continue;
     const std::wstring from = source + entry.cFileName;
     const std::wstring to = target + entry.cFileName;
     if (!FitsPathLimit(from) || !FitsPathLimit(to)) return false;
@@ -158,7 +160,6 @@ bool CopyDirectoryTree(const std::wstring& source, const std::wstring& target) {
       }
       continue;
     }
-    if (IsDotName(entry.cFileName)) continue;
     const std::wstring subfolder = to + L"\\";
     if (!CreateOneDirectory(subfolder)) {
       LogCreateDirectoryFailed(subfolder);

@@ -188,6 +188,23 @@ TEST(FolderTrees, EntryPathsOverTheLimitAreRefusedNotCut) {
   EXPECT_FALSE(Exists(source));
 }
 
+TEST(FolderTrees, SkippedFoldersDoNotCountAgainstTheLimit) {
+  ScratchFolder scratch;
+  LongPathCleanup cleanup;
+  // source + "f" is exactly at the limit; ".", ".." and ".d" would be over it.
+  const std::wstring source = cleanup.Add(scratch.path() + NameForLength(scratch.path(), kMaxPathChars - 2) + L"\\");
+  const std::wstring target = cleanup.Add(scratch.path() + L"t\\");
+  cleanup.Add(scratch.WriteFile(source.substr(scratch.path().size()) + L"f", "at the limit"));
+  cleanup.Add(source + L".d");
+  cleanup.Add(scratch.WriteFile(source.substr(scratch.path().size()) + L".d\\x", "skipped"));
+  cleanup.Add(target + L"f");
+  ASSERT_EQ(kMaxPathChars, (source + L"f").size());
+
+  EXPECT_TRUE(CopyDirectoryTree(source, target));
+  EXPECT_EQ(ReadAll(target + L"f"), "at the limit");
+  EXPECT_FALSE(Exists(target + L".d"));
+}
+
 TEST(GetFileDate, LastAccessDayInLocalTime) {
   ScratchFolder scratch;
   const std::wstring path = scratch.WriteFile(L"dated.txt", "x");
