@@ -183,33 +183,39 @@ void CLog::Write(int level, DWORD eventId, const wchar_t* source, int category, 
 
   const int texts = count < 0 ? 0 : (count > kMaxTexts ? kMaxTexts : count);
   const wchar_t* const list[kMaxTexts] = {t1, t2, t3};
-  std::wstring message = ComposeMessage(threadIds_.load(std::memory_order_relaxed), texts, list, eventId);
+  // The whole message goes to the console; line and record carry it cut.
+  const std::wstring message = ComposeMessage(threadIds_.load(std::memory_order_relaxed), texts, list, eventId);
 
   LogRecord record;
   record.category = category;
   record.level = level;
   ::GetSystemTimeAsFileTime(&record.time);
   record.source = CutText(source, kLogSourceChars);
-  if (message.size() > kLogMessageChars) message.resize(kLogMessageChars);
-  record.message = std::move(message);
+  record.message = message.substr(0, kLogMessageChars);
   const std::wstring line = FormatLogLine(level, record.time, record.source, record.message);
 
   if (eventLog_.load(std::memory_order_relaxed)) ReportToEventLog(level, eventId, texts, list);
 
   LineCallback callback;
+  bool console = false;
   {
     LogLockHold hold(lock_);
     const bool flush = flush_.load(std::memory_order_relaxed);
     for (LogChannel& channel : channels_) channel.Write(record, line, flush);
-    if (console_ != nullptr) WriteConsoleLocked(consoleFullLine_ ? line : record.message);
     callback = lineCallback_;
+    console = console_ != nullptr;
   }
+  // Outside the lock: a callback that waits for another logging thread must not deadlock.
   if (callback) {
     try {
       callback(line.c_str());
     } catch (...) {
       // A failing callback must not cost the caller its message or its thread.
     }
+  }
+  if (console) {
+    LogLockHold hold(lock_);
+    if (console_ != nullptr) WriteConsoleLocked(consoleFullLine_ ? line : message);
   }
 }
 

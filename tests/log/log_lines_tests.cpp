@@ -145,15 +145,26 @@ TEST_F(LogLines, WideCharactersAndOverlongTextsKeepTheLineWellFormed) {
 }
 
 TEST_F(LogLines, CallbackAndConsoleGetTheLine) {
-  std::vector<std::wstring> seen;
-  ASSERT_EQ(log_.SetLineCallback([&seen](const wchar_t* line) { seen.emplace_back(line); }), S_OK);
   HANDLE readEnd = nullptr;
   HANDLE writeEnd = nullptr;
   ASSERT_TRUE(::CreatePipe(&readEnd, &writeEnd, nullptr, 1 << 16));
   win::UniqueFile reader(readEnd);
   win::UniqueFile writer(writeEnd);
+  // The callback comes first, the console after it: the callback finds the pipe as it was.
+  std::vector<std::wstring> seen;
+  std::vector<DWORD> consoleBytesSeen;
+  ASSERT_EQ(log_.SetLineCallback([&](const wchar_t* line) {
+    seen.emplace_back(line);
+    DWORD available = 0;
+    consoleBytesSeen.push_back(::PeekNamedPipe(reader.get(), nullptr, 0, nullptr, &available, nullptr) ? available
+                                                                                                      : MAXDWORD);
+  }),
+            S_OK);
   ASSERT_TRUE(log_.SetConsole(writer.get(), false));
   log_.Print(kLogLevelInfo, L"VLRN", L"to console %d", 1);
+  // The console gets the whole message; the file's line carries it cut.
+  const std::wstring longText(5000, L'w');
+  log_.Print(kLogLevelInfo, L"VLRN", L"%s", longText.c_str());
   ASSERT_TRUE(log_.SetConsole(writer.get(), true));
   log_.Print(kLogLevelInfo, L"VLRN", L"to console %d", 2);
   log_.SetConsole(nullptr, false);
@@ -164,15 +175,20 @@ TEST_F(LogLines, CallbackAndConsoleGetTheLine) {
   DWORD got = 0;
   while (::ReadFile(reader.get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) console.append(buffer, got);
   const std::vector<std::string> lines = Lines();
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(console, ThreadPrefix() + "to console 1\n" + lines[1] + "\n");
-  ASSERT_EQ(seen.size(), 2u);
+  ASSERT_EQ(lines.size(), 3u);
+  const std::string firstOnConsole = ThreadPrefix() + "to console 1\n";
+  const std::string secondOnConsole = ThreadPrefix() + std::string(5000, 'w') + "\n";
+  EXPECT_EQ(console, firstOnConsole + secondOnConsole + lines[2] + "\n");
+  EXPECT_EQ(lines[1].size(), lines[0].size() - std::string("to console 1").size() + 4095 - ThreadPrefix().size());
+  ASSERT_EQ(seen.size(), 3u);
   EXPECT_EQ(std::string(seen[0].begin(), seen[0].end()), lines[0]);
+  EXPECT_EQ(consoleBytesSeen, (std::vector<DWORD>{0, static_cast<DWORD>(firstOnConsole.size()),
+                                                  static_cast<DWORD>(firstOnConsole.size() + secondOnConsole.size())}));
 
   // A callback that throws costs neither the file its line nor the caller.
   log_.SetLineCallback([](const wchar_t*) { throw 42; });
   log_.Print(kLogLevelInfo, L"VLRN", L"still written");
-  EXPECT_EQ(Lines().size(), 3u);
+  EXPECT_EQ(Lines().size(), 4u);
 }
 
 TEST_F(LogLines, ForwardingSendsEverythingToTheTarget) {
