@@ -83,11 +83,11 @@ bool GetFileVersionString(const std::wstring& path, const std::wstring& stringNa
     std::wstring value;
     if (!QueryString(data, subBlock, value)) continue;
     found = true;
-    // Only texts that exist are joined: a translation without the string adds no separator.
-    value = Trim(value);
-    if (value.empty()) continue;
+    // Only texts that exist are joined: a translation without the string, or with
+    // blanks only, adds no separator. The joined text is trimmed at its ends only.
+    if (Trim(value).empty()) continue;
     if (!text.empty()) text += kSeparator;
-    text += value;
+    text = Trim(text + value);
   }
   return found;
 }

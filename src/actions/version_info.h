@@ -4,6 +4,6 @@
 #include <string>
 
 // The string stringName (such as "ProductVersion") of every translation of the
-// file's version resource that has it, each trimmed, joined by " / ". True when
-// at least one translation had the string; text is emptied first.
+// file's version resource that has it, joined by " / " and trimmed at both ends.
+// True when at least one translation had the string; text is emptied first.
 bool GetFileVersionString(const std::wstring& path, const std::wstring& stringName, std::wstring& text);

@@ -20,6 +20,10 @@ TEST(GetFileVersionString, JoinsTheTranslationsThatHaveTheString) {
   ASSERT_TRUE(GetFileVersionString(TwoTranslations(), L"ProductVersion", text));
   EXPECT_EQ(text, L"2.5.1 / 2.5.1-de");
 
+  // In both, with blanks around each: only the ends of the joined text are trimmed.
+  ASSERT_TRUE(GetFileVersionString(TwoTranslations(), L"LegalCopyright", text));
+  EXPECT_EQ(text, L"(c) Acme /   (c) Acme DE");
+
   // Only in the first translation, with blanks around it.
   ASSERT_TRUE(GetFileVersionString(TwoTranslations(), L"FileDescription", text));
   EXPECT_EQ(text, L"Fixture with padding");
