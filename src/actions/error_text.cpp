@@ -1,6 +1,18 @@
 #include "actions/error_text.h"
 
+#include <memory>
+
 #include "win/strings.h"
+
+namespace {
+
+// The system allocates the message; it is released on every path.
+struct LocalFreeDeleter {
+  void operator()(wchar_t* buffer) const { ::LocalFree(buffer); }
+};
+using SystemMessage = std::unique_ptr<wchar_t, LocalFreeDeleter>;
+
+}  // namespace
 
 std::wstring GetLastErrorText() {
   const DWORD code = ::GetLastError();
@@ -15,6 +27,7 @@ std::wstring GetErrorText(DWORD code) {
   const DWORD length = ::FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
       MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  const SystemMessage message(buffer);
 
   std::wstring text;
   if (length > 0 && buffer != nullptr) {
@@ -23,7 +36,5 @@ std::wstring GetErrorText(DWORD code) {
       if (buffer[i] != L'\r' && buffer[i] != L'\n') text += buffer[i];
     }
   }
-  if (buffer != nullptr) ::LocalFree(buffer);
-
   return text + win::FormatW(L" (%lu)", code);
 }
