@@ -163,8 +163,10 @@ HRESULT OpenLogReader(const wchar_t* path, bool scramble, uint8_t rotation, LogR
   if (path == nullptr) return E_POINTER;
   const std::wstring name(path, ::wcsnlen(path, kLogMaxPathChars + 1));
   if (name.empty() || name.size() > kLogMaxPathChars) return E_INVALIDARG;
-  win::UniqueFile file(::CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // Shared for reading only: a file that a log still writes can't be opened,
+  // and no log opens one while it is being read.
+  win::UniqueFile file(
+      ::CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return E_FAIL;
   reader.reset(new LogReader(std::move(file)));
   reader->scramble = scramble;

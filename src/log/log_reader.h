@@ -37,9 +37,9 @@ struct LogReaderDeleter {
 };
 using LogReaderPtr = std::unique_ptr<LogReader, LogReaderDeleter>;
 
-// Opens an existing record file for reading (shared with writers' readers).
+// Opens an existing record file for reading, shared with other readers only.
 // E_POINTER without a path, E_INVALIDARG for an empty path or one longer than
-// 260 characters, E_FAIL when the file can't be opened.
+// 260 characters, E_FAIL when the file can't be opened (missing, or open in a log).
 HRESULT OpenLogReader(const wchar_t* path, bool scramble, uint8_t rotation, LogReaderPtr& reader);
 // Closes the file and frees the reader; S_OK.
 HRESULT CloseLogReader(LogReaderPtr& reader);

@@ -245,6 +245,20 @@ TEST_F(RecordFile, BadInputGivesClearResults) {
   EXPECT_EQ(OpenLogReader((folder_.path() + L"missing.bin").c_str(), false, 0, reader), E_FAIL);
   EXPECT_FALSE(reader);
 
+  // The file is shared for reading only: not while a log writes it, and a log
+  // can't open it while readers hold it.
+  Open(false, 0);
+  log_.Print(kLogLevelInfo, L"VLRN", L"written");
+  EXPECT_EQ(OpenLogReader(recordPath_.c_str(), false, 0, reader), E_FAIL);
+  log_.Close();
+  ASSERT_EQ(OpenLogReader(recordPath_.c_str(), false, 0, reader), S_OK);
+  LogReaderPtr second;
+  ASSERT_EQ(OpenLogReader(recordPath_.c_str(), false, 0, second), S_OK);
+  EXPECT_FALSE(log_.SetLogFile(recordPath_.c_str(), kLogRecordChannel, false, 0));
+  CloseLogReader(second);
+  CloseLogReader(reader);
+  ::DeleteFileW(recordPath_.c_str());
+
   // Random bytes: the first four are no record start. Behind a torn record start
   // the reader resynchronises through all of them and finds nothing.
   std::mt19937 random(20261208);

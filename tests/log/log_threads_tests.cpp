@@ -50,6 +50,7 @@ TEST(LogThreads, ConcurrentLinesArriveWholeAndComplete) {
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(nextOfThread[t], kLinesPerThread);
 
   // The record file took the same messages in the same order, none torn.
+  log.Close();
   LogReaderPtr reader;
   ASSERT_EQ(OpenLogReader(recordPath.c_str(), true, 5, reader), S_OK);
   std::vector<LogEntry> entries;
