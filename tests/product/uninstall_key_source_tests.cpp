@@ -1,5 +1,7 @@
 // The uninstall-key source against the prefix's real uninstall key. Each test
-// adds its own entries with unique names and values, so no other entry takes part.
+// adds its own entries with unique names and values, so no other entry takes
+// part, and holds the uninstall-key lock so that no other test program changes
+// the key while it searches.
 
 #include <windows.h>
 
@@ -14,6 +16,7 @@
 
 namespace {
 
+using source_tests::UninstallKeyLock;
 using testing_support::UniqueName;
 
 // An entry under the machine's uninstall key, removed again at the end.
@@ -53,6 +56,7 @@ class UninstallEntry {
 std::wstring UniqueLocation() { return L"C:\\VLRN Tests\\" + UniqueName(L"location"); }
 
 TEST(UninstallKeySearch, MatchesLocationsIgnoringCaseAndOneTrailingBackslash) {
+  const UninstallKeyLock lock;  // first: the entries go before it is released
   const std::wstring stored = UniqueLocation();
   UninstallEntry entry(UniqueName(L"VLRN-case"));
   entry.Set(L"InstallLocation", stored + L"\\");
@@ -70,6 +74,7 @@ TEST(UninstallKeySearch, MatchesLocationsIgnoringCaseAndOneTrailingBackslash) {
 }
 
 TEST(UninstallKeySearch, NewestInstallDateWinsAndAmongEqualDatesTheLastEnumerated) {
+  const UninstallKeyLock lock;
   // Subkeys enumerate in name order: "-a", "-b", "-c".
   const std::wstring location = UniqueLocation();
   const std::wstring base = UniqueName(L"VLRN-dated");
@@ -89,6 +94,7 @@ TEST(UninstallKeySearch, NewestInstallDateWinsAndAmongEqualDatesTheLastEnumerate
 }
 
 TEST(UninstallKeySearch, SkipsValuesThatAreNoUsableText) {
+  const UninstallKeyLock lock;
   const std::wstring location = UniqueLocation();
   const std::wstring fullPath = location + L"\\" + std::wstring(259 - location.size(), L'y');  // 260 characters
   const std::wstring tooLong = fullPath + L"z";
@@ -128,6 +134,7 @@ TEST(UninstallKeySearch, EndsWhenTheSearchedKeyIsDeletedUnderIt) {
 }
 
 TEST(ReadFromRegistry, FillsTheRecordFromTheEntryOfAGermanProgramFolder) {
+  const UninstallKeyLock lock;
   const std::wstring folder = UniqueName(L"Velbor Test");
   UninstallEntry entry(UniqueName(L"VLRN-german"));
   entry.Set(L"DisplayName", L"  Velbor Test & Co \t")
@@ -153,6 +160,7 @@ TEST(ReadFromRegistry, FillsTheRecordFromTheEntryOfAGermanProgramFolder) {
 }
 
 TEST(ReadFromRegistry, FallsBackToProgramNameAndLeavesBadValuesAlone) {
+  const UninstallKeyLock lock;
   const std::wstring programName = UniqueName(L"Velbor Named");
   UninstallEntry entry(UniqueName(L"VLRN-named"));
   entry.Set(L"ProgramName", programName)
@@ -183,6 +191,7 @@ TEST(ReadFromRegistry, FallsBackToProgramNameAndLeavesBadValuesAlone) {
 }
 
 TEST(ReadFromRegistry, NothingFoundLeavesTheRecordAlone) {
+  const UninstallKeyLock lock;
   ProgramInfos info;
   info.InstalledLocation = UniqueLocation() + L"\\";
   info.ProgramName = UniqueName(L"Velbor Nowhere");
