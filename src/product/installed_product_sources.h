@@ -41,7 +41,7 @@ bool ReadFromMsiDB(ProgramInfos& info);
 // Where a search through WMI's Win32_Product ended.
 enum class Win32ProductsResult {
   kFound,
-  kNothingToSearchFor,  // neither a location nor a name in the record
+  kNothingToSearchFor,  // neither a location nor a name to compare the first product with
   kComInitFailed,
   kSecurityFailed,
   kLocatorFailed,

@@ -126,6 +126,10 @@ Win32ProductsResult SearchProducts(IEnumWbemClassObject* products, ProgramInfos&
     }
     if (returned == 0 || !product) return Win32ProductsResult::kNoMoreObjects;
 
+    // With neither a location nor a name no product can be the one.
+    if (info.InstalledLocation.empty() && info.ProgramName.empty()) {
+      return Win32ProductsResult::kNothingToSearchFor;
+    }
     if (!ProductMatches(product.get(), info)) continue;
     LogInfo(L"Find product guid");
     switch (ReadMatchedProduct(product.get(), info)) {
@@ -145,8 +149,6 @@ std::wstring ErrorText(HRESULT result) { return GetErrorText(static_cast<DWORD>(
 
 Win32ProductsResult SearchWin32Products(ProgramInfos& info) {
   AppendMissingBackslash(info.InstalledLocation);
-  // The query is slow: don't run it when nothing could match.
-  if (info.InstalledLocation.empty() && info.ProgramName.empty()) return Win32ProductsResult::kNothingToSearchFor;
 
   // Declared first, so that every interface below is released before COM goes.
   const win::ScopedComInit com(COINIT_MULTITHREADED);
