@@ -61,12 +61,17 @@ bool ProductMatches(const std::wstring& productCode, const ProgramInfos& info) {
   return name.value == info.ProgramName;
 }
 
-bool FindInstalledProduct(const ProgramInfos& info, std::wstring& productCode) {
+enum class ProductSearch { kFound, kNoMatch, kNothingToCompare };
+
+ProductSearch FindInstalledProduct(const ProgramInfos& info, std::wstring& productCode) {
   for (DWORD index = 0;; ++index) {
     wchar_t code[MAX_GUID_CHARS + 1] = {};
-    if (::MsiEnumProductsW(index, code) != ERROR_SUCCESS) return false;
+    if (::MsiEnumProductsW(index, code) != ERROR_SUCCESS) return ProductSearch::kNoMatch;
+    // With neither a location nor a name no product can be the one; the search
+    // gives up at the first product, quietly.
+    if (info.InstalledLocation.empty() && info.ProgramName.empty()) return ProductSearch::kNothingToCompare;
     productCode = code;
-    if (ProductMatches(productCode, info)) return true;
+    if (ProductMatches(productCode, info)) return ProductSearch::kFound;
   }
 }
 
@@ -102,12 +107,16 @@ bool ReadProductProperties(const std::wstring& productCode, ProgramInfos& info) 
 
 bool ReadFromMsiDB(ProgramInfos& info) {
   AppendMissingBackslash(info.InstalledLocation);
-  if (info.InstalledLocation.empty() && info.ProgramName.empty()) return false;  // nothing to look for
 
   std::wstring productCode;
-  if (!FindInstalledProduct(info, productCode)) {
-    LogError(L"ReadFromMsiDB failed");
-    return false;
+  switch (FindInstalledProduct(info, productCode)) {
+    case ProductSearch::kFound:
+      break;
+    case ProductSearch::kNoMatch:
+      LogError(L"ReadFromMsiDB failed");
+      return false;
+    case ProductSearch::kNothingToCompare:
+      return false;
   }
 
   LogInfo(L"Find product guid");
