@@ -139,7 +139,6 @@ class CLog {
   bool RegisterEventSourceLocked();
   void ReportToEventLog(int level, DWORD eventId, int count, const wchar_t* const* texts);
   void WriteConsoleLocked(const std::wstring& text);
-  HRESULT ConfigureLocked(HINSTANCE module, HKEY root, const wchar_t* keyPath, uint8_t rotation);
 
   std::atomic<int> threshold_{kLogLevelOff};
   std::atomic<bool> threadIds_{true};
