@@ -7,6 +7,7 @@
 #include "support/child_process.h"
 #include "support/message_box.h"
 #include "support/scratch.h"
+#include "support/uninstall_key_lock.h"
 #include "win/unique_handle.h"
 
 using testing_support::AnswerMessageBox;
@@ -112,6 +113,7 @@ class UninstallEntry {
 }  // namespace
 
 TEST(Startup, AProductFoundWithoutALanguageIsRefusedWithoutABox) {
+  const testing_support::UninstallKeyLock lock;  // first: the entry goes before it is released
   testing_support::ScratchFolder folder;
   UninstallEntry entry(UniqueName(L"Installed"), folder.path());
   // The location alone is not enough, so the uninstall entry completes the data.
@@ -162,6 +164,7 @@ TEST(Startup, TheRunIsLoggedUnderTheProductsName) {
 }
 
 TEST(Startup, ARefusalIsLoggedInTheProductsLog) {
+  const testing_support::UninstallKeyLock lock;
   testing_support::ScratchFolder folder;
   const std::wstring product = UniqueName(L"NoLanguage");
   UninstallEntry entry(product, folder.path());

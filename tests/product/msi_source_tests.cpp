@@ -125,7 +125,7 @@ TEST_F(InstalledMsiProduct, FeatureListFromTheRealInstaller) {
 // Outside the suite's package: with no product installed at all, a record with
 // nothing to compare still ends in the "no match" failure and its log line.
 TEST(ReadFromMsiDB, NoInstalledProductAtAllIsLoggedAsNoMatch) {
-  const UninstallKeyLock lock;  // no test package appears meanwhile
+  const testing_support::UninstallKeyLock lock;  // no test package appears meanwhile
   wchar_t code[MAX_GUID_CHARS + 1] = {};
   if (::MsiEnumProductsW(0, code) == ERROR_SUCCESS) GTEST_SKIP() << "the prefix holds Windows Installer products";
 

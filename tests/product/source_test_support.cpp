@@ -9,8 +9,6 @@
 namespace source_tests {
 namespace {
 
-constexpr wchar_t kUninstallKeyLockName[] = L"VLRenovaTests uninstall key";
-
 std::optional<DWORD> RunMsiexec(const std::wstring& args) {
   wchar_t system[MAX_PATH] = {};
   const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
@@ -19,18 +17,6 @@ std::optional<DWORD> RunMsiexec(const std::wstring& args) {
 }
 
 }  // namespace
-
-UninstallKeyLock::UninstallKeyLock() : mutex_(::CreateMutexW(nullptr, FALSE, kUninstallKeyLockName)) {
-  // No time limit: the holder is another test program, which ends; a crashed
-  // holder leaves the mutex abandoned, which still hands it over.
-  const DWORD wait = mutex_ ? ::WaitForSingleObject(mutex_.get(), INFINITE) : WAIT_FAILED;
-  held_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
-  EXPECT_TRUE(held_) << "the uninstall-key lock could not be had: " << ::GetLastError();
-}
-
-UninstallKeyLock::~UninstallKeyLock() {
-  if (held_) ::ReleaseMutex(mutex_.get());
-}
 
 LogCapture::LogCapture() {
   GetLog().SetLineCallback([this](const wchar_t* line) {

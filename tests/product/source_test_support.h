@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/uninstall_key_lock.h"
 #include "win/unique_handle.h"
 
 namespace source_tests {
@@ -26,23 +27,6 @@ class LogCapture {
   std::vector<std::wstring> lines_;
 };
 
-// Held by every test that changes or searches the machine's uninstall key or
-// has the test package installed. Test programs run side by side, and the key
-// is searched by index: an entry that another process adds or removes meanwhile
-// shifts the entries under the search, and one process's removal of the
-// package would pull it from under another's reads. Recursive within a thread.
-class UninstallKeyLock {
- public:
-  UninstallKeyLock();
-  ~UninstallKeyLock();
-  UninstallKeyLock(const UninstallKeyLock&) = delete;
-  UninstallKeyLock& operator=(const UninstallKeyLock&) = delete;
-
- private:
-  win::UniqueMutex mutex_;
-  bool held_ = false;
-};
-
 inline constexpr wchar_t kPackageCode[] = L"{6B3E2A51-7C4D-4F18-9A0B-2D5E8F1C3A47}";
 inline constexpr wchar_t kPackageName[] = L"VLRenova Sources Test & Tools";
 // ARPINSTALLLOCATION, stored without a trailing backslash.
@@ -58,7 +42,7 @@ class InstalledTestPackage {
   std::optional<DWORD> installResult() const { return installResult_; }
 
  private:
-  UninstallKeyLock lock_;
+  testing_support::UninstallKeyLock lock_;
   std::optional<DWORD> installResult_;
 };
 

@@ -16,7 +16,7 @@
 
 namespace {
 
-using source_tests::UninstallKeyLock;
+using testing_support::UninstallKeyLock;
 using testing_support::UniqueName;
 
 // An entry under the machine's uninstall key, removed again at the end.
