@@ -69,6 +69,33 @@ bool RemoveEmptyFolder(const std::wstring& folder) {
   return false;
 }
 
+std::wstring WithoutFinalBackslash(std::wstring path) {
+  // "C:\" keeps its backslash: "C:" alone names the drive's current folder.
+  if (path.size() > 1 && path.back() == L'\\' && path[path.size() - 2] != L':') path.pop_back();
+  return path;
+}
+
+// Junctions and symbolic links. The trees lie in the user's writable temporary
+// folder, so a link planted there must not lead the updater, with its rights,
+// to delete or change files elsewhere: a link is removed itself, never walked
+// or changed through.
+bool IsLinkEntry(const WIN32_FIND_DATAW& entry) {
+  return (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool IsLinkedFolder(const std::wstring& folder) {
+  // Asked without the final "\", which would give the target's attributes.
+  const DWORD attributes = ::GetFileAttributesW(WithoutFinalBackslash(folder).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool RemoveLink(const std::wstring& path, bool isFolder) {
+  if (isFolder ? ::RemoveDirectoryW(path.c_str()) : ::DeleteFileW(path.c_str())) return true;
+  const std::wstring reason = GetLastErrorText();
+  LogError(L"can not remove link %s because: \"%s\"", path.c_str(), reason.c_str());
+  return false;
+}
+
 // Windows refuses to overwrite a read-only or hidden file; the copy replaces it anyway.
 void MakeOverwritable(const std::wstring& path) {
   constexpr DWORD kBlocking = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
@@ -97,6 +124,7 @@ bool CreateDirectoryPath(const std::wstring& path, bool createParents) {
 bool DeleteDirectoryTree(const std::wstring& folder, bool recursive) {
   const std::wstring pattern = folder + L"*";
   if (!FitsPathLimit(pattern)) return false;
+  if (IsLinkedFolder(folder)) return RemoveLink(WithoutFinalBackslash(folder), true);
 
   WIN32_FIND_DATAW entry{};
   win::UniqueFind search(::FindFirstFileW(pattern.c_str(), &entry));
@@ -115,7 +143,9 @@ bool DeleteDirectoryTree(const std::wstring& folder, bool recursive) {
     const std::wstring path = folder + entry.cFileName;
     if (!FitsPathLimit(path)) return false;
 
-    if (!IsFolderEntry(entry)) {
+    if (IsLinkEntry(entry) && (recursive || !IsFolderEntry(entry))) {
+      if (!RemoveLink(path, IsFolderEntry(entry))) return false;
+    } else if (!IsFolderEntry(entry)) {
       if (!DeleteOneFile(path)) return false;
     } else if (!recursive) {
       subfolderRemains = true;

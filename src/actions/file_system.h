@@ -15,7 +15,8 @@ bool CreateDirectoryPath(const std::wstring& path, bool createParents);
 
 // Deletes the files of folder (ending in "\") and, when recursive, its subfolders,
 // then the folder. Names beginning with "." are left alone, so a folder holding
-// one stays. True when the folder is gone or never existed.
+// one stays. Junctions and symbolic links are removed themselves, never followed.
+// True when the folder is gone or never existed.
 bool DeleteDirectoryTree(const std::wstring& folder, bool recursive);
 
 // Copies every file of source into target (both ending in "\"), overwriting

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -101,6 +102,82 @@ TEST(DeleteDirectoryTree, DotNamesAreNeverDeleted) {
   EXPECT_FALSE(Exists(tree + L"plain.txt"));
   EXPECT_TRUE(Exists(hidden));
   EXPECT_TRUE(Exists(dotFolderFile));
+}
+
+// A symbolic link to a folder, the way a planted junction appears. Windows makes
+// it with CreateSymbolicLinkW where the user may; Wine only pretends to, but
+// reports a Unix symbolic link to a folder as a reparse point and can start the
+// system's ln and rm in the folder given.
+class FolderLink {
+ public:
+  // parent\name points to target, given relative to parent.
+  FolderLink(const std::wstring& parent, const std::wstring& name, const std::wstring& target)
+      : parent_(parent), name_(name) {
+    ::CreateSymbolicLinkW(path().c_str(), target.c_str(),
+                          SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+    if (made()) return;
+    std::wstring unixTarget = target;
+    std::replace(unixTarget.begin(), unixTarget.end(), L'\\', L'/');
+    unix_ = StartUnix(L"ln -s " + unixTarget + L" " + name_) && Await([this] { return made(); });
+  }
+  ~FolderLink() {
+    // Wine removes what a link points to rather than the link; the link goes by rm.
+    if (!unix_) {
+      ::RemoveDirectoryW(path().c_str());
+    } else if (StartUnix(L"rm " + name_)) {
+      Await([this] { return ::GetFileAttributesW(path().c_str()) == INVALID_FILE_ATTRIBUTES; });
+    }
+  }
+  std::wstring path() const { return parent_ + name_; }
+  bool made() const {
+    const DWORD attributes = ::GetFileAttributesW(path().c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+           (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  }
+
+ private:
+  bool StartUnix(std::wstring commandLine) const {
+    const std::wstring program = L"Z:\\bin\\" + commandLine.substr(0, commandLine.find(L' '));
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          parent_.c_str(), &startup, &info)) {
+      return false;
+    }
+    win::UniqueProcess process(info.hProcess);
+    win::UniqueThread thread(info.hThread);
+    return true;
+  }
+  // Wine gives no process that ends with a Unix program, so its effect is awaited.
+  template <typename Done>
+  static bool Await(Done done) {
+    for (int attempt = 0; attempt < 1000 && !done(); ++attempt) ::Sleep(10);
+    return done();
+  }
+
+  std::wstring parent_;
+  std::wstring name_;
+  bool unix_ = false;
+};
+
+TEST(DeleteDirectoryTree, LinksAreRemovedNeverFollowed) {
+  ScratchFolder scratch;
+  const std::wstring tree = scratch.path() + L"tree\\";
+  const std::wstring outside = scratch.WriteFile(L"outside\\keep.txt", "not part of the tree");
+  scratch.WriteFile(L"tree\\file.txt", "1");
+  const FolderLink inside(tree, L"inside", L"..\\outside");
+  const FolderLink whole(scratch.path(), L"whole", L"outside");
+  if (!inside.made() || !whole.made()) GTEST_SKIP() << "no symbolic link can be made here";
+
+  // A link inside the tree, and a tree that is itself a link.
+  const bool treeDeleted = DeleteDirectoryTree(tree, true);
+  EXPECT_EQ(treeDeleted, !Exists(tree));
+  const bool wholeDeleted = DeleteDirectoryTree(whole.path() + L"\\", true);
+  EXPECT_EQ(wholeDeleted, !Exists(whole.path()));
+
+  EXPECT_FALSE(Exists(tree + L"file.txt"));
+  EXPECT_EQ(ReadAll(outside), "not part of the tree");
 }
 
 TEST(CopyDirectoryTree, CopiesOverwritesAndSkipsDotFolders) {
