@@ -36,7 +36,7 @@ wine_prefix_ready() {
 # output pipes and keep a reader (ctest's test listing) waiting, so a throwaway
 # program starts them first.
 wine_server_start() {
-  wineserver -p
+  wineserver -p 2>/dev/null || true   # one may already serve this prefix
   trap wine_server_stop EXIT
   wine cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
 }
