@@ -7,6 +7,7 @@
 #include "support/child_process.h"
 #include "support/message_box.h"
 #include "support/scratch.h"
+#include "support/uninstall_entry.h"
 #include "support/uninstall_key_lock.h"
 #include "win/unique_handle.h"
 
@@ -14,6 +15,7 @@ using testing_support::AnswerMessageBox;
 using testing_support::ChildProcess;
 using testing_support::FindMessageBox;
 using testing_support::RunWorker;
+using testing_support::UninstallEntry;
 using testing_support::UniqueName;
 using testing_support::WorkerExePath;
 
@@ -44,26 +46,27 @@ TEST(Startup, IncompleteDataIsRefusedWithOneAndNoBoxWhenSilent) {
   EXPECT_EQ(RunWorker(L"-UpdateSilent -ProgramName"), 1u);
 }
 
-TEST(Startup, NoSwitchesShowTheErrorBoxThenExitWithOne) {
-  ChildProcess worker(WorkerExePath(), L"");
+namespace {
+
+// Starts the updater with args, expects the start-up error box naming the
+// updater as name, answers it and expects the refusal.
+void ExpectErrorBoxAndRefusal(const std::wstring& args, const std::wstring& name) {
+  ChildProcess worker(WorkerExePath(), args);
   ASSERT_TRUE(worker.started());
   const auto box = FindMessageBox(worker.pid(), kTimeoutMs);
   ASSERT_TRUE(box.has_value());
-  EXPECT_EQ(box->caption, L"Velbor Renova");
-  EXPECT_EQ(box->text, L"Velbor Renova has encountered an error. Please contact the support.");
+  EXPECT_EQ(box->caption, name);
+  EXPECT_EQ(box->text, name + L" has encountered an error. Please contact the support.");
   EXPECT_TRUE(AnswerMessageBox(*box, IDOK));
   EXPECT_EQ(worker.Wait(kTimeoutMs), 1u);
 }
 
+}  // namespace
+
+TEST(Startup, NoSwitchesShowTheErrorBoxThenExitWithOne) { ExpectErrorBoxAndRefusal(L"", L"Velbor Renova"); }
+
 TEST(Startup, WindowCaptionReplacesTheUpdaterNameInTheErrorBox) {
-  ChildProcess worker(WorkerExePath(), L"-WindowCaption \"Foo Update\" -HideUpdateCheckResult");
-  ASSERT_TRUE(worker.started());
-  const auto box = FindMessageBox(worker.pid(), kTimeoutMs);
-  ASSERT_TRUE(box.has_value());
-  EXPECT_EQ(box->caption, L"Foo Update");
-  EXPECT_EQ(box->text, L"Foo Update has encountered an error. Please contact the support.");
-  AnswerMessageBox(*box, IDOK);
-  EXPECT_EQ(worker.Wait(kTimeoutMs), 1u);
+  ExpectErrorBoxAndRefusal(L"-WindowCaption \"Foo Update\" -HideUpdateCheckResult", L"Foo Update");
 }
 
 TEST(Startup, BadSwitchesNeverCrashOrHang) {
@@ -78,48 +81,15 @@ TEST(Startup, BadSwitchesNeverCrashOrHang) {
   for (const auto& args : runs) EXPECT_EQ(RunWorker(args, kTimeoutMs), 0u) << args.substr(0, 200);
 }
 
-namespace {
-
-// An uninstall entry of a product installed in folder, removed afterwards.
-class UninstallEntry {
- public:
-  UninstallEntry(const std::wstring& displayName, const std::wstring& folder)
-      : path_(L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + UniqueName(L"VlrnStartup")) {
-    HKEY key = nullptr;
-    ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr,
-                      &key, nullptr);
-    SetString(key, L"DisplayName", displayName);
-    SetString(key, L"DisplayVersion", L"5.0.1");
-    SetString(key, L"InstallLocation", folder);
-    key_ = key;
-  }
-  ~UninstallEntry() {
-    ::RegCloseKey(key_);
-    ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), KEY_WOW64_64KEY, 0);
-  }
-  void SetLanguage(DWORD language) {
-    ::RegSetValueExW(key_, L"Language", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&language), sizeof(language));
-  }
-
- private:
-  static void SetString(HKEY key, const wchar_t* name, const std::wstring& text) {
-    ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                     static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-  }
-  std::wstring path_;
-  HKEY key_ = nullptr;
-};
-
-}  // namespace
-
 TEST(Startup, AProductFoundWithoutALanguageIsRefusedWithoutABox) {
   const testing_support::UninstallKeyLock lock;  // first: the entry goes before it is released
   testing_support::ScratchFolder folder;
-  UninstallEntry entry(UniqueName(L"Installed"), folder.path());
+  UninstallEntry entry(UniqueName(L"VlrnStartup"));
+  entry.Set(L"DisplayName", UniqueName(L"Installed")).Set(L"DisplayVersion", L"5.0.1").Set(L"InstallLocation", folder.path());
   // The location alone is not enough, so the uninstall entry completes the data.
   const std::wstring args = L"-InstalledLocation \"" + folder.path() + L"\\\"";
   EXPECT_EQ(RunWorker(args, kTimeoutMs), 1u);
-  entry.SetLanguage(1033);
+  entry.Set(L"Language", DWORD{1033});
   EXPECT_EQ(RunWorker(args, kTimeoutMs), 0u);
 }
 
@@ -167,7 +137,8 @@ TEST(Startup, ARefusalIsLoggedInTheProductsLog) {
   const testing_support::UninstallKeyLock lock;
   testing_support::ScratchFolder folder;
   const std::wstring product = UniqueName(L"NoLanguage");
-  UninstallEntry entry(product, folder.path());
+  UninstallEntry entry(UniqueName(L"VlrnStartup"));
+  entry.Set(L"DisplayName", product).Set(L"DisplayVersion", L"5.0.1").Set(L"InstallLocation", folder.path());
   ASSERT_EQ(RunWorker(L"-InstalledLocation \"" + folder.path() + L"\\\"", kTimeoutMs), 1u);
   const std::string log = ReadProductLog(product);
   // Completion ran before the log was restarted under the product's name.

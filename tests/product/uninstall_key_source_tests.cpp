@@ -13,45 +13,13 @@
 #include "product/installed_product_sources.h"
 #include "source_test_support.h"
 #include "support/scratch.h"
+#include "support/uninstall_entry.h"
 
 namespace {
 
+using testing_support::UninstallEntry;
 using testing_support::UninstallKeyLock;
 using testing_support::UniqueName;
-
-// An entry under the machine's uninstall key, removed again at the end.
-class UninstallEntry {
- public:
-  explicit UninstallEntry(const std::wstring& name)
-      : name_(name), path_(L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + name) {
-    key_ = CreateRegKey(HKEY_LOCAL_MACHINE, path_);
-  }
-  ~UninstallEntry() {
-    key_.reset();
-    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, path_.c_str());
-  }
-  const std::wstring& name() const { return name_; }
-
-  UninstallEntry& Set(const wchar_t* value, const std::wstring& text) {
-    EXPECT_EQ(ERROR_SUCCESS, WriteRegString(key_.get(), value, text));
-    return *this;
-  }
-  UninstallEntry& Set(const wchar_t* value, DWORD number) {
-    EXPECT_EQ(ERROR_SUCCESS, WriteRegDword(key_.get(), value, number));
-    return *this;
-  }
-  // A text stored with another type, as some other installer may have left it.
-  UninstallEntry& SetTyped(const wchar_t* value, DWORD type, const std::wstring& text) {
-    EXPECT_EQ(ERROR_SUCCESS, ::RegSetValueExW(key_.get(), value, 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
-                                              static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))));
-    return *this;
-  }
-
- private:
-  std::wstring name_;
-  std::wstring path_;
-  win::UniqueRegKey key_;
-};
 
 std::wstring UniqueLocation() { return L"C:\\VLRN Tests\\" + UniqueName(L"location"); }
 
