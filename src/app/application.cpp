@@ -11,11 +11,11 @@
 #include "log/process_log.h"
 #include "product/program_infos_store.h"
 #include "product/settings.h"
+#include "version.h"
 
 namespace {
 
 constexpr int32_t kExitRefused = 1;
-constexpr wchar_t kUpdaterVersion[] = L"9.4.10";
 constexpr int32_t kEndCodeRanUpdate = 8;  // end codes with this bit run the post actions
 
 // Libraries load from the system folder only, where the system supports it.

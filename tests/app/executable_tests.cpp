@@ -11,6 +11,7 @@
 
 #include "actions/version_info.h"
 #include "support/child_process.h"
+#include "version.h"
 #include "win/unique_handle.h"
 
 using testing_support::WorkerExePath;
@@ -76,7 +77,35 @@ TEST(Executable, CarriesItsManifestVersionAndIcon) {
   ASSERT_TRUE(GetFileVersionString(WorkerExePath(), L"ProductName", text));
   EXPECT_EQ(text, L"Velbor Renova");
   ASSERT_TRUE(GetFileVersionString(WorkerExePath(), L"FileVersion", text));
-  EXPECT_EQ(text, L"9.4.10");
+  EXPECT_EQ(text, kUpdaterVersion);
   ASSERT_TRUE(GetFileVersionString(WorkerExePath(), L"ProductVersion", text));
-  EXPECT_EQ(text, L"9.4.10");
+  EXPECT_EQ(text, kUpdaterVersion);
+}
+
+// The code, the version resource and the manifest carry the one version of the build.
+TEST(Executable, ItsVersionNumbersAreTheBuildsVersion) {
+  EXPECT_EQ(std::wstring(kUpdaterVersion), std::wstring(kUpdaterVersionA, kUpdaterVersionA + sizeof(kUpdaterVersionA) - 1));
+  const std::wstring numbers = std::to_wstring(VLRN_VERSION_MAJOR) + L"." + std::to_wstring(VLRN_VERSION_MINOR) +
+                               L"." + std::to_wstring(VLRN_VERSION_PATCH);
+  EXPECT_EQ(numbers, kUpdaterVersion);
+
+  DWORD ignored = 0;
+  const DWORD size = ::GetFileVersionInfoSizeW(WorkerExePath().c_str(), &ignored);
+  ASSERT_GT(size, 0u);
+  std::string block(size, '\0');
+  ASSERT_TRUE(::GetFileVersionInfoW(WorkerExePath().c_str(), 0, size, block.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(fixed->dwFileVersionMS, static_cast<DWORD>(MAKELONG(VLRN_VERSION_MINOR, VLRN_VERSION_MAJOR)));
+  EXPECT_EQ(fixed->dwFileVersionLS, static_cast<DWORD>(MAKELONG(0, VLRN_VERSION_PATCH)));
+  EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+  EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
+
+  win::UniqueLibrary module(::LoadLibraryExW(WorkerExePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+  ASSERT_TRUE(module.valid());
+  const std::string manifest = ResourceText(module.get(), RT_MANIFEST, MAKEINTRESOURCEW(1));
+  const std::string identity = std::string("name=\"Velbor.Renova.VLRenovaWorker\" version=\"") +
+                               kUpdaterVersionA + ".0\"";
+  EXPECT_NE(manifest.find(identity), std::string::npos) << manifest;
 }

@@ -9,6 +9,7 @@
 #include "support/scratch.h"
 #include "support/uninstall_entry.h"
 #include "support/uninstall_key_lock.h"
+#include "version.h"
 #include "win/unique_handle.h"
 
 using testing_support::AnswerMessageBox;
@@ -121,7 +122,7 @@ TEST(Startup, TheRunIsLoggedUnderTheProductsName) {
   const std::string name(product.begin(), product.end());
   const std::vector<std::string> lines = {
        std::string("INF: VLRN:"), std::string("STARTING LOG"),
-        "Logged & Co(" + name + ") RenovaWorker v9.4.10 started", std::string("StartParameter: "),
+        "Logged & Co(" + name + ") RenovaWorker v" + kUpdaterVersionA + " started", std::string("StartParameter: "),
         "ProgramName: " + name, std::string("DisplayName: Logged & Co"), std::string("ProgramVersionNumber: 1.2.3"),
         std::string("ProgramLanguage: 1033"), std::string("IsStubExe: 0"),
         "InstalledLocation: C:\\Program Files\\" + name + "\\", "SetEvent \"Logged  Co\" succeeded!",
