@@ -1,0 +1,811 @@
+#!/usr/bin/env python3
+"""Reference update web service for VLRenovaWorker.
+
+Answers the updater's three service calls from a catalog folder of JSON files,
+serves download files and banners, and can misbehave on request (faults named
+in the request path) so that tests can exercise every failure of the client.
+Standard library only. See README.md in this folder.
+"""
+
+import argparse
+import base64
+import binascii
+import http.server
+import json
+import os
+import re
+import signal
+import socket
+import socketserver
+import ssl
+import sys
+import threading
+import time
+import urllib.parse
+import xml.etree.ElementTree as ET
+from datetime import datetime, timezone
+
+SERVICE_NAMESPACE = "http://update.velbor.example/Renova/"
+XML_DECLARATION = '<?xml version="1.0" encoding="utf-8"?>'
+NO_UPDATE = "No update available!"
+
+# Service method -> the one form argument the updater sends with it.
+METHOD_ARGUMENTS = {
+    "GetClientUpdate": "clientStatusXML",
+    "ReportUpdateStatus": "UpdateStatusXML",
+    "ReportUpgradeOfferStatus": "UpgradeOfferStatusXML",
+}
+
+# The general elements of Instruction.xml, in the order they are written.
+GENERAL_FIELDS = (
+    "ErrorMessage",
+    "NewProductVersion",
+    "MaxUpdateableProductVersionExistingOnServer",
+    "ChangeLogUrl",
+    "MajorUpgradeProductUrl",
+    "MajorUpgradeProductLinkText",
+    "MajorUpgradeProductVersion",
+    "SuppressReboot",
+    "IsReInstallModeAMUS",
+    "UpdateId",
+    "OsNotCompatibleUrl",
+    "AdViewerUrl",
+    "AdCampaignId",
+)
+LIST_FIELDS = ("Pre", "Download", "Post")
+FILE_ATTRIBUTES = ("Url", "RelativeTargetFolder", "FileName")
+
+# Fields of a record that GET /_records/<token>/<index>/<field> hands out.
+RECORD_FIELDS = (
+    "time", "listener", "scheme", "http_method", "path", "token", "method",
+    "user_agent", "content_type", "raw_body", "argument", "xml", "decode_error",
+    "faults", "headers",
+)
+
+BLOCK = 64 * 1024
+
+
+def log(text):
+    print(time.strftime("%Y-%m-%d %H:%M:%S ") + text, file=sys.stderr, flush=True)
+
+
+# --- Form decoding ---------------------------------------------------------------------
+
+class DecodeError(Exception):
+    pass
+
+
+def _is_hex(text, length):
+    return len(text) == length and all(c in "0123456789abcdefABCDEF" for c in text)
+
+
+def form_decode(text, wide):
+    """Undoes one level of the updater's form encoding.
+
+    The updater writes every character other than ASCII letters and digits as
+    "%" and the lower-case hex of its UTF-16 unit with at least two digits, so
+    three- and four-digit escapes cannot be told from a two-digit escape
+    followed by hex letters. With wide=True the document level is read as:
+    "%20" + two hex digits is U+20xx (a blank is always "+", never %20), "%1" +
+    two hex digits is U+01xx (0x10-0x1F cannot stand in XML), anything else is
+    two digits. The outer level is pure ASCII: wide=False reads two digits.
+    """
+    out = []
+    i = 0
+    n = len(text)
+    while i < n:
+        c = text[i]
+        if c == "+":
+            out.append(" ")
+            i += 1
+        elif c == "%":
+            if wide and text[i + 1:i + 3] == "20" and _is_hex(text[i + 3:i + 5], 2):
+                out.append(chr(int(text[i + 1:i + 5], 16)))
+                i += 5
+            elif wide and text[i + 1:i + 2] == "1" and _is_hex(text[i + 2:i + 4], 2):
+                out.append(chr(int(text[i + 1:i + 4], 16)))
+                i += 4
+            elif _is_hex(text[i + 1:i + 3], 2):
+                out.append(chr(int(text[i + 1:i + 3], 16)))
+                i += 3
+            else:
+                raise DecodeError("bad escape %r at offset %d" % (text[i:i + 3], i))
+        else:
+            out.append(c)
+            i += 1
+    return "".join(out)
+
+
+def parse_document(text):
+    """Parses a decoded document; Latin-1 documents go through as their bytes."""
+    try:
+        data = text.encode("latin-1")
+    except UnicodeEncodeError:
+        return ET.fromstring(text)
+    parser = ET.XMLParser(encoding="iso-8859-1")
+    parser.feed(data)
+    return parser.close()
+
+
+def decode_form_body(body, expected_argument):
+    """-> (argument name, decoded text or None, parsed root or None, error or None)."""
+    raw = body.decode("latin-1")
+    if not raw:
+        return None, None, None, "empty body"
+    pairs = [part.partition("=") for part in raw.split("&")]
+    chosen = next((p for p in pairs if p[0] == expected_argument), pairs[0])
+    name, separator, value = chosen
+    if not separator:
+        return name, None, None, "argument without '='"
+    try:
+        text = form_decode(form_decode(value, wide=False), wide=True)
+    except DecodeError as e:
+        return name, None, None, "form decoding: %s" % e
+    try:
+        root = parse_document(text)
+    except ET.ParseError as e:
+        return name, text, None, "XML: %s" % e
+    return name, text, root, None
+
+
+# --- XML writing -----------------------------------------------------------------------
+
+def escape_text(text):
+    return text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
+
+
+def escape_attribute(text):
+    return escape_text(text).replace('"', "&quot;")
+
+
+def ascii_xml(text):
+    """Escaped XML text whose bytes are all ASCII: the updater loses bytes above 0x7F."""
+    return escape_text(text).encode("ascii", "xmlcharrefreplace")
+
+
+def wrapper_answer(text):
+    return (XML_DECLARATION + '\r\n<string xmlns="' + SERVICE_NAMESPACE + '">').encode("ascii") \
+        + ascii_xml(text) + b"</string>"
+
+
+def empty_wrapper():
+    return (XML_DECLARATION + '\r\n<string xmlns="' + SERVICE_NAMESPACE + '" />').encode("ascii")
+
+
+def catalog_text(value):
+    if isinstance(value, bool):
+        return "True" if value else "False"
+    return str(value)
+
+
+def build_instruction(product):
+    lines = ["<Instruction>"]
+    for name in GENERAL_FIELDS:
+        value = product.get(name)
+        if value is not None:
+            lines.append("    <%s>%s</%s>" % (name, escape_text(catalog_text(value)), name))
+    for list_name in LIST_FIELDS:
+        entries = product.get(list_name)
+        if entries is None:
+            continue
+        if not entries:
+            lines.append("    <%s />" % list_name)
+            continue
+        tag = "File" if list_name == "Download" else "Action"
+        lines.append("    <%s>" % list_name)
+        for entry in entries:
+            keys = list(entry)
+            if tag == "File":
+                # The three known attributes first, in their usual order.
+                keys = [k for k in FILE_ATTRIBUTES if k in entry] + [k for k in keys if k not in FILE_ATTRIBUTES]
+            attributes = "".join(' %s="%s"' % (k, escape_attribute(catalog_text(entry[k]))) for k in keys)
+            lines.append("        <%s%s />" % (tag, attributes))
+        lines.append("    </%s>" % list_name)
+    lines.append("</Instruction>")
+    return "\n".join(lines) + "\n"
+
+
+# --- Catalog -----------------------------------------------------------------------------
+
+KNOWN_PRODUCT_KEYS = set(GENERAL_FIELDS) | set(LIST_FIELDS) | {"ProgramName"}
+
+
+class Catalog:
+    """The catalog folders, read afresh on every request (vendors edit them live).
+
+    Problems with a file are logged once per version of the file, not on every
+    request.
+    """
+
+    def __init__(self, folders):
+        self.folders = [os.path.abspath(f) for f in folders]
+        self._reported = {}
+        self._lock = threading.Lock()
+
+    def _report_once(self, path, stamp, message):
+        with self._lock:
+            if self._reported.get(path) == (stamp, message):
+                return
+            self._reported[path] = (stamp, message)
+        log("catalog: %s: %s" % (path, message))
+
+    @staticmethod
+    def _check(product):
+        if not isinstance(product, dict):
+            return "the file must hold one JSON object"
+        if not isinstance(product.get("ProgramName"), str) or not product["ProgramName"]:
+            return "\"ProgramName\" is missing or not a text"
+        for name in GENERAL_FIELDS:
+            value = product.get(name)
+            if value is not None and not isinstance(value, (str, int, float, bool)):
+                return "\"%s\" must be a text, a number or true/false" % name
+        for name in LIST_FIELDS:
+            entries = product.get(name)
+            if entries is None:
+                continue
+            if not isinstance(entries, list):
+                return "\"%s\" must be a list" % name
+            for entry in entries:
+                if not isinstance(entry, dict) or not all(
+                        isinstance(v, (str, int, float, bool)) for v in entry.values()):
+                    return "every entry of \"%s\" must be an object of texts" % name
+        return None
+
+    def products(self):
+        found = []
+        for folder in self.folders:
+            try:
+                names = sorted(n for n in os.listdir(folder) if n.endswith(".json"))
+            except OSError as e:
+                self._report_once(folder, None, "cannot list the folder: %s" % e)
+                continue
+            for name in names:
+                path = os.path.join(folder, name)
+                stamp = None
+                try:
+                    st = os.stat(path)
+                    stamp = (st.st_mtime_ns, st.st_size)
+                    with open(path, "rb") as f:
+                        product = json.loads(f.read().decode("utf-8"))
+                except (OSError, UnicodeDecodeError, ValueError) as e:
+                    self._report_once(path, stamp, "skipped: %s" % e)
+                    continue
+                problem = self._check(product)
+                if problem:
+                    self._report_once(path, stamp, "skipped: %s" % problem)
+                    continue
+                unknown = sorted(k for k in product if k not in KNOWN_PRODUCT_KEYS and not k.startswith("_"))
+                if unknown:
+                    self._report_once(path, stamp, "ignoring unknown keys %s" % ", ".join(unknown))
+                found.append((path, product))
+        return found
+
+    def find(self, program_name):
+        matches = [(p, prod) for p, prod in self.products() if prod["ProgramName"] == program_name]
+        if len(matches) > 1:
+            log("catalog: %d files name %r; using %s" % (len(matches), program_name, matches[0][0]))
+        return matches[0][1] if matches else None
+
+    def locate(self, subfolder, relative):
+        """A file below <catalog>/<subfolder>/, or None for anything outside it."""
+        parts = relative.split("/")
+        if not relative or any(p in ("", ".", "..") or "\\" in p or "\0" in p for p in parts):
+            return None
+        for folder in self.folders:
+            base = os.path.realpath(os.path.join(folder, subfolder))
+            candidate = os.path.realpath(os.path.join(base, *parts))
+            if os.path.commonpath([base, candidate]) == base and os.path.isfile(candidate):
+                return candidate
+        return None
+
+
+def substitute(value, replacements):
+    if isinstance(value, str):
+        for key, text in replacements.items():
+            value = value.replace(key, text)
+        return value
+    if isinstance(value, list):
+        return [substitute(v, replacements) for v in value]
+    if isinstance(value, dict):
+        return {k: substitute(v, replacements) for k, v in value.items()}
+    return value
+
+
+def version_numbers(text):
+    numbers = []
+    for part in (text or "").strip().split("."):
+        digits = re.match(r"\s*(\d*)", part).group(1)
+        numbers.append(int(digits) if digits else 0)
+    while numbers and numbers[-1] == 0:
+        numbers.pop()
+    return numbers
+
+
+def answer_text_for(root, catalog, replacements):
+    """The text the GetClientUpdate answer carries for this ClientStatus document."""
+    name = root.findtext("Informations/ProgramName") or ""
+    version = root.findtext("Informations/ProgramVersionNumber") or ""
+    installing = (root.findtext("Parameters/GetLatestSetupFile") or "").strip().lower() == "true"
+    product = catalog.find(name)
+    if product is None:
+        return NO_UPDATE
+    offered = product.get("NewProductVersion")
+    if not installing and offered is not None and \
+            version_numbers(version) >= version_numbers(catalog_text(offered)):
+        return NO_UPDATE
+    return build_instruction(substitute(product, replacements))
+
+
+# --- Faults ------------------------------------------------------------------------------
+
+class FaultError(Exception):
+    pass
+
+
+BODY_FAULTS = ("notxml", "emptyroot", "text", "raw", "huge", "deep", "nul")
+
+
+def b64url(value):
+    if not re.fullmatch(r"[A-Za-z0-9_-]*={0,2}", value):
+        raise FaultError("bad base64url %r" % value)
+    try:
+        return base64.urlsafe_b64decode(value + "=" * (-len(value) % 4))
+    except (binascii.Error, ValueError) as e:
+        raise FaultError("bad base64url %r: %s" % (value, e))
+
+
+def parse_faults(specs):
+    faults = {}
+    for spec in specs:
+        for item in spec.split(";"):
+            if not item:
+                continue
+            name, _, value = item.partition("=")
+            if name not in ("status", "delay", "drop", "truncate") + BODY_FAULTS:
+                raise FaultError("unknown fault %r" % name)
+            faults[name] = value
+    if sum(1 for name in faults if name in BODY_FAULTS) > 1:
+        raise FaultError("more than one body fault")
+    return faults
+
+
+def number(faults, name, kind=int, low=0, high=None):
+    try:
+        value = kind(faults[name])
+    except ValueError:
+        raise FaultError("%s needs a number, not %r" % (name, faults[name]))
+    if not value >= low or (high is not None and not value <= high):   # refuses nan too
+        raise FaultError("%s=%s is out of range" % (name, faults[name]))
+    return value
+
+
+class Answer:
+    def __init__(self, status, body=b"", content_type="text/xml; charset=utf-8", blocks=None, length=None):
+        self.status = status
+        self.content_type = content_type
+        self.body = body
+        self.blocks = blocks            # a callable giving the body in blocks, for big answers
+        self.length = len(body) if length is None else length
+
+    def chunks(self):
+        if self.blocks is not None:
+            yield from self.blocks()
+        elif self.body:
+            yield self.body
+
+
+def text_answer(status, text):
+    return Answer(status, (text + "\n").encode("utf-8"), "text/plain; charset=utf-8")
+
+
+def huge_answer(size):
+    head = (XML_DECLARATION + '\r\n<string xmlns="' + SERVICE_NAMESPACE + '">').encode("ascii")
+    tail = b"</string>"
+    if size < len(head) + len(tail):
+        head, tail = b"<s>", b"</s>"
+        if size < len(head) + len(tail):
+            raise FaultError("huge needs at least %d bytes" % (len(head) + len(tail)))
+
+    def blocks():
+        yield head
+        left = size - len(head) - len(tail)
+        while left > 0:
+            n = min(left, BLOCK)
+            yield b"x" * n
+            left -= n
+        yield tail
+    return Answer(200, blocks=blocks, length=size)
+
+
+def deep_answer(depth):
+    opening, closing = b"<e>", b"</e>"
+
+    def blocks():
+        for count in range(0, depth, 8192):
+            yield opening * min(8192, depth - count)
+        for count in range(0, depth, 8192):
+            yield closing * min(8192, depth - count)
+    return Answer(200, blocks=blocks, length=depth * (len(opening) + len(closing)))
+
+
+def fault_body(faults):
+    """The answer a body fault asks for, or None."""
+    if "notxml" in faults:
+        return Answer(200, b"This is not XML", "text/plain; charset=utf-8")
+    if "emptyroot" in faults:
+        return Answer(200, empty_wrapper())
+    if "text" in faults:
+        raw = b64url(faults["text"])
+        try:
+            text = raw.decode("utf-8")
+        except UnicodeDecodeError:
+            text = raw.decode("latin-1")
+        return Answer(200, wrapper_answer(text))
+    if "raw" in faults:
+        return Answer(200, b64url(faults["raw"]))
+    if "huge" in faults:
+        return huge_answer(number(faults, "huge", low=1))
+    if "deep" in faults:
+        return deep_answer(number(faults, "deep", low=1, high=50_000_000))
+    if "nul" in faults:
+        size = number(faults, "nul", low=1) if faults["nul"] else 4096
+        return Answer(200, blocks=lambda: (b"\0" * min(BLOCK, size - i) for i in range(0, size, BLOCK)),
+                      length=size)
+    return None
+
+
+# --- Request paths -----------------------------------------------------------------------
+
+SERVICE_RE = re.compile(r"^(?P<prefix>.*)/VLRNWebservice\.asmx(?P<rest>/.*)?$")
+FILES_RE = re.compile(r"^(?P<prefix>.*?)/files/(?P<rest>.*)$")
+BANNER_RE = re.compile(r"^(?P<prefix>.*)/Banner/(?P<rest>[^/]*)$")
+RECORDS_RE = re.compile(r"^/_records/(?P<token>[^/]+)/(?:(?P<count>count)|(?P<index>-?\d+)/(?P<field>[a-z_]+))$")
+
+
+def parse_prefix(prefix):
+    """The scope token and the fault texts named by t/<token> and f/<faults> segments."""
+    segments = prefix.split("/")
+    token = None
+    faults = []
+    i = 0
+    while i < len(segments):
+        if segments[i] in ("t", "f") and i + 1 < len(segments):
+            value = urllib.parse.unquote(segments[i + 1])
+            if segments[i] == "t":
+                token = value
+            else:
+                faults.append(value)
+            i += 2
+        else:
+            i += 1
+    return token, faults
+
+
+def route(path):
+    """-> (kind, prefix, rest): kind is "service", "files", "banner" or None."""
+    for kind, pattern in (("service", SERVICE_RE), ("files", FILES_RE), ("banner", BANNER_RE)):
+        m = pattern.match(path)
+        if m:
+            return kind, m.group("prefix"), m.group("rest") or ""
+    return None, "", ""
+
+
+# --- Records -----------------------------------------------------------------------------
+
+class Recorder:
+    def __init__(self, path):
+        self.path = path
+        self.by_token = {}
+        self.lock = threading.Lock()
+
+    def add(self, record):
+        line = json.dumps(record, ensure_ascii=False)
+        with self.lock:
+            self.by_token.setdefault(record["token"], []).append(record)
+            if self.path:
+                with open(self.path, "a", encoding="utf-8") as f:
+                    f.write(line + "\n")
+
+    def count(self, token):
+        with self.lock:
+            return len(self.by_token.get(token, []))
+
+    def get(self, token, index):
+        with self.lock:
+            records = self.by_token.get(token, [])
+            try:
+                return records[index]
+            except IndexError:
+                return None
+
+
+# --- HTTP --------------------------------------------------------------------------------
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"       # keep-alive: the updater reuses its connections
+    server_version = "VLRenovaUpdateServer/1.0"
+    sys_version = ""
+    timeout = 120                        # idle keep-alive connections end after this
+
+    def __init__(self, request, client_address, server, scheme):
+        self.scheme = scheme
+        super().__init__(request, client_address, server)
+
+    def log_message(self, format, *args):
+        log("%s %s %s" % (self.server.name, self.scheme, format % args))
+
+    def do_GET(self):
+        self.dispatch(head_only=False)
+
+    def do_HEAD(self):
+        self.dispatch(head_only=True)
+
+    def do_POST(self):
+        self.dispatch(head_only=False)
+
+    def read_body(self):
+        if "chunked" in self.headers.get("Transfer-Encoding", "").lower():
+            data = bytearray()
+            while True:
+                size = int(self.rfile.readline().split(b";")[0].strip() or b"0", 16)
+                if size == 0:
+                    while self.rfile.readline() not in (b"\r\n", b"\n", b""):
+                        pass
+                    return bytes(data)
+                data += self.rfile.read(size)
+                self.rfile.readline()
+        length = int(self.headers.get("Content-Length") or 0)
+        return self.rfile.read(length) if length > 0 else b""
+
+    def server_base(self):
+        host = self.headers.get("Host") or "localhost:%d" % self.server.server_address[1]
+        return "%s://%s" % (self.scheme, host)
+
+    def dispatch(self, head_only):
+        try:
+            body = self.read_body()
+        except ValueError:
+            self.send_answer(text_answer(400, "unreadable request body"), head_only)
+            self.close_connection = True
+            return
+        path = urllib.parse.urlsplit(self.path).path
+
+        m = RECORDS_RE.match(path)
+        if m and self.command in ("GET", "HEAD"):
+            self.send_answer(self.records_answer(m), head_only)
+            return
+
+        kind, prefix, rest = route(path)
+        token, fault_specs = parse_prefix(prefix)
+        record = {
+            "time": datetime.now(timezone.utc).isoformat(timespec="milliseconds"),
+            "listener": self.server.name,
+            "scheme": self.scheme,
+            "http_method": self.command,
+            "path": self.path,
+            "token": token,
+            "faults": fault_specs,
+            "headers": [[k, v] for k, v in self.headers.items()],
+            "user_agent": self.headers.get("User-Agent"),
+            "content_type": self.headers.get("Content-Type"),
+            "raw_body": body.decode("latin-1"),
+            "method": None,
+            "argument": None,
+            "xml": None,
+            "decode_error": None,
+        }
+        root = None
+        method = rest[1:] if kind == "service" else None
+        if kind == "service" and self.command == "POST" and method in METHOD_ARGUMENTS:
+            record["method"] = method
+            argument, text, root, error = decode_form_body(body, METHOD_ARGUMENTS[method])
+            record.update(argument=argument, xml=text, decode_error=error)
+        self.server.recorder.add(record)
+
+        try:
+            faults = parse_faults(fault_specs)
+            if "delay" in faults:
+                time.sleep(number(faults, "delay", kind=float, high=3600))
+            if "drop" in faults:
+                self.close_connection = True
+                return
+            answer = fault_body(faults)
+            if "status" in faults:
+                status = number(faults, "status", low=200, high=599)
+                if answer is None:
+                    answer = text_answer(status, "status %d as requested" % status)
+                answer.status = status
+        except FaultError as e:
+            self.send_answer(text_answer(400, "fault: %s" % e), head_only)
+            return
+        if answer is None:
+            answer = self.normal_answer(kind, method, rest, record, root)
+        self.send_answer(answer, head_only, truncate="truncate" in faults)
+
+    def normal_answer(self, kind, method, rest, record, root):
+        if kind == "service":
+            if self.command != "POST" or method not in METHOD_ARGUMENTS:
+                return text_answer(404, "no such service method")
+            if record["argument"] != METHOD_ARGUMENTS[method]:
+                return text_answer(400, "%s expects the argument %s" % (method, METHOD_ARGUMENTS[method]))
+            if root is None:
+                return text_answer(400, "cannot read the document: %s" % record["decode_error"])
+            if method == "GetClientUpdate":
+                token = record["token"]
+                replacements = {"{server}": self.server_base(), "{scope}": "/t/" + token if token else ""}
+                return Answer(200, wrapper_answer(answer_text_for(root, self.server.catalog, replacements)))
+            return Answer(200, (XML_DECLARATION + '\r\n<boolean xmlns="' + SERVICE_NAMESPACE
+                                + '">true</boolean>').encode("ascii"))
+        if kind in ("files", "banner") and self.command in ("GET", "HEAD"):
+            folder = "files" if kind == "files" else "banners"
+            found = self.server.catalog.locate(folder, urllib.parse.unquote(rest))
+            if found:
+                return file_answer(found)
+        return text_answer(404, "not found")
+
+    def records_answer(self, m):
+        recorder = self.server.recorder
+        token = urllib.parse.unquote(m.group("token"))
+        if m.group("count"):
+            return text_answer(200, str(recorder.count(token)))
+        record = recorder.get(token, int(m.group("index")))
+        field = m.group("field")
+        if record is None or field not in RECORD_FIELDS or record.get(field) is None:
+            return text_answer(404, "no such record or field")
+        value = record[field]
+        text = value if isinstance(value, str) else json.dumps(value, ensure_ascii=False)
+        return Answer(200, text.encode("utf-8"), "text/plain; charset=utf-8")
+
+    def send_answer(self, answer, head_only, truncate=False):
+        self.send_response(answer.status)
+        self.send_header("Content-Type", answer.content_type)
+        self.send_header("Content-Length", str(answer.length))
+        self.end_headers()
+        if head_only:
+            return
+        left = answer.length // 2 if truncate else answer.length
+        for chunk in answer.chunks():
+            if left <= 0:
+                break
+            self.wfile.write(chunk[:left])
+            left -= len(chunk)
+        if truncate:
+            self.wfile.flush()
+            self.close_connection = True
+
+
+def file_answer(path):
+    size = os.path.getsize(path)
+
+    def blocks():
+        with open(path, "rb") as f:
+            while True:
+                data = f.read(BLOCK)
+                if not data:
+                    return
+                yield data
+    return Answer(200, blocks=blocks, length=size, content_type="application/octet-stream")
+
+
+class Listener(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    """One port for TLS and plain HTTP: the first byte of a connection decides."""
+
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, address, name, tls, catalog, recorder):
+        self.name = name
+        self.tls = tls
+        self.catalog = catalog
+        self.recorder = recorder
+        super().__init__(address, None)
+
+    def server_bind(self):
+        # HTTPServer's own version looks the host name up; a loopback server needs no lookup.
+        socketserver.TCPServer.server_bind(self)
+        self.server_name, self.server_port = self.server_address[:2]
+
+    def finish_request(self, request, client_address):
+        request.settimeout(30)
+        try:
+            first = request.recv(1, socket.MSG_PEEK)
+        except OSError:
+            return
+        if not first:
+            return
+        scheme = "http"
+        if first[0] == 0x16:            # a TLS handshake record
+            if self.tls is None:
+                return                  # plain HTTP only: close the connection
+            try:
+                request = self.tls.wrap_socket(request, server_side=True)
+            except (ssl.SSLError, OSError) as e:
+                log("%s: TLS handshake from %s failed: %s" % (self.name, client_address[0], e))
+                return
+            scheme = "https"
+        try:
+            Handler(request, client_address, self, scheme)
+        except (ConnectionError, socket.timeout, ssl.SSLError):
+            pass
+        finally:
+            if scheme == "https":
+                try:
+                    request.close()
+                except OSError:
+                    pass
+
+    def handle_error(self, request, client_address):
+        log("%s: error with %s: %s" % (self.name, client_address[0], sys.exc_info()[1]))
+
+
+def tls_context(certs, cert, key):
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(os.path.join(certs, cert), os.path.join(certs, key))
+    return context
+
+
+def write_atomically(path, text):
+    temp = "%s.%d.tmp" % (path, os.getpid())
+    with open(temp, "w", encoding="ascii") as f:
+        f.write(text)
+    os.replace(temp, path)
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description="Reference update web service for VLRenovaWorker.")
+    parser.add_argument("--catalog", action="append", required=True, metavar="DIR",
+                        help="catalog folder (may be given more than once)")
+    parser.add_argument("--port", type=int, required=True, help="port of the main listener; 0 picks a free one")
+    parser.add_argument("--bind", default="127.0.0.1", help="address to listen on (default 127.0.0.1)")
+    parser.add_argument("--port-file", metavar="F", help="write the ports here once connections are accepted")
+    parser.add_argument("--pid-file", metavar="F", help="write the process id here")
+    parser.add_argument("--record", metavar="F", help="append every request to F as one JSON line")
+    parser.add_argument("--certs", metavar="DIR", help="certificates made by make-certs: enables TLS")
+    args = parser.parse_args(argv)
+
+    for folder in args.catalog:
+        if not os.path.isdir(folder):
+            parser.error("catalog folder %s does not exist" % folder)
+    catalog = Catalog(args.catalog)
+    recorder = Recorder(args.record)
+
+    plan = [("main", args.port, None)]
+    if args.certs:
+        plan = [("main", args.port, ("server.pem", "server.key")),
+                ("self-signed", 0, ("self-signed.pem", "self-signed.key")),
+                ("untrusted", 0, ("untrusted-server.pem", "untrusted-server.key"))]
+    listeners = []
+    for name, port, pair in plan:
+        tls = tls_context(args.certs, *pair) if pair else None
+        listeners.append(Listener((args.bind, port), name, tls, catalog, recorder))
+
+    if args.pid_file:
+        write_atomically(args.pid_file, "%d\n" % os.getpid())
+    stop = threading.Event()
+    signal.signal(signal.SIGTERM, lambda *_: stop.set())
+    signal.signal(signal.SIGINT, lambda *_: stop.set())
+    for listener in listeners:
+        threading.Thread(target=listener.serve_forever, args=(0.1,), name=listener.name, daemon=True).start()
+        log("%s listener on %s:%d (%s)" % (listener.name, args.bind, listener.server_address[1],
+                                           "TLS and plain HTTP" if listener.tls else "plain HTTP"))
+    if args.port_file:
+        lines = ["%d" % listeners[0].server_address[1]]
+        lines += ["%s %d" % (l.name, l.server_address[1]) for l in listeners[1:]]
+        write_atomically(args.port_file, "\n".join(lines) + "\n")
+
+    stop.wait()
+    log("stopping")
+    for listener in listeners:
+        listener.shutdown()
+        listener.server_close()
+    for path in (args.port_file, args.pid_file):
+        if path:
+            try:
+                os.remove(path)
+            except OSError:
+                pass
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
