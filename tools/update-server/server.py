@@ -354,10 +354,10 @@ def b64url(value):
         raise FaultError("bad base64url %r: %s" % (value, e))
 
 
-def parse_faults(specs):
+def parse_faults(texts):
     faults = {}
-    for spec in specs:
-        for item in spec.split(";"):
+    for text in texts:
+        for item in text.split(";"):
             if not item:
                 continue
             name, _, value = item.partition("=")
@@ -576,7 +576,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return
 
         kind, prefix, rest = route(path)
-        token, fault_specs = parse_prefix(prefix)
+        token, fault_texts = parse_prefix(prefix)
         record = {
             "time": datetime.now(timezone.utc).isoformat(timespec="milliseconds"),
             "listener": self.server.name,
@@ -584,7 +584,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             "http_method": self.command,
             "path": self.path,
             "token": token,
-            "faults": fault_specs,
+            "faults": fault_texts,
             "headers": [[k, v] for k, v in self.headers.items()],
             "user_agent": self.headers.get("User-Agent"),
             "content_type": self.headers.get("Content-Type"),
@@ -603,7 +603,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.server.recorder.add(record)
 
         try:
-            faults = parse_faults(fault_specs)
+            faults = parse_faults(fault_texts)
             if "delay" in faults:
                 time.sleep(number(faults, "delay", kind=float, high=3600))
             if "drop" in faults:
