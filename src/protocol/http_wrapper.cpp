@@ -57,7 +57,10 @@ unsigned ReadBody(HINTERNET request, std::wstring& answer) {
       return kPostAnswerTooLarge;
     }
     total += read;
-    for (DWORD i = 0; i < read; ++i) answer += static_cast<wchar_t>(static_cast<signed char>(block[i]));
+    const size_t start = answer.size();
+    answer.resize(start + read);
+    wchar_t* out = answer.data() + start;
+    for (DWORD i = 0; i < read; ++i) out[i] = static_cast<wchar_t>(static_cast<signed char>(block[i]));
   }
   if (announced && total < *announced) {
     LogError(L"the answer ended after %u of %u bytes", static_cast<unsigned>(total),
