@@ -16,6 +16,9 @@
 
 // --- The uninstall key ------------------------------------------------------------------
 
+// Under HKEY_LOCAL_MACHINE; each product's entry is a subkey of it.
+inline constexpr wchar_t kUninstallKeyPath[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
 // Fills the record from the product's subkey under the machine's uninstall key,
 // found by InstalledLocation (also with "\Programme\" read as "\Program Files\"),
 // else by the value "ProgramName".

@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr wchar_t kUninstallKeyPath[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-
 // Subkey names are taken up to 260 characters; the registry allows only 255.
 constexpr DWORD kSubkeyNameChars = 260;
 // A searched value holds a path: up to 260 characters take part in the search.
