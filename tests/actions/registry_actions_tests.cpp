@@ -1,0 +1,143 @@
+// The instruction's registry steps against the real machine registry.
+
+#include "actions/registry_actions.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "actions/registry.h"
+#include "support/log_capture.h"
+#include "support/scratch.h"
+
+namespace {
+
+using testing_support::LogCapture;
+
+tinyxml2::XMLElement* Parse(tinyxml2::XMLDocument& document, const char* xml) {
+  EXPECT_EQ(document.Parse(xml), tinyxml2::XML_SUCCESS) << xml;
+  return document.RootElement();
+}
+
+class RegistryActions : public ::testing::Test {
+ protected:
+  RegistryActions() : path_(L"Software\\VLRenovaTests\\" + testing_support::UniqueName(L"actions")) {}
+  ~RegistryActions() override { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, path_.c_str()); }
+
+  std::optional<DWORD> Dword(const wchar_t* name) const { return ReadRegDword(HKEY_LOCAL_MACHINE, path_, name); }
+  std::optional<std::wstring> String(const wchar_t* name) const {
+    return ReadRegString(HKEY_LOCAL_MACHINE, path_, name);
+  }
+
+  std::unique_ptr<ActionSetRegKey> Setter(const wchar_t* type, const std::wstring& data) const {
+    auto action = std::make_unique<ActionSetRegKey>();
+    action->mKey = path_;
+    action->mValue = L"V";
+    action->mType = type;
+    action->mData = data;
+    return action;
+  }
+
+  std::wstring path_;
+};
+
+TEST_F(RegistryActions, DeletingAValueOfAMissingKeyOrAMissingValueSucceeds) {
+  ActionDelRegValue missingKey;
+  missingKey.mKey = path_ + L"\\nowhere";
+  missingKey.mValue = L"V";
+  EXPECT_EQ(missingKey.Execute(), kActionSucceeded);
+  EXPECT_FALSE(OpenRegKey(HKEY_LOCAL_MACHINE, missingKey.mKey));
+
+  ASSERT_TRUE(WriteRegDword(HKEY_LOCAL_MACHINE, path_, L"V", 5));
+  ASSERT_TRUE(WriteRegDword(HKEY_LOCAL_MACHINE, path_, L"Other", 6));
+  ActionDelRegValue existing;
+  existing.mKey = path_;
+  existing.mValue = L"V";
+  EXPECT_EQ(existing.Execute(), kActionSucceeded);
+  EXPECT_FALSE(Dword(L"V"));
+  EXPECT_EQ(Dword(L"Other"), 6u);
+  EXPECT_EQ(existing.Execute(), kActionSucceeded);
+}
+
+TEST_F(RegistryActions, DwordDataIsReadTheWayAtolReadsIt) {
+  const std::pair<const wchar_t*, DWORD> cases[] = {
+      {L"1234", 1234}, {L"-1", 0xFFFFFFFF}, {L"abc", 0}, {L"  42xyz", 42}, {L"", 0}, {L"+7", 7},
+  };
+  for (const auto& [data, stored] : cases) {
+    auto action = Setter(L"DWORD", data);
+    EXPECT_EQ(action->Execute(), kActionSucceeded) << data;
+    EXPECT_EQ(Dword(L"V"), stored) << data;
+  }
+}
+
+TEST_F(RegistryActions, StringDataIsCutAt260Characters) {
+  std::wstring data;
+  for (int i = 0; i < 300; ++i) data += static_cast<wchar_t>(L'a' + i % 26);
+  auto action = Setter(L"SZ", data);
+  EXPECT_EQ(action->Execute(), kActionSucceeded);
+  EXPECT_EQ(String(L"V"), data.substr(0, 260));
+
+  auto shortText = Setter(L"SZ", L"1.2.3");
+  EXPECT_EQ(shortText->Execute(), kActionSucceeded);
+  EXPECT_EQ(String(L"V"), L"1.2.3");
+}
+
+TEST_F(RegistryActions, AnUnknownTypeCreatesTheKeyAndStoresNothing) {
+  for (const wchar_t* type : {L"dword", L"sz", L"BINARY", L""}) {
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, path_.c_str());
+    auto action = Setter(type, L"1");
+    EXPECT_EQ(action->Execute(), kActionSucceeded) << type;
+    const win::UniqueRegKey key = OpenRegKey(HKEY_LOCAL_MACHINE, path_);
+    ASSERT_TRUE(key) << type;
+    DWORD values = 99;
+    ASSERT_EQ(::RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr,
+                                 nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(values, 0u) << type;
+  }
+}
+
+TEST_F(RegistryActions, ParsingReadsTheAttributesAndMissingOnesAsEmpty) {
+  tinyxml2::XMLDocument document;
+  const std::string xml = "<Action Name=\"SetRegValue\" Key=\"Software\\First\" Value=\"V\""
+                          " Type=\"DWORD\" Data=\"9\" PostInstallationActionCompatible=\"1\"/>";
+  LogCapture log;
+  ActionSetRegKey full;
+  EXPECT_EQ(full.ParseFromXml(*Parse(document, xml.c_str())), 1);
+  EXPECT_EQ(full.mKey, L"Software\\First");
+  EXPECT_EQ(full.mValue, L"V");
+  EXPECT_EQ(full.mType, L"DWORD");
+  EXPECT_EQ(full.mData, L"9");
+  EXPECT_EQ(full.mPostInstallationActionCompatible, 1);
+  EXPECT_EQ(full.mActionType, kActionSetRegKey);
+  EXPECT_EQ(full.mPostActionCompatible, 1);
+  EXPECT_EQ(log.CountAt(L"INF", L"Add ActionSetRegKey for Software\\First with Value V(DWORD) = 9"), 1u);
+
+  for (const char* flag : {"true", "01", "", " 1", "2"}) {
+    const std::string other = std::string("<a PostInstallationActionCompatible=\"") + flag + "\"/>";
+    ActionSetRegKey action;
+    action.ParseFromXml(*Parse(document, other.c_str()));
+    EXPECT_EQ(action.mPostInstallationActionCompatible, 0) << flag;
+    EXPECT_TRUE(action.mKey.empty());
+    EXPECT_TRUE(action.mData.empty());
+  }
+
+  ActionDelRegValue deleter;
+  EXPECT_EQ(deleter.ParseFromXml(*Parse(document, "<a Key=\"K\\\xFC\" Value=\"&lt;v&gt;\"/>")), 1);
+  EXPECT_EQ(deleter.mKey, L"K\\\u00FC");
+  EXPECT_EQ(deleter.mValue, L"<v>");
+  EXPECT_EQ(log.CountAt(L"INF", L"Add ActionDelRegKey for K\\\u00FC"), 1u);
+  EXPECT_EQ(log.CountAt(L"INF", L"Add ActionDelRegValue for <v>"), 1u);
+}
+
+TEST_F(RegistryActions, SettingLogsWhatItSets) {
+  LogCapture log;
+  auto action = Setter(L"SZ", L"x");
+  action->Execute();
+  EXPECT_EQ(log.CountAt(L"INF", L"setting reg key " + path_ + L" with Value V(SZ) = x"), 1u);
+}
+
+}  // namespace
