@@ -1,0 +1,26 @@
+#pragma once
+// The instruction's downloads: every file the update needs, into the product's
+// cache folder, before the setup runs.
+
+#include <string>
+#include <vector>
+
+#include <tinyxml2.h>
+
+#include "actions/action_base.h"
+
+struct DownloadFileEntry {
+  std::wstring mUrl;
+  std::wstring mRelativeTargetFolder;  // below the cache folder; empty: the cache folder itself
+  std::wstring mFileName;
+};
+
+class ActionDownload : public ActionBase {
+ public:
+  ActionDownload() : ActionBase(kActionDownload, 0) {}
+  // One entry per child of the Download element, in document order.
+  int32_t ParseFromXml(const tinyxml2::XMLElement& element);
+  int32_t Execute() override;
+
+  std::vector<DownloadFileEntry> mFiles;
+};

@@ -1,0 +1,23 @@
+#pragma once
+// Running the product's setup from the cache folder: a fresh installation, or
+// an update of the installed product.
+
+#include <cstdint>
+
+#include "actions/action_base.h"
+
+class ActionProductInstallation : public ActionBase {
+ public:
+  ActionProductInstallation() : ActionBase(kActionProductInstallation, 0) {}
+  int32_t Execute() override;
+};
+
+class ActionProductUpdate : public ActionBase {
+ public:
+  ActionProductUpdate() : ActionBase(kActionProductUpdate, 0) {}
+  int32_t Execute() override;
+
+  int32_t mIsMajorUpgrade = 0;   // reinstall every file (the instruction's IsReInstallModeAMUS)
+  int32_t mSuppressReboot = 0;
+  int32_t mSilent = 0;           // the installer shows no user interface
+};
