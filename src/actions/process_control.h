@@ -1,5 +1,5 @@
 #pragma once
-// Stopping running programs by image name.
+// Starting programs and stopping running ones by image name.
 
 #include <windows.h>
 
@@ -10,3 +10,12 @@
 // tried again with a fresh list, up to 100 times. True when the last listing
 // went through without a failure.
 bool StopProcess(const std::wstring& imageName, DWORD processId, int attempt);
+
+// Starts file with arguments. Elevated goes through the shell's "runas" verb;
+// otherwise the program is created directly, with the command line "file" arguments,
+// or, when file is empty, with arguments alone as the whole command line. With
+// wait, blocks until the program ends and stores its exit code in exitCode (set to
+// 0 first). 0 when the program was started (and its exit code read), else the
+// system's error code.
+DWORD StartProcess(const std::wstring& file, const std::wstring& arguments, bool wait, DWORD& exitCode,
+                   bool elevated);
