@@ -1,7 +1,7 @@
 #pragma once
 // Registers the test_service fixture with the service manager under a name of
 // its own, so that parallel tests never touch each other's service, and removes
-// it again, stopping or ending it first.
+// it again, stopping it first.
 
 #include <windows.h>
 
