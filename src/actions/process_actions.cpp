@@ -1,0 +1,44 @@
+#include "actions/process_actions.h"
+
+#include "actions/action_attributes.h"
+#include "actions/process_control.h"
+#include "actions/service_control.h"
+#include "log/log.h"
+#include "product/program_infos_store.h"
+
+int32_t ActionStartProcess::ParseFromXml(const tinyxml2::XMLElement& element) {
+  // InstalledLocation ends with "\", so the path holds "\\" before the name,
+  // which Windows reads as one.
+  mFilePath = GetProgramInfos().InstalledLocation + L"\\" + ReadActionAttribute(element, "FileName");
+  LogInfo(L"Add ActionStartProcess for %s", mFilePath.c_str());
+  return 1;
+}
+
+int32_t ActionStartProcess::Execute() {
+  DWORD exitCode = 0;
+  return StartProcess(mFilePath, L"", false, exitCode, false) == 0 ? kActionSucceeded : kActionProcessNotStarted;
+}
+
+int32_t ActionStopProcess::ParseFromXml(const tinyxml2::XMLElement& element) {
+  mFileName = ReadActionAttribute(element, "FileName");
+  LogInfo(L"Add ActionStopProcess for %s", mFileName.c_str());
+  return 1;
+}
+
+int32_t ActionStopProcess::Execute() { return StopProcess(mFileName, 0, 0) ? kActionSucceeded : kActionNotRemoved; }
+
+int32_t ActionStartService::ParseFromXml(const tinyxml2::XMLElement& element) {
+  mServiceName = ReadActionAttribute(element, "FileName");
+  LogInfo(L"Add ActionStartService for %s", mServiceName.c_str());
+  return 1;
+}
+
+int32_t ActionStartService::Execute() { return StartService(mServiceName) ? kActionSucceeded : kActionServiceFailed; }
+
+int32_t ActionStopService::ParseFromXml(const tinyxml2::XMLElement& element) {
+  mServiceName = ReadActionAttribute(element, "FileName");
+  LogInfo(L"Add ActionStopService for %s", mServiceName.c_str());
+  return 1;
+}
+
+int32_t ActionStopService::Execute() { return StopService(mServiceName) ? kActionSucceeded : kActionServiceFailed; }
