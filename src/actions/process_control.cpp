@@ -101,7 +101,8 @@ DWORD StartThroughShell(const std::wstring& file, const std::wstring& arguments,
   LogInfo(L"Try start application %s per UseShellExecute with commandline: %s", file.c_str(), arguments.c_str());
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  // No error box of the shell's own: a quiet session has nobody to answer it.
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
   info.lpVerb = L"runas";
   info.lpFile = file.c_str();
   info.lpParameters = arguments.c_str();
