@@ -1,0 +1,135 @@
+#include "protocol/update_status_report.h"
+
+#include <cstdlib>
+#include <memory>
+
+#include "actions/error_text.h"
+#include "actions/mac_address.h"
+#include "log/log.h"
+#include "product/program_infos_store.h"
+#include "protocol/web_service.h"
+#include "win/unique_handle.h"
+
+namespace {
+
+// The reports that were started and have not ended. Plain data with constant
+// initialisation and nothing to destroy, so it is valid for the whole life of
+// the process, also while its static objects are being destroyed.
+SRWLOCK gReportsLock = SRWLOCK_INIT;
+CONDITION_VARIABLE gReportEnded = CONDITION_VARIABLE_INIT;
+int gRunningReports = 0;    // guarded by gReportsLock
+bool gProcessEnding = false;  // guarded by gReportsLock: no new reports
+bool gReportsAbandoned = false;  // guarded by gReportsLock: static objects may be gone
+INIT_ONCE gExitWaitInstalled = INIT_ONCE_STATIC_INIT;
+
+// Runs at exit, before the destructors of the objects a report reads.
+void WaitForReportsAtExit() {
+  ::AcquireSRWLockExclusive(&gReportsLock);
+  gProcessEnding = true;
+  const ULONGLONG deadline = ::GetTickCount64() + kReportExitWaitMs;
+  for (ULONGLONG now = ::GetTickCount64(); gRunningReports > 0 && now < deadline; now = ::GetTickCount64()) {
+    ::SleepConditionVariableSRW(&gReportEnded, &gReportsLock, static_cast<DWORD>(deadline - now), 0);
+  }
+  gReportsAbandoned = gRunningReports > 0;
+  ::ReleaseSRWLockExclusive(&gReportsLock);
+}
+
+BOOL CALLBACK InstallExitWait(PINIT_ONCE, PVOID, PVOID*) {
+  // A function given to atexit runs before the destructors of every static
+  // object built before the call, so the ones a report reads are built first.
+  GetLog();
+  GetProgramInfos();
+  std::wstring mac;
+  GetMacAddress(mac);
+  if (std::atexit(WaitForReportsAtExit) != 0) {
+    LogError(L"atexit for the status reports failed");
+  }
+  return TRUE;
+}
+
+// False when the process is already ending: a report started now could
+// outlive the objects it reads.
+bool BeginReport(const wchar_t* methodPath) {
+  ::InitOnceExecuteOnce(&gExitWaitInstalled, InstallExitWait, nullptr, nullptr);
+  ::AcquireSRWLockExclusive(&gReportsLock);
+  const bool ending = gProcessEnding;
+  if (!ending) ++gRunningReports;
+  ::ReleaseSRWLockExclusive(&gReportsLock);
+  if (ending) LogWarning(L"%s not sent: the process is ending", methodPath);
+  return !ending;
+}
+
+void EndReport() {
+  ::AcquireSRWLockExclusive(&gReportsLock);
+  --gRunningReports;
+  ::ReleaseSRWLockExclusive(&gReportsLock);
+  ::WakeAllConditionVariable(&gReportEnded);
+}
+
+// Once the exit wait has given up, static objects may be destroyed at any
+// moment: a report that has not posted yet leaves everything alone.
+bool ReportsAbandoned() {
+  ::AcquireSRWLockShared(&gReportsLock);
+  const bool abandoned = gReportsAbandoned;
+  ::ReleaseSRWLockShared(&gReportsLock);
+  return abandoned;
+}
+
+template <typename Report>
+bool StartReport(std::unique_ptr<Report> report, LPTHREAD_START_ROUTINE routine, const wchar_t* methodPath) {
+  if (!BeginReport(methodPath)) return false;
+  // The handle is not needed: closing it does not stop the thread.
+  const win::UniqueThread thread(::CreateThread(nullptr, 0, routine, report.get(), 0, nullptr));
+  if (!thread) {
+    const std::wstring reason = GetLastErrorText();
+    LogError(L"CreateThread for %s failed because: \"%s\"", methodPath, reason.c_str());
+    EndReport();
+    return false;
+  }
+  report.release();  // the thread's now
+  return true;
+}
+
+template <typename Report, typename Build>
+void RunReport(LPVOID parameter, Build build, const wchar_t* methodPath, const wchar_t* argumentName) {
+  {
+    const std::unique_ptr<Report> report(static_cast<Report*>(parameter));
+    if (!ReportsAbandoned()) {
+      const auto document = std::make_unique<tinyxml2::XMLDocument>();
+      build(*report, *document);
+      if (!ReportsAbandoned()) PostReportToWebService(methodPath, argumentName, *document);
+    }
+  }
+  // Last, so that an exit waiting for this report finds it wholly done.
+  EndReport();
+}
+
+}  // namespace
+
+bool StartUpdateStatusReport(int32_t status, int32_t updateId) {
+  auto report = std::make_unique<UpdateStatusReport>();
+  report->Status = status;
+  report->UpdateId = updateId;
+  return StartReport(std::move(report), ReportUpdateStatusThread, kReportUpdateStatusMethod);
+}
+
+bool StartUpgradeOfferStatusReport(int32_t status, const std::wstring& programName,
+                                   const std::wstring& programVersion, int32_t majorVersion) {
+  auto report = std::make_unique<UpgradeOfferStatusReport>();
+  report->Status = status;
+  report->ProgramName = programName;
+  report->ProgramVersion = programVersion;
+  report->MajorVersion = majorVersion;
+  return StartReport(std::move(report), ReportUpgradeOfferStatusThread, kReportUpgradeOfferStatusMethod);
+}
+
+DWORD WINAPI ReportUpdateStatusThread(LPVOID report) {
+  RunReport<UpdateStatusReport>(report, CreateUpdateStatusXml, kReportUpdateStatusMethod, kUpdateStatusArgument);
+  return 0;
+}
+
+DWORD WINAPI ReportUpgradeOfferStatusThread(LPVOID report) {
+  RunReport<UpgradeOfferStatusReport>(report, CreateUpgradeOfferStatusXml, kReportUpgradeOfferStatusMethod,
+                                      kUpgradeOfferStatusArgument);
+  return 0;
+}
