@@ -13,8 +13,7 @@ unset DISPLAY                               # windows go to the prefix's null di
 configure_and_build() {
   "$root/scripts/setup"
   if [ ! -f "$build/build.ninja" ]; then
-    cmake -S "$root" -B "$build" -G Ninja \
-      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    (cd "$root" && cmake --preset default -B "$build" >/dev/null)
   fi
   cmake --build "$build"
 }
