@@ -1,0 +1,170 @@
+#pragma once
+// The update session: one Dialog per run of the updater. It starts the
+// worker's check on a thread of its own, turns the worker's results into dialog
+// states, starts the installation run when the offer is accepted, reports to
+// the server, keeps the user's ignore choices and ends the modal run with the
+// code that becomes the exit code. It drives a SessionView and owns no window.
+//
+// Every handler runs on the dialog's thread. The worker thread only stores its
+// result and wakes the session.
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "app/cmd_line_info.h"
+#include "app/updater_base.h"
+#include "ui/session_view.h"
+#include "win/unique_handle.h"
+
+// mDialogState.
+enum DialogState : int32_t {
+  CHECK_SERVER = 1,
+  PREPARE_UPDATE_CHECK = 2,         // worker results 5 and 6: a run starts at once
+  MAJOR_UPGRADE_OFFER = 3,
+  UPDATE_AVAILABLE = 4,
+  NO_UPDATE_AVAILABLE = 5,
+  UPDATE_IN_PROGRESS = 6,
+  UPDATE_SUCCESSFUL = 7,
+  UPDATE_FAILED = 8,
+  INSTALLATION_AVAILABLE = 9,       // installation mode; passed through at once
+  INSTALLATION_NOT_AVAILABLE_ = 10,
+  INSTALLATION_PREPARATION = 11,    // the installation run
+  INSTALLATION_SUCCESSFUL = 12,
+  INSTALLATION_FAILED = 13,
+  OS_NOT_COMPATIBLE = 14,
+  CLIENT_CANNOT_BUILD_REQUEST = 15,
+  NO_INTERNET_CONNECTION = 16,
+  SERVER_NOT_AVAILABLE = 17,
+  SERVER_ERROR_OCCURRED = 18,
+  DOWNLOAD_FAILED = 19,
+  PLEASE_CONTACT_SUPPORT = 20,      // the general error display
+};
+
+// The codes the modal run ends with; the last one given wins. Codes with
+// kEndBitUpdateRan make start-up run the post-installation actions.
+inline constexpr int32_t kEndNothingToDo = 0;
+inline constexpr int32_t kEndError = 1;
+inline constexpr int32_t kEndUpdateNotTaken = 2;
+inline constexpr int32_t kEndMajorUpgradeAvailable = 4;  // a bit: 6 with an update as well
+inline constexpr int32_t kEndUnexpectedInUpgradeOffer = 5;
+inline constexpr int32_t kEndUpdateSucceeded = 8;
+inline constexpr int32_t kEndUpdateFailed = 9;
+inline constexpr int32_t kEndInstallationSucceeded = 32;
+inline constexpr int32_t kEndInstallationFailed = 33;
+inline constexpr int32_t kEndInstallationAvailable = 64;
+inline constexpr int32_t kEndAdViewerStarted = 256;
+inline constexpr int32_t kEndAdViewerFailed = 257;
+inline constexpr int32_t kEndBitUpdateRan = 8;
+
+class Dialog;
+
+// The one Dialog, set by its constructor and cleared by its destructor. The
+// worker threads, the download callback, the actions and the banner thread
+// reach the window through it.
+extern Dialog* gDialog;
+// 0 while every attempt to show the window is to be suppressed: the session
+// runs hidden until it decides to surface.
+extern std::atomic<int32_t> gShowPermitted;
+
+class Dialog {
+ public:
+  static constexpr UINT_PTR kSessionTimerId = 4711;
+  static constexpr UINT kCheckTimerPeriodMs = 1000;
+  static constexpr UINT kRunTimerPeriodMs = 100;
+  // How long a wake-up waits for the worker thread to be gone; beyond that the
+  // next tick takes it.
+  static constexpr DWORD kWakeWaitMs = 1000;
+  // Gives a report that is the session's last word a moment to go out.
+  static constexpr DWORD kReportPauseMs = 1000;
+
+  // Neither is owned; both outlive the dialog, and so does the view.
+  Dialog(UpdaterBase* worker, const CmdLineInfo* options, SessionView* view);
+  ~Dialog();
+  Dialog(const Dialog&) = delete;
+  Dialog& operator=(const Dialog&) = delete;
+
+  // Once, when the window exists and before it is shown: starts the check.
+  void OnInitDialog();
+  // A tick of the session timer.
+  void OnTimer();
+  // The view's answer to WakeSession: the worker thread has stored its result.
+  void OnWorkerWake();
+  void OnBtnClickedNowButton();      // Install (control 128)
+  void OnBnClickedCloseButton();     // Close / Not now / Abort (control 129)
+  void OnBnClickedContinueButton();  // Continue of the major-upgrade popup (control 130)
+  void OnBnClickedDontNotify();      // "Don't notify me about this update again." (control 1006)
+  void OnRadioClicked();             // any of the popup's radio buttons
+  // A request to close the window: title bar, system menu or PostCloseRequest.
+  void OnClose();
+
+  // Records the state, logs its entry and shows its display.
+  void SetDialogState(int32_t state);
+  // The session's step: reacts to the worker's result in the current state.
+  void AdvanceSession();
+
+  int32_t DialogState() const { return mDialogState; }
+  // The worker's last result pair, {mUpdateResult, mUpdateId}.
+  int32_t UpdateResult() const { return LoadResultPair().UpdateResult; }
+  int32_t UpdateId() const { return LoadResultPair().UpdateId; }
+  bool DontNotifyChecked() const { return mDontNotifyChecked != 0; }
+  bool HasWorkerThread() const { return mWorkerThread.valid(); }
+  UINT_PTR TimerId() const { return mTimerId; }
+  UpdaterBase* Worker() const { return mWorker; }
+  const CmdLineInfo& Options() const { return *mOptions; }
+
+  // Set by the download action (through the window) when a file failed to
+  // download; the download-failed display links to it.
+  void SetFailedDownloadUrl(std::wstring url) { mFailedDownloadUrl = std::move(url); }
+  const std::wstring& FailedDownloadUrl() const { return mFailedDownloadUrl; }
+
+  // The banner flag: 1 while the banner thread downloads a banner. Only under
+  // the banner-flag mutex, which the banner code owns.
+  int32_t mUseDefaultBanner = 0;
+
+ private:
+  enum class ThreadStart { kStarted, kCreateFailed, kAlreadyRunning };
+
+  static DWORD WINAPI CheckThread(LPVOID worker);
+  static DWORD WINAPI RunThread(LPVOID worker);
+  // The worker thread's last act: hand the result over and wake the session.
+  static void HandOver(const WorkerResult& result);
+
+  WorkerResult LoadResultPair() const;
+  ThreadStart StartWorkerThread(LPTHREAD_START_ROUTINE routine);
+  ThreadStart StartRun();
+  void TakeEndedWorkerThread();
+
+  void NoUpdateStep();
+  void UpdateAvailableStep();
+  void MajorUpgradeStep();
+  void ErrorEnding();
+  void AdViewerStep();
+  void AcceptOffer(int32_t runState);
+  void RelaunchAsInstaller();
+  void Surface();
+
+  void Report(int32_t status) const;
+  void ReportUpgradeOffer(int32_t status) const;
+  void End(int32_t code) const;
+  const InstructionInfo& Instruction() const;
+  bool IsQuiet() const;
+
+  UpdaterBase* mWorker;
+  const CmdLineInfo* mOptions;
+  SessionView* mView;
+  int32_t mDialogState = 0;
+  // mUpdateResult and mUpdateId, side by side: the worker thread hands them
+  // over with one 64-bit store, the dialog reads them once it has seen the thread end.
+  alignas(8) WorkerResult mUpdateResultPair;
+  int32_t mDontNotifyChecked = 0;
+  win::UniqueThread mWorkerThread;
+  // Set by the worker thread right after its store: a wake-up that finds it
+  // unset came from an earlier thread and is left to the timer.
+  std::atomic<bool> mWorkerDone{false};
+  UINT_PTR mTimerId = 0;
+  std::wstring mFailedDownloadUrl;
+};
