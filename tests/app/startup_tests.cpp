@@ -6,6 +6,7 @@
 #include "product/settings.h"
 #include "support/child_process.h"
 #include "support/message_box.h"
+#include "support/product_log.h"
 #include "support/scratch.h"
 #include "support/uninstall_entry.h"
 #include "support/uninstall_key_lock.h"
@@ -15,6 +16,7 @@
 using testing_support::AnswerMessageBox;
 using testing_support::ChildProcess;
 using testing_support::FindMessageBox;
+using testing_support::ReadProductLog;
 using testing_support::RunWorker;
 using testing_support::UninstallEntry;
 using testing_support::UniqueName;
@@ -93,27 +95,6 @@ TEST(Startup, AProductFoundWithoutALanguageIsRefusedWithoutABox) {
   entry.Set(L"Language", DWORD{1033});
   EXPECT_EQ(RunWorker(args, kTimeoutMs), 0u);
 }
-
-namespace {
-
-// The text of the run's log file of the given product ("<stamp>_<name>.log").
-std::string ReadProductLog(const std::wstring& programName) {
-  wchar_t temp[MAX_PATH + 1] = {};
-  ::GetTempPathW(MAX_PATH + 1, temp);
-  const std::wstring folder = std::wstring(temp) + L"VI Vadavura\\VL Renova\\";
-  WIN32_FIND_DATAW found{};
-  win::UniqueFind find(::FindFirstFileW((folder + L"*_" + programName + L".log").c_str(), &found));
-  if (!find) return {};
-  std::string text;
-  win::UniqueFile file(::CreateFileW((folder + found.cFileName).c_str(), GENERIC_READ,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
-  char buffer[4096];
-  DWORD read = 0;
-  while (file && ::ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) text.append(buffer, read);
-  return text;
-}
-
-}  // namespace
 
 TEST(Startup, TheRunIsLoggedUnderTheProductsName) {
   const std::wstring product = UniqueName(L"Logged");
