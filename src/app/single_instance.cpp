@@ -54,7 +54,7 @@ bool EndOtherInstance(const ProgramInfos& programInfos) {
     LogError(L"Other programm process is running, but no PID was found.");
     return false;
   }
-  StopProcess(kWorkerImageName, pid, 1);  // the event test below tells whether it worked
+  StopProcess(kWorkerImageName, pid, 0);  // first attempt; the event test below tells whether it worked
   ::Sleep(kAfterEndingOtherMs);
   return true;
 }

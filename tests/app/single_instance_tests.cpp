@@ -5,8 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+
 #include "support/child_process.h"
 #include "support/message_box.h"
+#include "support/product_log.h"
+#include "support/reg_tree_guard.h"
 #include "product/settings.h"
 #include "support/scratch.h"
 #include "win/unique_handle.h"
@@ -15,6 +20,8 @@ using testing_support::AnswerMessageBox;
 using testing_support::BinFolder;
 using testing_support::ChildProcess;
 using testing_support::FindMessageBox;
+using testing_support::ReadProductLog;
+using testing_support::RegTreeGuard;
 using testing_support::RunWorker;
 using testing_support::WorkerExePath;
 
@@ -48,6 +55,34 @@ class RunningInstance {
  private:
   std::wstring product_;
   std::wstring visible_;
+  ChildProcess holder_;
+};
+
+// A stand-in under the updater's image name, so that ending it by its recorded
+// process id works as it would on a real first instance.
+class ImpostorInstance {
+ public:
+  ImpostorInstance(const std::wstring& instance, bool visible)
+      : holder_(CopyUnderWorkerName(folder_),
+                L"\"" + instance + L"\"" + (visible ? L" \"" + instance + L"  is visible\"" : L"")) {
+    const ULONGLONG deadline = ::GetTickCount64() + kTimeoutMs;
+    while (!EventExists(instance) && holder_.Running() && ::GetTickCount64() < deadline) ::Sleep(20);
+    ProgramInfos product;
+    product.ProgramName = instance;
+    WriteActivePID(product, holder_.pid());
+  }
+  bool Running() const { return holder_.Running(); }
+  DWORD pid() const { return holder_.pid(); }
+  std::optional<DWORD> Wait(DWORD timeoutMs) { return holder_.Wait(timeoutMs); }
+
+ private:
+  static std::wstring CopyUnderWorkerName(const testing_support::ScratchFolder& folder) {
+    const std::wstring impostor = folder.path() + L"VLRenovaWorker.exe";
+    EXPECT_TRUE(::CopyFileW((BinFolder() + L"hold_events.exe").c_str(), impostor.c_str(), FALSE));
+    return impostor;
+  }
+
+  testing_support::ScratchFolder folder_;
   ChildProcess holder_;
 };
 
@@ -134,18 +169,12 @@ TEST(SingleInstance, TheEventsEndWithTheProcessThatHeldThem) {
 }
 
 TEST(SingleInstance, AnsweringYesEndsTheFirstInstanceByItsRecordedProcessId) {
-  // The stand-in carries the updater's image name, as a real first instance would.
-  testing_support::ScratchFolder folder;
-  const std::wstring impostor = folder.path() + L"VLRenovaWorker.exe";
-  ASSERT_TRUE(::CopyFileW((BinFolder() + L"hold_events.exe").c_str(), impostor.c_str(), FALSE));
   const std::wstring name = UniqueName(L"Yes");
-  ChildProcess first(impostor, L"\"" + name + L"\" \"" + name + L"  is visible\"");
-  ASSERT_TRUE(first.started());
-  while (!EventExists(name) && first.Running()) ::Sleep(20);
-
   ProgramInfos product;
   product.ProgramName = name;
-  WriteActivePID(product, first.pid());
+  const RegTreeGuard settings(HKEY_CURRENT_USER, GetProductSettingsKey(product));
+  ImpostorInstance first(name, /*visible=*/true);
+  ASSERT_TRUE(first.Running());
 
   ChildProcess second(WorkerExePath(), Switches(name));
   ASSERT_TRUE(second.started());
@@ -155,24 +184,32 @@ TEST(SingleInstance, AnsweringYesEndsTheFirstInstanceByItsRecordedProcessId) {
   EXPECT_EQ(second.Wait(kTimeoutMs), 0u);
   EXPECT_EQ(first.Wait(0), 0u);  // terminated with exit code 0
   EXPECT_EQ(ReadActivePID(product), second.pid());
-  ::RegDeleteTreeW(HKEY_CURRENT_USER, GetProductSettingsKey(product).c_str());
 }
 
 TEST(SingleInstance, ASilentFirstInstanceIsEndedWithoutAQuestion) {
-  testing_support::ScratchFolder folder;
-  const std::wstring impostor = folder.path() + L"VLRenovaWorker.exe";
-  ASSERT_TRUE(::CopyFileW((BinFolder() + L"hold_events.exe").c_str(), impostor.c_str(), FALSE));
   const std::wstring name = UniqueName(L"Silent");
-  ChildProcess first(impostor, L"\"" + name + L"\"");
-  ASSERT_TRUE(first.started());
-  while (!EventExists(name) && first.Running()) ::Sleep(20);
   ProgramInfos product;
   product.ProgramName = name;
-  WriteActivePID(product, first.pid());
+  const RegTreeGuard settings(HKEY_CURRENT_USER, GetProductSettingsKey(product));
+  ImpostorInstance first(name, /*visible=*/false);
+  ASSERT_TRUE(first.Running());
 
   EXPECT_EQ(RunWorker(Switches(name, L"-UpdateCheckSilent"), kTimeoutMs), 0u);
   EXPECT_FALSE(first.Running());
-  ::RegDeleteTreeW(HKEY_CURRENT_USER, GetProductSettingsKey(product).c_str());
+
+  // The takeover in the new instance's log: one first attempt, no retry counted.
+  const std::string log = ReadProductLog(name);
+  const std::string narrow(name.begin(), name.end());
+  size_t at = 0;
+  for (const std::string& line :
+       {"Event \"" + narrow + "\" exist!", "Event \"" + narrow + "  is visible\" doesn\xb4t exist!",
+        std::string("Try to stop process: VLRenovaWorker.exe"), std::string("terminate process: VLRenovaWorker.exe"),
+        "SetEvent \"" + narrow + "\" succeeded!"}) {
+    at = log.find(line, at);
+    ASSERT_NE(at, std::string::npos) << line << " in order in:\n" << log;
+  }
+  EXPECT_EQ(log.find(" Try\r\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("ERR: "), std::string::npos) << log;
 }
 
 TEST(SingleInstance, WithoutARecordedProcessIdTheOtherInstanceIsKept) {
