@@ -30,21 +30,24 @@ bool EventExists(const std::wstring& name) {
 
 enum class CreateOutcome { Created, AlreadyExists, Failed };
 
-// The events live exactly as long as the process: their handles are never closed.
+// The events live exactly as long as the process, including one that existed
+// already: while this process holds a handle, the name stays, whoever else
+// lets go of it. A later instance must find the visible event for as long as
+// this visible instance runs, or it would take it for a silent one and end it.
 CreateOutcome CreateHeldEvent(const std::wstring& name) {
   ::SetLastError(ERROR_SUCCESS);
-  HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+  win::UniqueEvent event(::CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
   const DWORD error = ::GetLastError();
-  if (error == ERROR_SUCCESS && event != nullptr) {
-    LogInfo(L"SetEvent \"%s\" succeeded!", name.c_str());
-    return CreateOutcome::Created;
-  }
-  if (event != nullptr) ::CloseHandle(event);  // another instance holds it
+  if (!event) return CreateOutcome::Failed;
+  // Held on purpose until the process ends; the system closes it then.
+  [[maybe_unused]] const HANDLE held = event.release();
   if (error == ERROR_ALREADY_EXISTS) {
     LogError(L"SetEvent \"%s\" failed because event already exist!", name.c_str());
     return CreateOutcome::AlreadyExists;
   }
-  return CreateOutcome::Failed;
+  if (error != ERROR_SUCCESS) return CreateOutcome::Failed;
+  LogInfo(L"SetEvent \"%s\" succeeded!", name.c_str());
+  return CreateOutcome::Created;
 }
 
 // Ends the instance that claimed the product before, by the process id it recorded.

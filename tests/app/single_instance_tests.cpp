@@ -161,6 +161,34 @@ TEST(SingleInstance, AStubSharesTheProductEventButNotTheVisibleEvent) {
   }
 }
 
+TEST(SingleInstance, AVisibleEventThatExistsAlreadyIsHeldForTheWholeRun) {
+  const std::wstring name = UniqueName(L"HeldVisible");
+  const std::wstring visible = name + L"  is visible";
+  ProgramInfos info;
+  info.ProgramName = name;
+  info.DisplayNameForLabels = name;
+  info.Language = 1033;
+  const RegTreeGuard settings(HKEY_CURRENT_USER, GetProductSettingsKey(info));
+  {
+    // Another process still holds the visible event, as an instance that is just ending would.
+    ChildProcess holder(BinFolder() + L"hold_events.exe", L"\"" + visible + L"\"");
+    ASSERT_TRUE(holder.started());
+    while (!EventExists(visible) && holder.Running()) ::Sleep(20);
+    ASSERT_TRUE(CheckSingleInstance(info, L"", /*isVisible=*/true));
+    holder.Kill();
+    ASSERT_TRUE(holder.Wait(kTimeoutMs).has_value());
+  }
+  // This process claimed the product visibly, so both events outlive the other holder.
+  EXPECT_TRUE(EventExists(name));
+  EXPECT_TRUE(EventExists(visible));
+  // A later silent instance therefore sees a visible one and leaves it alone.
+  EXPECT_EQ(RunWorker(Switches(name, L"-UpdateCheckSilent"), kTimeoutMs), 1u);
+  const std::string log = ReadProductLog(name);
+  EXPECT_NE(log.find("I am not visible and an other RenovaWorker exist so i close my self."), std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("Try to stop process"), std::string::npos) << log;
+}
+
 TEST(SingleInstance, TheEventsEndWithTheProcessThatHeldThem) {
   const std::wstring name = UniqueName(L"Again");
   EXPECT_EQ(RunWorker(Switches(name)), 0u);
