@@ -145,14 +145,39 @@ TEST(SingleInstance, AVisibleSecondInstanceAsksAndNoEndsIt) {
 
 TEST(SingleInstance, AStubSharesTheProductEventButNotTheVisibleEvent) {
   const std::wstring name = UniqueName(L"Stub");
+  const std::string narrow(name.begin(), name.end());
+  ProgramInfos product;
+  product.ProgramName = name;
+  const RegTreeGuard settings(HKEY_CURRENT_USER, GetProductSettingsKey(product));
   {
-    // An updater shows its window: a visible stub does not see it and asks nobody,
-    // but the shared product event still keeps it from running beside it.
+    // An updater shows its window. A visible stub looks only for its own
+    // window event, so it asks nobody; the shared product event tells it that
+    // another instance runs, which it can't end without a recorded process id.
     RunningInstance updater(name, /*visible=*/true);
     ChildProcess stub(WorkerExePath(), Switches(name, L"-IsStubExe"));
     ASSERT_TRUE(stub.started());
     EXPECT_EQ(stub.Wait(kTimeoutMs), 1u);
     EXPECT_TRUE(updater.Running());
+    const std::string log = ReadProductLog(name);
+    size_t at = 0;
+    for (const std::string& line : {"Event \"" + narrow + "\" exist!",
+                                    "Event \"" + narrow + " Stub is visible\" doesn\xb4t exist!",
+                                    std::string("Other programm process is running, but no PID was found.")}) {
+      at = log.find(line, at);
+      ASSERT_NE(at, std::string::npos) << line << " in order in:\n" << log;
+    }
+    EXPECT_EQ(log.find(narrow + "  is visible"), std::string::npos) << log;
+  }
+  {
+    // With the updater's process id recorded, the stub takes it for a silent
+    // one: it ends it without a question (a question would keep it waiting) and runs.
+    ImpostorInstance updater(name, /*visible=*/true);
+    ASSERT_TRUE(updater.Running());
+    ChildProcess stub(WorkerExePath(), Switches(name, L"-IsStubExe"));
+    ASSERT_TRUE(stub.started());
+    EXPECT_EQ(stub.Wait(kTimeoutMs), 0u);
+    EXPECT_FALSE(updater.Running());
+    EXPECT_EQ(ReadActivePID(product), stub.pid());
   }
   {
     // Only the stub's visible event exists: no product event, so the updater runs.
