@@ -33,3 +33,11 @@ std::wstring ExpandLogPath(std::wstring_view path, std::wstring_view stamp, DWOR
   ReplaceAll(expanded, L"%P", std::to_wstring(processId));
   return expanded;
 }
+
+std::wstring ToLogFileName(std::wstring_view name) {
+  std::wstring result(name);
+  for (wchar_t& c : result) {
+    if (c < L' ' || std::wstring_view(L"\\/:*?\"<>|").find(c) != std::wstring_view::npos) c = L'_';
+  }
+  return result;
+}

@@ -13,3 +13,7 @@ std::wstring LogFileStamp();
 
 // Every "%D" becomes stamp, then every "%P" the decimal process id.
 std::wstring ExpandLogPath(std::wstring_view path, std::wstring_view stamp, DWORD processId);
+
+// The name as a part of a file name: every character that a file name can't
+// hold (control characters and \ / : * ? " < > |) becomes "_", the rest stays.
+std::wstring ToLogFileName(std::wstring_view name);

@@ -5,6 +5,7 @@
 
 #include "actions/file_system.h"
 #include "log/clog.h"
+#include "log/log_path.h"
 #include "win/strings.h"
 
 namespace {
@@ -57,7 +58,9 @@ void StartLocked(const wchar_t* name) {
   gStarting = true;
   CLog& log = ProcessLog();
   if (gStarted.load(std::memory_order_acquire)) log.Close();
-  const std::wstring fileName = name != nullptr && *name != L'\0' ? name : kDefaultLogName;
+  // A product name may hold characters a file name can't; without them the
+  // file could not be created and the run's lines would be lost.
+  const std::wstring fileName = ToLogFileName(name != nullptr && *name != L'\0' ? name : kDefaultLogName);
   const std::wstring path = win::FormatW(kLogFileFormat, LogFolder().c_str(), fileName.c_str());
   log.Init(kLogSource, false, kStartThreshold, true);
   log.SetLogFile(path.c_str(), kLogTextChannel, false, 0);

@@ -16,5 +16,6 @@ CLog& GetLog();
 // (Re)starts the process log with the file "<stamp>_<name>.log" in the folder
 // "VL Renova" of the vendor's temporary folder (the current folder when the
 // temporary folder can't be found), appending when the file exists. A null or
-// empty name counts as "VLRenova". Must not run while other threads log.
+// empty name counts as "VLRenova"; characters a file name can't hold become "_"
+// in the file's name. Must not run while other threads log.
 void StartLog(const wchar_t* name);

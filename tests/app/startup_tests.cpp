@@ -115,6 +115,24 @@ TEST(Startup, TheRunIsLoggedUnderTheProductsName) {
   EXPECT_EQ(log.find("is visible\" succeeded"), std::string::npos);
 }
 
+TEST(Startup, AProgramNameAFileNameCantHoldStillGetsItsLog) {
+  // Every character a file name can't hold, a control character among them,
+  // beside some that it can.
+  const std::wstring unique = UniqueName(L"");
+  const std::wstring switches = L"-ProgramName \"Acme: A/B\\C*D?E\\\"F<G>H|I\tJ \u00c4&K" + unique +
+                                L"\" -ProgramVersion 1.2.3 -Language 1033 -InstalledLocation \"C:\\Program Files\\Acme\"";
+  ASSERT_EQ(RunWorker(switches + L" -UpdateCheckSilent"), 0u);
+  const std::wstring fileName = L"Acme_ A_B_C_D_E_F_G_H_I_J \u00c4&K" + unique;
+  const std::string log = ReadProductLog(fileName);
+  // The lines themselves keep the name as it is.
+  const std::string narrow = "Acme: A/B\\C*D?E\"F<G>H|I\tJ \xc4&K" + std::string(unique.begin(), unique.end());
+  size_t at = 0;
+  for (const std::string& line : {std::string("STARTING LOG"), "ProgramName: " + narrow, std::string("ExitCode 0\r\n")}) {
+    at = log.find(line, at);
+    ASSERT_NE(at, std::string::npos) << line << " in order in:\n" << log;
+  }
+}
+
 TEST(Startup, ARefusalIsLoggedInTheProductsLog) {
   const testing_support::UninstallKeyLock lock;
   testing_support::ScratchFolder folder;
