@@ -1,0 +1,245 @@
+#include "app/renova_worker.h"
+
+#include <wininet.h>
+
+#include <array>
+#include <string>
+
+#include "actions/error_text.h"
+#include "actions/product_folders.h"
+#include "log/log.h"
+#include "product/program_infos_store.h"
+#include "product/settings.h"
+#include "protocol/answer_text.h"
+#include "protocol/client_status.h"
+#include "protocol/instruction_document.h"
+#include "protocol/update_status_report.h"
+#include "protocol/web_service.h"
+#include "ui/ad_viewer.h"
+#include "ui/text_table.h"
+#include "win/strings.h"
+
+namespace {
+
+// The service's whole answer when nothing is offered; it is not an instruction.
+constexpr wchar_t kNoUpdateAnswer[] = L"No update available!";
+constexpr wchar_t kCacheFolderName[] = L"Cache";
+
+// What the WriteCheckResultToReg switch leaves for the product, by check result.
+// Results without a row leave nothing.
+struct CheckResultRow {
+  UpdateResult result;
+  DWORD value;        // "UpdateResult": 1 only when an update is available
+  TextId text;        // "UpdateResultString", in the product's language
+  bool namesUpdater;  // the text names the updater, which a WindowCaption replaces
+};
+
+constexpr std::array<CheckResultRow, 7> kCheckResultRows = {{
+    {RESULT_NO_UPDATE, 0, kTextAlreadyUpToDate, false},
+    {RESULT_UPGRADE_ONLY, 0, kTextAlreadyUpToDate, false},
+    {RESULT_NO_INSTALLATION, 0, kTextInstallationNotAvailable, false},
+    {RESULT_UPDATE_AVAILABLE, 1, kTextUpdateAvailable, false},
+    {RESULT_UPDATE_AND_UPGRADE, 1, kTextUpdateAvailable, false},
+    {RESULT_SERVER_NOT_REACHABLE, 0, kTextServerMaintenance, false},
+    {RESULT_SERVER_ERROR, 0, kTextUpdaterError, true},
+}};
+
+// A result written twice would make the first row win silently; a value of 1
+// for anything but an offer would tell the product to update for nothing.
+constexpr bool RowsAreConsistent(const std::array<CheckResultRow, 7>& rows) {
+  for (size_t i = 0; i < rows.size(); ++i) {
+    for (size_t j = i + 1; j < rows.size(); ++j) {
+      if (rows[i].result == rows[j].result) return false;
+    }
+    const bool offer = rows[i].result == RESULT_UPDATE_AVAILABLE || rows[i].result == RESULT_UPDATE_AND_UPGRADE;
+    if (rows[i].value != (offer ? 1u : 0u)) return false;
+  }
+  return true;
+}
+static_assert(RowsAreConsistent(kCheckResultRows), "each check result has one row, and only offers write 1");
+
+void WriteCheckResultToReg(const ProgramInfos& infos, const CmdLineInfo& options, int32_t updateResult) {
+  for (const CheckResultRow& row : kCheckResultRows) {
+    if (row.result != updateResult) continue;
+    std::wstring text = GetText(row.text, infos.Language);
+    if (row.namesUpdater) text = ReplaceUpdaterName(std::move(text), options.WindowCaption, infos.Language);
+    WriteUpdateResult(infos, row.value, text);
+    return;
+  }
+}
+
+// A worker that start-up has not given its switches yet runs as if none were set.
+const CmdLineInfo& OptionsOf(const CmdLineInfo* cmdLine) {
+  static const CmdLineInfo kNoSwitches;
+  return cmdLine != nullptr ? *cmdLine : kNoSwitches;
+}
+
+// Takes the first action off the list and destroys it.
+void DropFirst(ActionList& actions) { actions.erase(actions.begin()); }
+
+}  // namespace
+
+RenovaWorker::RenovaWorker() : mBuildRequest(CreateClientStatusXml), mGetConnectedState(::InternetGetConnectedState) {}
+
+WorkerResult RenovaWorker::CheckForUpdate() {
+  const ProgramInfos infos = GetProgramInfos();
+  const CmdLineInfo& options = OptionsOf(CmdLine);
+
+  int32_t errorCode = 0;
+  std::unique_ptr<tinyxml2::XMLDocument> request =
+      mBuildRequest(infos, options.UpdateCheckSilent != 0, options.Tray != 0, &errorCode);
+  if (!request) {
+    LogError(L"Failed building ClientStatus (%d)", errorCode);
+    return {RESULT_REQUEST_NOT_BUILT, 0};
+  }
+
+  const WorkerResult result = CheckWithRequest(*request, infos, options);
+  request.reset();
+
+  if (options.WriteCheckResultToReg != 0) WriteCheckResultToReg(infos, options, result.UpdateResult);
+  return result;
+}
+
+WorkerResult RenovaWorker::CheckWithRequest(const tinyxml2::XMLDocument& request, const ProgramInfos& infos,
+                                            const CmdLineInfo& options) {
+  std::wstring answer;
+  const unsigned postResult = PostToWebService(kClientStatusArgument, request, kGetClientUpdateMethod, answer);
+  std::string text;
+  ExtractAnswerText(answer, text);
+
+  if (postResult != 0) {
+    LogError(L"result != S_OK");
+    DWORD flags = 0;
+    if (mGetConnectedState(&flags, 0)) {
+      WriteLastUpdateCheckNow(infos);
+      return {RESULT_SERVER_NOT_REACHABLE, 0};
+    }
+    return {RESULT_OFFLINE, 0};
+  }
+
+  LogInfo(L"Server response = %s", answer.c_str());
+  if (text.empty()) {
+    LogError(L"Length of responseString = 0");
+    WriteLastUpdateCheckNow(infos);
+    return {RESULT_SERVER_NOT_REACHABLE, 0};
+  }
+
+  bool offer = false;
+  if (win::ToWide(text, CP_THREAD_ACP) != kNoUpdateAnswer) {
+    const int32_t parseResult = LoadInstructionXml(text.c_str(), PreActions, MainActions, PostActions, Instruction,
+                                                   options);
+    LogInfo(L"Load and Read Instruction.xml end with result code: %d", parseResult);
+    if (parseResult == kInstructionNotXml || parseResult == kInstructionNoRoot) {
+      // A damaged instruction is no offer: the parser has left everything as
+      // it was, so any error flag would be an earlier answer's.
+      LogError(L"The instruction in the server's answer can't be read (%d)", parseResult);
+      WriteLastUpdateCheckNow(infos);
+      return {RESULT_SERVER_NOT_REACHABLE, 0};
+    }
+    offer = parseResult != kInstructionNothingAvailable || Instruction.HasErrorMessage != 0;
+  }
+
+  WorkerResult result;
+  const bool installationMode = infos.IsStubExe == 1;
+  if (!offer) {
+    if (!Instruction.OsNotCompatibleUrl.empty()) {
+      result.UpdateResult = RESULT_OS_NOT_SUPPORTED;
+    } else if (installationMode) {
+      LogInfo(L"No installation available!");
+      result.UpdateResult = RESULT_NO_INSTALLATION;
+    } else {
+      LogInfo(L"No update available!");
+      WriteLastUpdateCheckNow(infos);
+      result.UpdateResult = Instruction.MajorUpgradeProductVersion != 0 ? RESULT_UPGRADE_ONLY : RESULT_NO_UPDATE;
+    }
+  } else {
+    result.UpdateId = Instruction.UpdateId;
+    if (Instruction.HasErrorMessage == 1) {
+      LogError(L"ResponseString contains ServerErrorMesage! ");
+      WriteLastUpdateCheckNow(infos);
+      result.UpdateResult = RESULT_SERVER_ERROR;
+    } else if (installationMode) {
+      LogInfo(L"Program installation is available!");
+      result.UpdateResult = RESULT_INSTALLATION_AVAILABLE;
+    } else {
+      LogInfo(L"Program update is available!");
+      WriteLastUpdateCheckNow(infos);
+      result.UpdateResult =
+          Instruction.MajorUpgradeProductVersion != 0 ? RESULT_UPDATE_AND_UPGRADE : RESULT_UPDATE_AVAILABLE;
+    }
+  }
+
+  // Advertising never comes with a session whose result the product itself
+  // takes or that shows nothing.
+  const bool quietSession = options.WriteCheckResultToReg != 0 || options.HideUpdateCheckResult != 0 ||
+                            options.OnlyDownload != 0 || options.QuickCheck != 0;
+  if (!quietSession && !Instruction.AdCampaignId.empty()) {
+    if (!Instruction.AdViewerUrl.empty()) DownloadAdViewer(Instruction.AdViewerUrl);
+    StartAdViewer(Instruction.AdCampaignId);
+  }
+  return result;
+}
+
+WorkerResult RenovaWorker::RunInstallation(DownloadCallback* downloadCallback) {
+  const int32_t updateId = Instruction.UpdateId;
+
+  while (!PreActions.empty()) {
+    ActionBase& action = *PreActions.front();
+    if (action.Execute() != kActionSucceeded) {
+      StartUpdateStatusReport(action.mActionType, updateId);
+      return {RESULT_ACTION_FAILED, updateId};
+    }
+    DropFirst(PreActions);
+  }
+
+  while (!MainActions.empty()) {
+    ActionBase& action = *MainActions.front();
+    if (action.mActionType == kActionDownload) action.mCallback = downloadCallback;
+    const int32_t result = action.Execute();
+    if (result == kActionSucceeded) {
+      DropFirst(MainActions);
+      continue;
+    }
+    if (result == kActionCancelled) return {RESULT_CANCELED, updateId};  // the user knows; nothing to report
+    if (result == kActionDownloadFailed) {
+      StartUpdateStatusReport(kActionDownload, updateId);
+      return {RESULT_DOWNLOAD_FAILED, updateId};
+    }
+    StartUpdateStatusReport(action.mActionType, updateId);
+    return {RESULT_ACTION_FAILED, updateId};
+  }
+
+  const ProgramInfos infos = GetProgramInfos();
+  RemoveEmptyCacheFolder(infos);
+  if (infos.IsStubExe == 1) RunPostActions();
+  return {RESULT_RUN_DONE, updateId};
+}
+
+void RenovaWorker::RemoveEmptyCacheFolder(const ProgramInfos& infos) {
+  std::wstring folder;
+  GetProductCacheFolder(folder, infos, true);
+  folder += kCacheFolderName;
+  // Only an empty folder goes: the downloaded files stay until the next
+  // download clears the folder itself.
+  if (::RemoveDirectoryW(folder.c_str())) {
+    LogInfo(L"Delete folder successful");
+    return;
+  }
+  const DWORD error = ::GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+    LogInfo(L"Delete folder successful");
+    return;
+  }
+  LogError(L"Cannot delete directory %s because: \"%s\"", folder.c_str(), GetErrorText(error).c_str());
+}
+
+void RenovaWorker::RunPostActions() {
+  const bool installationMode = GetProgramInfos().IsStubExe == 1;
+  while (!PostActions.empty()) {
+    ActionBase& action = *PostActions.front();
+    // After a fresh installation only the actions meant for it run; the
+    // others are dropped unrun.
+    if (!installationMode || action.mPostInstallationActionCompatible != 0) action.Execute();
+    DropFirst(PostActions);
+  }
+}
