@@ -201,9 +201,16 @@ bool CopyDirectoryTree(const std::wstring& source, const std::wstring& target) {
   return ::GetLastError() == ERROR_NO_MORE_FILES;
 }
 
+bool IsMissingFileError(unsigned long error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 bool GetFileDate(const std::wstring& path, std::wstring& date) {
   win::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+  // Callers ask for files that may well be absent (the product's program in
+  // its folder): that is an answer, not an error.
+  if (!file.valid() && IsMissingFileError(::GetLastError())) return false;
   FILETIME lastAccess{};
   SYSTEMTIME universal{};
   SYSTEMTIME local{};

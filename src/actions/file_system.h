@@ -24,7 +24,11 @@ bool DeleteDirectoryTree(const std::wstring& folder, bool recursive);
 bool CopyDirectoryTree(const std::wstring& source, const std::wstring& target);
 
 // The file's last-access date in local time as yyyymmdd, for example "20170817".
+// An absent file gives false quietly; a file that exists but can't be read is logged.
 bool GetFileDate(const std::wstring& path, std::wstring& date);
+
+// True for the system errors that say a file, or a folder on its path, does not exist.
+bool IsMissingFileError(unsigned long error);
 
 // The user's temporary folder followed by "VI Vadavura\", created if needed.
 bool GetVendorTempFolder(std::wstring& folder);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "actions/error_text.h"
+#include "actions/file_system.h"
 #include "log/log.h"
 #include "win/strings.h"
 
@@ -29,9 +30,27 @@ std::wstring Trim(std::wstring_view text) {
   return std::wstring(text);
 }
 
+// Files without a version resource (text files, plain programs) are as
+// ordinary as absent ones; callers then fall back on other facts.
+bool IsNoVersionResourceError(DWORD error) {
+  switch (error) {
+    case ERROR_RESOURCE_DATA_NOT_FOUND:
+    case ERROR_RESOURCE_TYPE_NOT_FOUND:
+    case ERROR_RESOURCE_NAME_NOT_FOUND:
+    case ERROR_RESOURCE_LANG_NOT_FOUND:
+    case ERROR_BAD_FORMAT:
+    case ERROR_BAD_EXE_FORMAT:
+      return true;
+    default:
+      return IsMissingFileError(error);
+  }
+}
+
 bool ReadVersionResource(const std::wstring& path, std::vector<BYTE>& data) {
   DWORD ignored = 0;
+  ::SetLastError(ERROR_SUCCESS);
   const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
+  if (size == 0 && IsNoVersionResourceError(::GetLastError())) return false;
   if (size != 0) {
     data.assign(size, 0);
     if (::GetFileVersionInfoW(path.c_str(), 0, size, data.data())) return true;
@@ -68,7 +87,8 @@ bool GetFileVersionString(const std::wstring& path, const std::wstring& stringNa
 
   const std::vector<Translation> translations = ReadTranslations(data);
   if (translations.empty()) {
-    LogError(L"the version resource of %s has no translation table", path.c_str());
+    // Odd, but only another file without a usable version.
+    LogInfo(L"the version resource of %s has no translation table", path.c_str());
     return false;
   }
 

@@ -5,8 +5,11 @@
 
 #include <string>
 
+#include "actions/file_system.h"
 #include "support/child_process.h"
+#include "support/log_capture.h"
 #include "support/scratch.h"
+#include "win/unique_handle.h"
 
 namespace {
 
@@ -60,6 +63,41 @@ TEST(GetFileVersionString, FailsCleanlyAndEmptiesTheText) {
     std::wstring text = L"stale";
     EXPECT_FALSE(GetFileVersionString(path, name, text)) << path << L" " << name;
     EXPECT_EQ(text, L"") << path << L" " << name;
+  }
+}
+
+// Callers ask for the version or date of files that may be absent or carry no
+// version resource (the product's FileList, its program file); those misses are
+// answers, so only a file that exists and can't be read makes an error line.
+TEST(FileFacts, ExpectedMissesLogNoErrorButAFileThatCantBeReadDoes) {
+  testing_support::ScratchFolder scratch;
+  const std::wstring text = scratch.WriteFile(L"plain.txt", "no resources");
+  const std::wstring noResource = BinFolder() + L"hold_events.exe";  // a program built without one
+  const std::wstring missing = scratch.path() + L"missing.exe";
+  const std::wstring missingFolder = scratch.path() + L"gone\\missing.exe";
+  {
+    testing_support::LogCapture log;
+    std::wstring value;
+    for (const std::wstring& path : {text, noResource, missing, missingFolder, BinFolder() + L"no_translation_table.exe"}) {
+      EXPECT_FALSE(GetFileVersionString(path, L"ProductVersion", value)) << path;
+    }
+    for (const std::wstring& path : {missing, missingFolder}) EXPECT_FALSE(GetFileDate(path, value)) << path;
+    EXPECT_TRUE(GetFileDate(text, value));
+    EXPECT_EQ(log.CountAt(L"ERR", L""), 0u);
+    EXPECT_EQ(log.CountAt(L"WAR", L""), 0u);
+  }
+  {
+    // Held open without sharing by another handle: the file is there but can't be read.
+    win::UniqueFile holder(::CreateFileW(text.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder.valid());
+    testing_support::LogCapture log;
+    std::wstring value;
+    EXPECT_FALSE(GetFileVersionString(text, L"ProductVersion", value));
+    EXPECT_FALSE(GetFileDate(text, value));
+    EXPECT_EQ(log.CountAt(L"ERR", L"can not read the version resource of " + text + L" because: \""), 1u);
+    EXPECT_EQ(log.CountAt(L"ERR", L"can not read the date of " + text + L" because: \""), 1u);
+    EXPECT_EQ(log.CountAt(L"ERR", L""), 2u);
   }
 }
 

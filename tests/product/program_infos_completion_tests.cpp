@@ -6,6 +6,7 @@
 #include "product/product_naming.h"
 #include "product/program_infos_store.h"
 #include "product/settings.h"
+#include "support/log_capture.h"
 #include "support/scratch.h"
 
 using testing_support::ScratchFolder;
@@ -118,6 +119,16 @@ TEST(CompleteProgramInfos, CompleteSwitchesNeedNoSourceAndDateComesFromTheProduc
   EXPECT_EQ(published.InstallDate.size(), 8u);
   EXPECT_EQ(published.InstallDate.substr(0, 2), L"20");
   EXPECT_EQ(published.InstalledLocation, folder.path());
+}
+
+TEST(CompleteProgramInfos, AProductFolderWithoutItsProgramFileLeavesTheDateEmptyWithoutAnError) {
+  ScratchFolder folder;
+  ProgramInfos working = FromSwitches(UniqueName(L"NoProgramFile"), folder.path());
+  testing_support::LogCapture log;
+  ASSERT_TRUE(CompleteProgramInfos(working));
+  EXPECT_EQ(GetProgramInfos().InstallDate, L"");
+  EXPECT_EQ(log.CountAt(L"ERR", L""), 0u);
+  EXPECT_EQ(log.Count(L"Product infos valid"), 1u);
 }
 
 TEST(CompleteProgramInfos, PreviewSuffixIsRemovedThenAddedToEveryName) {
