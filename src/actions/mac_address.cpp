@@ -86,6 +86,7 @@ bool MacAddressCache::Get(std::wstring& text, const Query& query) {
 }
 
 bool GetMacAddress(std::wstring& text) {
-  static MacAddressCache cache;
+  // Never destroyed, for threads that still ask while the process ends.
+  static MacAddressCache& cache = *new MacAddressCache;
   return cache.Get(text, QueryMacAddress);
 }

@@ -30,8 +30,10 @@ struct Store {
   std::unique_ptr<ProgramInfos> current;
 };
 
+// Never destroyed: threads that outlive main (status reports, a worker the
+// user walked away from) may still read the record while the process ends.
 Store& TheStore() {
-  static Store store;
+  static Store& store = *new Store;
   return store;
 }
 

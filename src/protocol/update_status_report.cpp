@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 #include "actions/error_text.h"
 #include "actions/mac_address.h"
@@ -18,6 +19,14 @@ namespace {
 SRWLOCK gReportsLock = SRWLOCK_INIT;
 CONDITION_VARIABLE gReportEnded = CONDITION_VARIABLE_INIT;
 int gRunningReports = 0;    // guarded by gReportsLock
+
+// What the running reports are, so that the exit can name the ones it gives up.
+struct RunningReport {
+  const wchar_t* methodPath;
+  int32_t status;
+};
+constexpr int kNamedReports = 64;
+RunningReport gNamedReports[kNamedReports] = {};  // guarded by gReportsLock; empty slots have no method
 bool gProcessEnding = false;  // guarded by gReportsLock: no new reports
 bool gReportsAbandoned = false;  // guarded by gReportsLock: static objects may be gone
 INIT_ONCE gExitWaitInstalled = INIT_ONCE_STATIC_INIT;
@@ -31,6 +40,12 @@ void WaitForReportsAtExit() {
     ::SleepConditionVariableSRW(&gReportEnded, &gReportsLock, static_cast<DWORD>(deadline - now), 0);
   }
   gReportsAbandoned = gRunningReports > 0;
+  for (const RunningReport& report : gNamedReports) {
+    if (report.methodPath != nullptr) {
+      LogError(L"%s with status %d given up: the process ended before it was sent", report.methodPath,
+               report.status);
+    }
+  }
   ::ReleaseSRWLockExclusive(&gReportsLock);
 }
 
@@ -47,21 +62,35 @@ BOOL CALLBACK InstallExitWait(PINIT_ONCE, PVOID, PVOID*) {
   return TRUE;
 }
 
-// False when the process is already ending: a report started now could
-// outlive the objects it reads.
-bool BeginReport(const wchar_t* methodPath) {
+constexpr int kUnnamedReport = -1;
+
+// The report's slot (kUnnamedReport when all are taken: it is still waited
+// for), or nothing when the process is already ending: a report started now
+// could outlive the objects it reads.
+std::optional<int> BeginReport(const wchar_t* methodPath, int32_t status) {
   ::InitOnceExecuteOnce(&gExitWaitInstalled, InstallExitWait, nullptr, nullptr);
   ::AcquireSRWLockExclusive(&gReportsLock);
   const bool ending = gProcessEnding;
-  if (!ending) ++gRunningReports;
+  int slot = kUnnamedReport;
+  if (!ending) {
+    ++gRunningReports;
+    for (int i = 0; i < kNamedReports && slot == kUnnamedReport; ++i) {
+      if (gNamedReports[i].methodPath == nullptr) slot = i;
+    }
+    if (slot != kUnnamedReport) gNamedReports[slot] = {methodPath, status};
+  }
   ::ReleaseSRWLockExclusive(&gReportsLock);
-  if (ending) LogWarning(L"%s not sent: the process is ending", methodPath);
-  return !ending;
+  if (ending) {
+    LogWarning(L"%s not sent: the process is ending", methodPath);
+    return std::nullopt;
+  }
+  return slot;
 }
 
-void EndReport() {
+void EndReport(int slot) {
   ::AcquireSRWLockExclusive(&gReportsLock);
   --gRunningReports;
+  if (slot != kUnnamedReport) gNamedReports[slot] = {};
   ::ReleaseSRWLockExclusive(&gReportsLock);
   ::WakeAllConditionVariable(&gReportEnded);
 }
@@ -75,33 +104,43 @@ bool ReportsAbandoned() {
   return abandoned;
 }
 
+// What a report thread takes over: the record and the report's slot.
 template <typename Report>
-bool StartReport(std::unique_ptr<Report> report, LPTHREAD_START_ROUTINE routine, const wchar_t* methodPath) {
-  if (!BeginReport(methodPath)) return false;
+struct ReportTask {
+  std::unique_ptr<Report> report;
+  int slot;
+};
+
+template <typename Report>
+bool StartReport(std::unique_ptr<Report> report, int32_t status, LPTHREAD_START_ROUTINE routine,
+                 const wchar_t* methodPath) {
+  const std::optional<int> slot = BeginReport(methodPath, status);
+  if (!slot) return false;
+  auto task = std::make_unique<ReportTask<Report>>(ReportTask<Report>{std::move(report), *slot});
   // The handle is not needed: closing it does not stop the thread.
-  const win::UniqueThread thread(::CreateThread(nullptr, 0, routine, report.get(), 0, nullptr));
+  const win::UniqueThread thread(::CreateThread(nullptr, 0, routine, task.get(), 0, nullptr));
   if (!thread) {
     const std::wstring reason = GetLastErrorText();
     LogError(L"CreateThread for %s failed because: \"%s\"", methodPath, reason.c_str());
-    EndReport();
+    EndReport(*slot);
     return false;
   }
-  report.release();  // the thread's now
+  static_cast<void>(task.release());  // the thread's now
   return true;
 }
 
 template <typename Report, typename Build>
 void RunReport(LPVOID parameter, Build build, const wchar_t* methodPath, const wchar_t* argumentName) {
-  {
-    const std::unique_ptr<Report> report(static_cast<Report*>(parameter));
-    if (!ReportsAbandoned()) {
-      const auto document = std::make_unique<tinyxml2::XMLDocument>();
-      build(*report, *document);
-      if (!ReportsAbandoned()) PostReportToWebService(methodPath, argumentName, *document);
-    }
+  const std::unique_ptr<ReportTask<Report>> task(static_cast<ReportTask<Report>*>(parameter));
+  if (!ReportsAbandoned()) {
+    const auto document = std::make_unique<tinyxml2::XMLDocument>();
+    build(*task->report, *document);
+    if (!ReportsAbandoned()) PostReportToWebService(methodPath, argumentName, *document);
   }
+  const int slot = task->slot;
+  task->report.reset();
   // Last, so that an exit waiting for this report finds it wholly done.
-  EndReport();
+  EndReport(slot);
 }
 
 }  // namespace
@@ -110,7 +149,7 @@ bool StartUpdateStatusReport(int32_t status, int32_t updateId) {
   auto report = std::make_unique<UpdateStatusReport>();
   report->Status = status;
   report->UpdateId = updateId;
-  return StartReport(std::move(report), ReportUpdateStatusThread, kReportUpdateStatusMethod);
+  return StartReport(std::move(report), status, ReportUpdateStatusThread, kReportUpdateStatusMethod);
 }
 
 bool StartUpgradeOfferStatusReport(int32_t status, const std::wstring& programName,
@@ -120,7 +159,8 @@ bool StartUpgradeOfferStatusReport(int32_t status, const std::wstring& programNa
   report->ProgramName = programName;
   report->ProgramVersion = programVersion;
   report->MajorVersion = majorVersion;
-  return StartReport(std::move(report), ReportUpgradeOfferStatusThread, kReportUpgradeOfferStatusMethod);
+  return StartReport(std::move(report), status, ReportUpgradeOfferStatusThread,
+                     kReportUpgradeOfferStatusMethod);
 }
 
 DWORD WINAPI ReportUpdateStatusThread(LPVOID report) {

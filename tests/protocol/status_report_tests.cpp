@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "actions/file_system.h"
 #include "actions/mac_address.h"
 #include "actions/machine_guid.h"
 #include "actions/registry.h"
@@ -22,6 +23,7 @@
 #include "support/log_capture.h"
 #include "support/scratch.h"
 #include "support/update_server.h"
+#include "win/unique_handle.h"
 
 namespace {
 
@@ -245,6 +247,7 @@ class ReportThenExitTest : public StatusReportTest {
   std::optional<DWORD> Run(const Case& c, const std::wstring& base, DWORD* elapsedMs = nullptr) {
     ProgramInfos product;
     product.ProgramName = L"Report Exit Test " + NewScope();
+    lastProduct_ = product.ProgramName;
     const std::wstring key = GetProductSettingsKey(product);
     if (!WriteRegString(HKEY_CURRENT_USER, key, L"DebugUrl_v2", base)) return std::nullopt;
     const ULONGLONG before = ::GetTickCount64();
@@ -260,6 +263,25 @@ class ReportThenExitTest : public StatusReportTest {
     ASSERT_TRUE(code) << c.mode << " round " << round << " did not end";
     EXPECT_EQ(*code, c.code) << c.mode << " round " << round << ": 0x" << std::hex << *code;
   }
+
+  // The text of the log file the fixture wrote for product.
+  static std::string ProductLog(const std::wstring& product) {
+    std::wstring folder;
+    if (!GetVendorTempFolder(folder)) return {};
+    folder += L"VL Renova\\";
+    WIN32_FIND_DATAW found = {};
+    const win::UniqueFind search(::FindFirstFileW((folder + L"*_" + product + L".log").c_str(), &found));
+    if (!search) return {};
+    const win::UniqueFile file(::CreateFileW((folder + found.cFileName).c_str(), GENERIC_READ,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    std::string text;
+    char block[4096];
+    DWORD read = 0;
+    while (file && ::ReadFile(file.get(), block, sizeof block, &read, nullptr) && read > 0) text.append(block, read);
+    return text;
+  }
+
+  std::wstring lastProduct_;
 
   void ExpectBothRecorded(const std::wstring& scope) {
     EXPECT_TRUE(WaitFor([&] { return RecordCount(ports_.main, scope) == 2; }, 5000))
@@ -299,6 +321,9 @@ TEST_F(ReportThenExitTest, ProcessEndingWhilePostsWaitForTheirAnswersKeepsItsExi
     EXPECT_GE(elapsed, kReportExitWaitMs);
     EXPECT_LT(elapsed, kAnswerDelayMs - 1000) << "the exit waited for the answers";
     ExpectBothRecorded(scope);
+    const std::string log = ProductLog(lastProduct_);
+    EXPECT_NE(log.find("/ReportUpdateStatus with status 2 given up"), std::string::npos) << log;
+    EXPECT_NE(log.find("/ReportUpgradeOfferStatus with status 3 given up"), std::string::npos);
   }
 }
 
