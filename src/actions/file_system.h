@@ -2,12 +2,11 @@
 // Folder creation, deletion and copying, a file's date, and the vendor's
 // temporary folder. Every failure is logged here; results say true or false.
 
-#include <cstddef>
 #include <string>
 
-// Paths of folder entries are limited to this many characters; a longer path
-// is refused (and logged) instead of being cut, which could name another file.
-inline constexpr size_t kMaxPathChars = 260;
+// Paths of folder entries are limited to kMaxPathChars; a longer path is
+// refused (and logged) instead of being cut, which could name another file.
+#include "win/path_limit.h"
 
 // True when the folder exists afterwards. Without createParents only the last
 // level is created; a drive root such as "C:\" counts as existing.

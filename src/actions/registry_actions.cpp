@@ -3,12 +3,13 @@
 #include "actions/action_attributes.h"
 #include "actions/registry.h"
 #include "log/log.h"
+#include "win/path_limit.h"
 #include "win/strings.h"
 
 namespace {
 
-// String data is stored as the updater always held it: at most 260 characters.
-constexpr size_t kMaxStringDataChars = 260;
+// String data is stored as the updater always held it: in a path-sized buffer.
+constexpr size_t kMaxStringDataChars = kMaxPathChars;
 
 }  // namespace
 

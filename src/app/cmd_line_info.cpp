@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "app/command_line_splitter.h"
+#include "win/path_limit.h"
 #include "win/strings.h"
 
 namespace {
@@ -27,12 +28,12 @@ constexpr std::array<std::pair<std::wstring_view, Pending>, 12> kValueSwitches{{
     {L"CheckIntervalInHours", Pending::CheckIntervalInHours},
 }};
 
-// The updater's own full path, fetched once per process (at most 260 characters).
+// The updater's own full path, fetched once per process (at most the path limit).
 const std::wstring& OwnModulePath() {
   static const std::wstring path = [] {
-    wchar_t buffer[MAX_PATH] = {};
-    const DWORD length = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-    return std::wstring(buffer, length < MAX_PATH ? length : MAX_PATH);
+    wchar_t buffer[kMaxPathChars] = {};
+    const DWORD length = ::GetModuleFileNameW(nullptr, buffer, kMaxPathChars);
+    return std::wstring(buffer, length < kMaxPathChars ? length : kMaxPathChars);
   }();
   return path;
 }

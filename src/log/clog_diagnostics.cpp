@@ -7,6 +7,7 @@
 
 #include "actions/os_version.h"
 #include "log/clog.h"
+#include "win/path_limit.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ struct FileVersion {
 };
 
 std::wstring ModulePath(HMODULE module) {
-  std::vector<wchar_t> path(MAX_PATH + 1, L'\0');
+  std::vector<wchar_t> path(kMaxPathChars + 1, L'\0');  // grown below for longer paths
   for (;;) {
     const DWORD length = ::GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
     if (length == 0) return {};

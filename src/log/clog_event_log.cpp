@@ -50,7 +50,7 @@ bool CLog::InitEventSource(bool eventLog, const wchar_t* messageFile, const wcha
   const std::wstring file = messageFile != nullptr ? messageFile : L"";
   const std::wstring name = source != nullptr ? source : L"";
   // Cutting a path or a source name would register a different one.
-  if (file.size() > kLogMaxPathChars || name.size() > kLogSourceNameChars) return false;
+  if (file.size() > kMaxPathChars || name.size() > kLogSourceNameChars) return false;
   LogLockHold hold(lock_);
   eventLog_.store(eventLog, std::memory_order_relaxed);
   messageFile_ = file;

@@ -3,7 +3,7 @@
 #include <climits>
 
 win::UniqueFile OpenLogFileForAppend(const std::wstring& path, bool writeThrough) {
-  if (path.empty() || path.size() > kLogMaxPathChars) return {};
+  if (path.empty() || path.size() > kMaxPathChars) return {};
   const DWORD attributes = FILE_ATTRIBUTE_NORMAL | (writeThrough ? FILE_FLAG_WRITE_THROUGH : 0);
   win::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                      attributes, nullptr));

@@ -5,10 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "win/path_limit.h"
 #include "win/unique_handle.h"
-
-// Paths longer than this are refused rather than cut, which could name another file.
-inline constexpr size_t kLogMaxPathChars = 260;
 
 // writeThrough adds FILE_FLAG_WRITE_THROUGH. An invalid handle on failure.
 win::UniqueFile OpenLogFileForAppend(const std::wstring& path, bool writeThrough);

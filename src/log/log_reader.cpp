@@ -161,8 +161,8 @@ LogEntry CorruptMarker(const LogEntry& next) {
 HRESULT OpenLogReader(const wchar_t* path, bool scramble, uint8_t rotation, LogReaderPtr& reader) {
   reader.reset();
   if (path == nullptr) return E_POINTER;
-  const std::wstring name(path, ::wcsnlen(path, kLogMaxPathChars + 1));
-  if (name.empty() || name.size() > kLogMaxPathChars) return E_INVALIDARG;
+  const std::wstring name(path, ::wcsnlen(path, kMaxPathChars + 1));
+  if (name.empty() || name.size() > kMaxPathChars) return E_INVALIDARG;
   // Shared for reading only: a file that a log still writes can't be opened,
   // and no log opens one while it is being read.
   win::UniqueFile file(
@@ -226,7 +226,7 @@ HRESULT ReadLogRecords(LogReader& reader, size_t count, size_t& read, std::vecto
 
 HRESULT ExportLogText(const wchar_t* path, const std::vector<LogEntry>& entries) {
   if (path == nullptr) return E_FAIL;
-  win::UniqueFile file = OpenLogFileForAppend(std::wstring(path, ::wcsnlen(path, kLogMaxPathChars + 1)), false);
+  win::UniqueFile file = OpenLogFileForAppend(std::wstring(path, ::wcsnlen(path, kMaxPathChars + 1)), false);
   if (!file) return E_FAIL;
   for (const LogEntry& entry : entries) {
     std::string bytes = ToLogBytes(FormatLogLine(entry), kLogLineMaxBytes);

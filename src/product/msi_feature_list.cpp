@@ -8,12 +8,13 @@
 
 #include "log/log.h"
 #include "product/installed_product_sources.h"
+#include "win/path_limit.h"
 
 namespace {
 
 // MsiEnumFeaturesW takes no buffer sizes; it writes at most MAX_FEATURE_CHARS + 1
-// characters into each, so these leave ample room.
-constexpr size_t kFeatureBufferChars = 260;
+// characters into each, so path-sized buffers leave ample room.
+constexpr size_t kFeatureBufferChars = kMaxPathChars;
 
 UINT EnumerateInstalledFeature(const std::wstring& productCode, DWORD index, std::wstring& featureName) {
   wchar_t feature[kFeatureBufferChars] = {};

@@ -9,16 +9,17 @@
 #include "log/log.h"
 #include "product/installed_product_sources.h"
 #include "product/source_text.h"
+#include "win/path_limit.h"
 #include "win/strings.h"
 
 namespace {
 
-// Subkey names are taken up to 260 characters; the registry allows only 255.
-constexpr DWORD kSubkeyNameChars = 260;
-// A searched value holds a path: up to 260 characters take part in the search.
-constexpr size_t kSearchedValueMaxChars = 260;
-// The entry's values are read into 260-character buffers, terminator included.
-constexpr size_t kEntryValueMaxChars = 259;
+// Subkey names are taken into path-sized buffers; the registry allows only 255.
+constexpr DWORD kSubkeyNameChars = kMaxPathChars;
+// A searched value holds a path: up to the path limit takes part in the search.
+constexpr size_t kSearchedValueMaxChars = kMaxPathChars;
+// The entry's values are read into path-sized buffers, terminator included.
+constexpr size_t kEntryValueMaxChars = kMaxPathChars - 1;
 
 // German systems of old called the program folder "Programme"; uninstall
 // entries name the real folder.
