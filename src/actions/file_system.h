@@ -31,3 +31,7 @@ bool IsMissingFileError(unsigned long error);
 
 // The user's temporary folder followed by "VI Vadavura\", created if needed.
 bool GetVendorTempFolder(std::wstring& folder);
+
+// The updater's own folder inside the vendor's: its log files and the
+// products' working folders are kept there.
+inline constexpr wchar_t kUpdaterFolderName[] = L"VL Renova";

@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr wchar_t kUpdaterFolderName[] = L"VL Renova";
 constexpr wchar_t kAdViewerFileName[] = L"REVoRuzure.exe";
 
 // Windows drops trailing blanks and dots from a folder it creates; the name

@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr wchar_t kLogFolderName[] = L"VL Renova\\";
 constexpr wchar_t kLogFileFormat[] = L"%s%%D_%s.log";
 constexpr wchar_t kLogSource[] = L"VLRN";
 constexpr int kStartThreshold = kLogLevelAlways;
@@ -48,7 +47,8 @@ std::wstring LogFolder() {
   // Failures are logged by the helpers themselves, while this start is in
   // progress; the guard keeps those lines from starting the log again.
   if (!GetVendorTempFolder(folder)) return {};
-  folder += kLogFolderName;
+  folder += kUpdaterFolderName;
+  folder += L'\\';
   CreateDirectoryPath(folder, true);
   return folder;
 }
