@@ -1,0 +1,222 @@
+#include "ui/dialog_window.h"
+
+#include <commctrl.h>
+
+#include "product/program_infos_store.h"
+#include "resource.h"
+#include "ui/dialog.h"
+#include "ui/text_table.h"
+#include "version.h"
+#include "win/strings.h"
+
+namespace {
+
+// Window titles are held like paths: at most 260 characters.
+constexpr size_t kMaxTitleChars = 260;
+
+// A state's message line until the full displays are built: the text that
+// says most about the state, and whether Install is offered.
+struct StateDisplay {
+  int32_t state;
+  int textId;
+  bool installEnabled;
+};
+
+constexpr StateDisplay kStateDisplays[] = {
+    {CHECK_SERVER, kTextConnectingToServer, false},
+    {PREPARE_UPDATE_CHECK, kTextPrepareUpdateCheck, false},
+    {MAJOR_UPGRADE_OFFER, kTextPaidUpgradeAvailable, false},
+    {UPDATE_AVAILABLE, kTextUpdateAvailable, true},
+    {NO_UPDATE_AVAILABLE, kTextAlreadyUpToDate, false},
+    {UPDATE_IN_PROGRESS, kTextUpdateInProgress, false},
+    {UPDATE_SUCCESSFUL, kTextUpdateSucceeded, false},
+    {UPDATE_FAILED, kTextUpdateFailed, false},
+    {INSTALLATION_AVAILABLE, kTextPrepareInstallation, false},
+    {INSTALLATION_NOT_AVAILABLE_, kTextInstallationNotAvailable, false},
+    {INSTALLATION_PREPARATION, kTextPrepareInstallation, false},
+    {INSTALLATION_SUCCESSFUL, kTextInstallationSucceeded, false},
+    {INSTALLATION_FAILED, kTextInstallationFailed, false},
+    {OS_NOT_COMPATIBLE, kTextOsNotSupported, false},
+    {CLIENT_CANNOT_BUILD_REQUEST, kTextUpdaterError, false},
+    {NO_INTERNET_CONNECTION, kTextCannotConnect, false},
+    {SERVER_NOT_AVAILABLE, kTextServerMaintenance, false},
+    {SERVER_ERROR_OCCURRED, kTextUpdaterError, false},
+    {DOWNLOAD_FAILED, kTextUpdateFailed, false},
+    {PLEASE_CONTACT_SUPPORT, kTextUpdaterError, false},
+};
+static_assert(std::size(kStateDisplays) == PLEASE_CONTACT_SUPPORT, "one display per dialog state");
+
+}  // namespace
+
+INT_PTR DialogWindow::RunModal(Dialog& dialog) {
+  mDialog = &dialog;
+  const INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+  ::InitCommonControlsEx(&controls);
+  const INT_PTR code = ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_VLRENOVA_DIALOG),
+                                         nullptr, DialogProc, reinterpret_cast<LPARAM>(this));
+  mWindow.store(nullptr);
+  return code;
+}
+
+INT_PTR CALLBACK DialogWindow::DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    auto* self = reinterpret_cast<DialogWindow*>(lParam);
+    ::SetWindowLongPtrW(window, DWLP_USER, lParam);
+    self->mWindow.store(window);
+  }
+  auto* self = reinterpret_cast<DialogWindow*>(::GetWindowLongPtrW(window, DWLP_USER));
+  return self != nullptr ? self->Handle(message, wParam, lParam) : FALSE;
+}
+
+INT_PTR DialogWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      InitWindow();
+      mDialog->OnInitDialog();
+      return TRUE;
+    case WM_WINDOWPOSCHANGING:
+      // A hidden session stays hidden, whoever asks to show the window.
+      if (gShowPermitted.load() == 0) reinterpret_cast<WINDOWPOS*>(lParam)->flags &= ~SWP_SHOWWINDOW;
+      return FALSE;
+    case WM_TIMER:
+      if (wParam == Dialog::kSessionTimerId) mDialog->OnTimer();
+      return TRUE;
+    case kWakeMessage:
+      mDialog->OnWorkerWake();
+      return TRUE;
+    case WM_COMMAND:
+      OnCommand(LOWORD(wParam), HIWORD(wParam));
+      return TRUE;
+    case WM_CLOSE:
+      mDialog->OnClose();
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+void DialogWindow::OnCommand(WORD id, WORD notification) {
+  if (notification != BN_CLICKED) return;
+  switch (id) {
+    case IDC_UPDATE_NOW_BUTTON:
+      mDialog->OnBtnClickedNowButton();
+      break;
+    case IDC_CLOSE_BUTTON:
+      mDialog->OnBnClickedCloseButton();
+      break;
+    case IDC_CONTINUE_BUTTON:
+      mDialog->OnBnClickedContinueButton();
+      break;
+    case IDC_DONT_SHOW_AGAIN:
+      mDialog->OnBnClickedDontNotify();
+      break;
+    case IDC_INSTALL_NOW_RADIO:
+    case IDC_REMIND_LATER_RADIO:
+    case IDC_DONT_SHOW_AGAIN_RADIO:
+      mDialog->OnRadioClicked();
+      break;
+    default:
+      // IDCANCEL is the Escape key: swallowed, it never closes the window.
+      break;
+  }
+}
+
+void DialogWindow::InitWindow() {
+  const HWND window = hwnd();
+  const HICON icon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_VLRENOVA));
+  ::SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+  ::SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+
+  const ProgramInfos product = GetProgramInfos();
+  const CmdLineInfo& options = mDialog->Options();
+  std::wstring title;
+  if (product.IsStubExe == 1) {
+    title = product.ProductEditionName;
+  } else {
+    title = options.WindowCaption.empty() ? GetText(kTextUpdaterName, Language()) : options.WindowCaption;
+    title += L" ";
+    title += kUpdaterVersion;
+  }
+  ::SetWindowTextW(window, title.substr(0, kMaxTitleChars).c_str());
+
+  SetControlText(IDC_MESSAGE_TEXT, GetText(kTextConnectingToServer, Language()));
+  SetControlText(IDC_UPDATE_NOW_BUTTON, GetText(kTextInstall, Language()));
+  SetControlText(IDC_CLOSE_BUTTON, GetText(kTextNotNow, Language()));
+  SetControlText(IDC_CONTINUE_BUTTON, GetText(kTextContinue, Language()));
+  SetControlText(IDC_DONT_SHOW_AGAIN, GetText(kTextDontNotifyAboutUpdate, Language()));
+  SetControlText(IDC_INSTALL_NOW_RADIO, GetText(kTextInstallAndReplace, Language()));
+  SetControlText(IDC_REMIND_LATER_RADIO, GetText(kTextRemindLater, Language()));
+  SetControlText(IDC_DONT_SHOW_AGAIN_RADIO, GetText(kTextDontShowNoticeAgain, Language()));
+}
+
+void DialogWindow::ShowStateDisplay(int32_t state) {
+  const StateDisplay* display = &kStateDisplays[PLEASE_CONTACT_SUPPORT - 1];
+  if (state >= CHECK_SERVER && state <= PLEASE_CONTACT_SUPPORT) display = &kStateDisplays[state - 1];
+  std::wstring text = GetText(display->textId, Language());
+  text = ReplaceUpdaterName(std::move(text), mDialog->Options().WindowCaption, Language());
+  SetControlText(IDC_MESSAGE_TEXT, text);
+  ::EnableWindow(::GetDlgItem(hwnd(), IDC_UPDATE_NOW_BUTTON), display->installEnabled);
+  ShowControl(IDC_DONT_SHOW_AGAIN, state == UPDATE_AVAILABLE);
+
+  const bool popup = state == MAJOR_UPGRADE_OFFER;
+  for (const int id : {IDC_INSTALL_NOW_RADIO, IDC_REMIND_LATER_RADIO, IDC_DONT_SHOW_AGAIN_RADIO, IDC_CONTINUE_BUTTON}) {
+    ShowControl(id, popup);
+  }
+  ShowControl(IDC_CLOSE_BUTTON, !popup);
+}
+
+void DialogWindow::ShowWindowNormally() {
+  ::ShowWindow(hwnd(), SW_SHOWNORMAL);
+  ::SetWindowPos(hwnd(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
+  ::SetForegroundWindow(hwnd());
+}
+
+void DialogWindow::RefreshBanner() {
+  // The header band and its banner arrive with the full window; nothing to repaint yet.
+}
+
+bool DialogWindow::IsUpgradeChoiceChecked(UpgradeChoice choice) {
+  static constexpr int kIds[] = {IDC_INSTALL_NOW_RADIO, IDC_REMIND_LATER_RADIO, IDC_DONT_SHOW_AGAIN_RADIO};
+  return ::IsDlgButtonChecked(hwnd(), kIds[static_cast<int>(choice)]) == BST_CHECKED;
+}
+
+void DialogWindow::CheckRemindLater() {
+  ::CheckRadioButton(hwnd(), IDC_DONT_SHOW_AGAIN_RADIO, IDC_INSTALL_NOW_RADIO, IDC_REMIND_LATER_RADIO);
+}
+
+void DialogWindow::EnableContinueButton() { ::EnableWindow(::GetDlgItem(hwnd(), IDC_CONTINUE_BUTTON), TRUE); }
+
+void DialogWindow::SetInstallButtonEnabled(bool enabled) {
+  ::EnableWindow(::GetDlgItem(hwnd(), IDC_UPDATE_NOW_BUTTON), enabled);
+}
+
+void DialogWindow::SetCloseButtonText(const std::wstring& text) { SetControlText(IDC_CLOSE_BUTTON, text); }
+
+bool DialogWindow::AskYesNo(const std::wstring& caption, const std::wstring& text) {
+  return ::MessageBoxW(hwnd(), text.c_str(), caption.c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
+void DialogWindow::PostCloseRequest() { ::PostMessageW(hwnd(), WM_CLOSE, 0, 0); }
+
+void DialogWindow::EndModal(int32_t code) { ::EndDialog(hwnd(), code); }
+
+UINT_PTR DialogWindow::StartSessionTimer(UINT_PTR id, UINT periodMs) {
+  return ::SetTimer(hwnd(), id, periodMs, nullptr);
+}
+
+void DialogWindow::StopSessionTimer(UINT_PTR timerId) { ::KillTimer(hwnd(), timerId); }
+
+void DialogWindow::WakeSession() {
+  // A window already gone simply drops the wake-up.
+  if (const HWND window = mWindow.load()) ::PostMessageW(window, kWakeMessage, 0, 0);
+}
+
+void DialogWindow::ShowControl(int id, bool visible) const {
+  ::ShowWindow(::GetDlgItem(hwnd(), id), visible ? SW_SHOW : SW_HIDE);
+}
+
+void DialogWindow::SetControlText(int id, const std::wstring& text) const {
+  ::SetDlgItemTextW(hwnd(), id, text.c_str());
+}
+
+int DialogWindow::Language() const { return GetProgramInfos().Language; }

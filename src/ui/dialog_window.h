@@ -1,0 +1,57 @@
+#pragma once
+// The session's window: dialog template 103 run modally, its controls, the
+// session timer and the wake-up message. It shows what the Dialog decides and
+// hands every event to it on the dialog's thread.
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "ui/session_view.h"
+
+class Dialog;
+
+class DialogWindow : public SessionView {
+ public:
+  // Posted by WakeSession; answered with Dialog::OnWorkerWake.
+  static constexpr UINT kWakeMessage = WM_APP + 1;
+
+  DialogWindow() = default;
+  ~DialogWindow() override = default;
+
+  // Runs the dialog modally for dialog; the code it ended with, or -1 when
+  // the window could not be created.
+  INT_PTR RunModal(Dialog& dialog);
+
+  void ShowStateDisplay(int32_t state) override;
+  void ShowWindowNormally() override;
+  void RefreshBanner() override;
+  bool IsUpgradeChoiceChecked(UpgradeChoice choice) override;
+  void CheckRemindLater() override;
+  void EnableContinueButton() override;
+  void SetInstallButtonEnabled(bool enabled) override;
+  void SetCloseButtonText(const std::wstring& text) override;
+  bool AskYesNo(const std::wstring& caption, const std::wstring& text) override;
+  void PostCloseRequest() override;
+  void EndModal(int32_t code) override;
+  UINT_PTR StartSessionTimer(UINT_PTR id, UINT periodMs) override;
+  void StopSessionTimer(UINT_PTR timerId) override;
+  void WakeSession() override;
+
+  HWND hwnd() const { return mWindow.load(); }
+
+ private:
+  static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
+  void InitWindow();
+  void OnCommand(WORD id, WORD notification);
+  void ShowControl(int id, bool visible) const;
+  void SetControlText(int id, const std::wstring& text) const;
+  int Language() const;
+
+  Dialog* mDialog = nullptr;
+  // Read by worker threads for the wake-up; cleared when the window is gone.
+  std::atomic<HWND> mWindow{nullptr};
+};
