@@ -1,18 +1,7 @@
 #include "actions/error_text.h"
 
-#include <memory>
-
 #include "win/strings.h"
-
-namespace {
-
-// The system allocates the message; it is released on every path.
-struct LocalFreeDeleter {
-  void operator()(wchar_t* buffer) const { ::LocalFree(buffer); }
-};
-using SystemMessage = std::unique_ptr<wchar_t, LocalFreeDeleter>;
-
-}  // namespace
+#include "win/unique_handle.h"
 
 std::wstring GetLastErrorText() {
   const DWORD code = ::GetLastError();
@@ -23,11 +12,12 @@ std::wstring GetLastErrorText() {
 }
 
 std::wstring GetErrorText(DWORD code) {
-  wchar_t* buffer = nullptr;
+  // The system allocates the message; it is released on every path.
+  win::UniqueLocalMemory<wchar_t> message;
   const DWORD length = ::FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-      MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-  const SystemMessage message(buffer);
+      MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(message.put()), 0, nullptr);
+  const wchar_t* buffer = message.get();
 
   std::wstring text;
   if (length > 0 && buffer != nullptr) {

@@ -2,6 +2,8 @@
 
 #include <winternl.h>
 
+#include "win/loader_module.h"
+
 namespace {
 
 constexpr LONG kStatusSuccess = 0;
@@ -12,7 +14,6 @@ using LdrLoadDllFunction = LONG(NTAPI*)(PWSTR searchPath, PULONG characteristics
                                         PVOID* module);
 using LdrGetProcedureAddressFunction = LONG(NTAPI*)(PVOID module, PANSI_STRING name, ULONG ordinal,
                                                     PVOID* address);
-using LdrUnloadDllFunction = LONG(NTAPI*)(PVOID module);
 using RtlInitUnicodeStringFunction = VOID(NTAPI*)(PUNICODE_STRING target, PCWSTR source);
 using RtlInitStringFunction = VOID(NTAPI*)(PSTRING target, PCSZ source);
 using RtlGetVersionFunction = LONG(NTAPI*)(PRTL_OSVERSIONINFOW info);
@@ -27,7 +28,6 @@ Function Lookup(HMODULE module, const char* name) {
 struct Loader {
   LdrLoadDllFunction loadDll = nullptr;
   LdrGetProcedureAddressFunction getProcedureAddress = nullptr;
-  LdrUnloadDllFunction unloadDll = nullptr;
   RtlInitUnicodeStringFunction initUnicodeString = nullptr;
   RtlInitStringFunction initString = nullptr;
 
@@ -36,25 +36,10 @@ struct Loader {
     if (ntdll == nullptr) return false;
     loadDll = Lookup<LdrLoadDllFunction>(ntdll, "LdrLoadDll");
     getProcedureAddress = Lookup<LdrGetProcedureAddressFunction>(ntdll, "LdrGetProcedureAddress");
-    unloadDll = Lookup<LdrUnloadDllFunction>(ntdll, "LdrUnloadDll");
     initUnicodeString = Lookup<RtlInitUnicodeStringFunction>(ntdll, "RtlInitUnicodeString");
     initString = Lookup<RtlInitStringFunction>(ntdll, "RtlInitString");
-    return loadDll && getProcedureAddress && unloadDll && initUnicodeString && initString;
+    return loadDll && getProcedureAddress && initUnicodeString && initString;
   }
-};
-
-// Unloads what LdrLoadDll loaded, on every path.
-class LoadedModule {
- public:
-  LoadedModule(const Loader& loader, PVOID module) : loader_(loader), module_(module) {}
-  ~LoadedModule() { loader_.unloadDll(module_); }
-  LoadedModule(const LoadedModule&) = delete;
-  LoadedModule& operator=(const LoadedModule&) = delete;
-  PVOID get() const { return module_; }
-
- private:
-  const Loader& loader_;
-  PVOID module_;
 };
 
 }  // namespace
@@ -68,10 +53,9 @@ LONG GetOsVersion(OSVERSIONINFOEXW& info) {
 
   UNICODE_STRING libraryName{};
   loader.initUnicodeString(&libraryName, L"ntdll.dll");
-  PVOID module = nullptr;
-  const LONG loadStatus = loader.loadDll(nullptr, nullptr, &libraryName, &module);
+  win::UniqueLoaderModule ntdll;
+  const LONG loadStatus = loader.loadDll(nullptr, nullptr, &libraryName, ntdll.put());
   if (loadStatus != kStatusSuccess) return loadStatus;
-  const LoadedModule ntdll(loader, module);
 
   ANSI_STRING procedureName{};
   loader.initString(&procedureName, "RtlGetVersion");

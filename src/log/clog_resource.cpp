@@ -5,6 +5,7 @@
 
 #include "log/clog.h"
 #include "win/strings.h"
+#include "win/unique_handle.h"
 
 namespace {
 
@@ -66,13 +67,11 @@ std::wstring FormatResourceText(const std::wstring& text, std::span<const LogArg
   // Inserts that don't fit their arguments stay as they stand in the text.
   const DWORD flags = FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ALLOCATE_BUFFER |
                       (InsertsMatch(text, args) ? FORMAT_MESSAGE_ARGUMENT_ARRAY : FORMAT_MESSAGE_IGNORE_INSERTS);
-  wchar_t* buffer = nullptr;
-  const DWORD length = ::FormatMessageW(flags, text.c_str(), 0, 0, reinterpret_cast<wchar_t*>(&buffer), 0,
+  win::UniqueLocalMemory<wchar_t> buffer;
+  const DWORD length = ::FormatMessageW(flags, text.c_str(), 0, 0, reinterpret_cast<wchar_t*>(buffer.put()), 0,
                                         reinterpret_cast<va_list*>(values.data()));
-  if (buffer == nullptr) return text;
-  std::wstring message(buffer, length < kLogResourceFormattedChars ? length : kLogResourceFormattedChars);
-  ::LocalFree(buffer);
-  return message;
+  if (!buffer) return text;
+  return std::wstring(buffer.get(), length < kLogResourceFormattedChars ? length : kLogResourceFormattedChars);
 }
 
 }  // namespace

@@ -13,6 +13,8 @@
 #include "product/installed_product_sources.h"
 #include "product/source_text.h"
 #include "win/com_ptr.h"
+#include "win/scoped_bstr.h"
+#include "win/scoped_variant.h"
 #include "win/strings.h"
 
 namespace {
@@ -22,30 +24,6 @@ constexpr wchar_t kQueryLanguage[] = L"WQL";
 constexpr wchar_t kProductQuery[] = L"SELECT * FROM Win32_Product";
 constexpr long kNextTimeoutMs = 5000;
 
-class ScopedBstr {
- public:
-  explicit ScopedBstr(const wchar_t* text) : bstr_(::SysAllocString(text)) {}
-  ~ScopedBstr() { ::SysFreeString(bstr_); }
-  ScopedBstr(const ScopedBstr&) = delete;
-  ScopedBstr& operator=(const ScopedBstr&) = delete;
-  BSTR get() const { return bstr_; }
-
- private:
-  BSTR bstr_;
-};
-
-class ScopedVariant {
- public:
-  ScopedVariant() { ::VariantInit(&variant_); }
-  ~ScopedVariant() { ::VariantClear(&variant_); }
-  ScopedVariant(const ScopedVariant&) = delete;
-  ScopedVariant& operator=(const ScopedVariant&) = delete;
-  VARIANT* get() { return &variant_; }
-
- private:
-  VARIANT variant_;
-};
-
 struct StringProperty {
   HRESULT result = S_OK;
   bool isString = false;
@@ -53,7 +31,7 @@ struct StringProperty {
 };
 
 StringProperty GetStringProperty(IWbemClassObject* product, const wchar_t* name) {
-  ScopedVariant value;
+  win::ScopedVariant value;
   StringProperty property;
   property.result = product->Get(name, 0, value.get(), nullptr, nullptr);
   if (FAILED(property.result) || V_VT(value.get()) != VT_BSTR || V_BSTR(value.get()) == nullptr) return property;
@@ -174,7 +152,7 @@ Win32ProductsResult SearchWin32Products(ProgramInfos& info) {
   }
 
   win::ComPtr<IWbemServices> services;
-  const ScopedBstr namespacePath(kNamespace);
+  const win::ScopedBstr namespacePath(kNamespace);
   result = locator->ConnectServer(namespacePath.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
                                   services.put());
   if (FAILED(result)) {
@@ -191,8 +169,8 @@ Win32ProductsResult SearchWin32Products(ProgramInfos& info) {
   }
 
   win::ComPtr<IEnumWbemClassObject> products;
-  const ScopedBstr language(kQueryLanguage);
-  const ScopedBstr query(kProductQuery);
+  const win::ScopedBstr language(kQueryLanguage);
+  const win::ScopedBstr query(kProductQuery);
   result = services->ExecQuery(language.get(), query.get(), WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
                                nullptr, products.put());
   if (FAILED(result)) {

@@ -1,6 +1,8 @@
 #pragma once
 // Owning wrappers for Win32 handles: every handle is released on every path by
-// construction. One template, one traits struct per kind of handle.
+// construction. One template, one traits struct per kind of handle. Closing
+// keeps the thread's last error, so a failure can still be reported after the
+// handles of the failed step have gone.
 
 #include <windows.h>
 #include <tlhelp32.h>
@@ -30,10 +32,14 @@ class UniqueHandle {
   bool valid() const { return Traits::IsValid(handle_); }
   explicit operator bool() const { return valid(); }
 
-  Type release() { return std::exchange(handle_, Traits::Invalid()); }
+  // The caller owns the handle afterwards; dropping it would leak it.
+  [[nodiscard]] Type release() { return std::exchange(handle_, Traits::Invalid()); }
   void reset(Type handle = Traits::Invalid()) {
     Type old = std::exchange(handle_, handle);
-    if (Traits::IsValid(old)) Traits::Close(old);
+    if (!Traits::IsValid(old)) return;
+    const DWORD lastError = ::GetLastError();
+    Traits::Close(old);
+    ::SetLastError(lastError);
   }
   // For APIs that return the handle through an out parameter.
   Type* put() {
@@ -93,6 +99,16 @@ struct EventSourceTraits {
   static void Close(Type h) { ::DeregisterEventSource(h); }
 };
 
+// Memory the system allocated for the caller with LocalAlloc, such as the
+// text of FormatMessageW with FORMAT_MESSAGE_ALLOCATE_BUFFER.
+template <typename T>
+struct LocalMemoryTraits {
+  using Type = T*;
+  static Type Invalid() { return nullptr; }
+  static bool IsValid(Type p) { return p != nullptr; }
+  static void Close(Type p) { ::LocalFree(p); }
+};
+
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueEvent = UniqueKernelHandle;
 using UniqueMutex = UniqueKernelHandle;
@@ -105,5 +121,7 @@ using UniqueRegKey = UniqueHandle<RegKeyTraits>;
 using UniqueService = UniqueHandle<ServiceHandleTraits>;
 using UniqueLibrary = UniqueHandle<LibraryTraits>;
 using UniqueEventSource = UniqueHandle<EventSourceTraits>;
+template <typename T>
+using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits<T>>;
 
 }  // namespace win
