@@ -11,6 +11,7 @@
 
 #include "actions/registry.h"
 #include "support/log_capture.h"
+#include "support/reg_tree_guard.h"
 #include "support/scratch.h"
 
 namespace {
@@ -25,7 +26,6 @@ tinyxml2::XMLElement* Parse(tinyxml2::XMLDocument& document, const char* xml) {
 class RegistryActions : public ::testing::Test {
  protected:
   RegistryActions() : path_(L"Software\\VLRenovaTests\\" + testing_support::UniqueName(L"actions")) {}
-  ~RegistryActions() override { ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, path_.c_str()); }
 
   std::optional<DWORD> Dword(const wchar_t* name) const { return ReadRegDword(HKEY_LOCAL_MACHINE, path_, name); }
   std::optional<std::wstring> String(const wchar_t* name) const {
@@ -42,6 +42,7 @@ class RegistryActions : public ::testing::Test {
   }
 
   std::wstring path_;
+  const testing_support::RegTreeGuard guard_{HKEY_LOCAL_MACHINE, path_};
 };
 
 TEST_F(RegistryActions, DeletingAValueOfAMissingKeyOrAMissingValueSucceeds) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "actions/registry.h"
+#include "support/reg_tree_guard.h"
 #include "support/scratch.h"
 
 namespace {
@@ -38,19 +39,14 @@ class RegistryValues : public ::testing::Test {
 // A scratch key under HKEY_LOCAL_MACHINE, where DeleteMachineValue works.
 class MachineKey {
  public:
-  MachineKey() : path_(L"Software\\VLRenovaTests\\" + UniqueName(L"machine")) {
-    key_ = CreateRegKey(HKEY_LOCAL_MACHINE, path_);
+  MachineKey() : guard_(HKEY_LOCAL_MACHINE, L"Software\\VLRenovaTests\\" + UniqueName(L"machine")) {
+    key_ = CreateRegKey(HKEY_LOCAL_MACHINE, guard_.path());
   }
-  ~MachineKey() {
-    key_.reset();
-    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, path_.c_str());
-    ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), KEY_WOW64_64KEY, 0);
-  }
-  const std::wstring& path() const { return path_; }
+  const std::wstring& path() const { return guard_.path(); }
   HKEY get() const { return key_.get(); }
 
  private:
-  std::wstring path_;
+  testing_support::RegTreeGuard guard_;  // removes the key after key_ has closed it
   win::UniqueRegKey key_;
 };
 

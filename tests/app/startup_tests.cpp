@@ -7,6 +7,7 @@
 #include "support/child_process.h"
 #include "support/message_box.h"
 #include "support/product_log.h"
+#include "support/reg_tree_guard.h"
 #include "support/scratch.h"
 #include "support/uninstall_entry.h"
 #include "support/uninstall_key_lock.h"
@@ -152,6 +153,7 @@ TEST(Startup, TheFormerResultIsClearedBeforeTheSession) {
   ProgramInfos product;
   product.ProgramName = UniqueName(L"Cleared");
   product.ProgramVersion = L"1.2.3";
+  const testing_support::RegTreeGuard settings(HKEY_CURRENT_USER, GetProductSettingsKey(product));
   WriteUpdateResult(product, 1, L"from the last run");
   ASSERT_EQ(RunWorker(CompleteSwitches(product.ProgramName) + L" -UpdateCheckSilent"), 0u);
   for (const std::wstring& path : {GetProductSettingsKey(product), GetVersionSettingsKey(product)}) {
@@ -159,5 +161,4 @@ TEST(Startup, TheFormerResultIsClearedBeforeTheSession) {
     EXPECT_FALSE(ReadRegString(HKEY_CURRENT_USER, path, L"UpdateResultString").has_value()) << path;
   }
   EXPECT_NE(ReadActivePID(product), 0u);  // the run claimed the product
-  ::RegDeleteTreeW(HKEY_CURRENT_USER, GetProductSettingsKey(product).c_str());
 }

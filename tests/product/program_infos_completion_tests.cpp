@@ -7,6 +7,7 @@
 #include "product/program_infos_store.h"
 #include "product/settings.h"
 #include "support/log_capture.h"
+#include "support/reg_tree_guard.h"
 #include "support/scratch.h"
 
 using testing_support::ScratchFolder;
@@ -23,19 +24,6 @@ ProgramInfos FromSwitches(const std::wstring& name, const std::wstring& location
   info.Language = 1031;
   return info;
 }
-
-// Removes what a test wrote under HKEY_LOCAL_MACHINE.
-class MachineKeyGuard {
- public:
-  explicit MachineKeyGuard(std::wstring path) : path_(std::move(path)) {}
-  ~MachineKeyGuard() {
-    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, path_.c_str());
-    ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, path_.c_str(), KEY_WOW64_64KEY, 0);
-  }
-
- private:
-  std::wstring path_;
-};
 
 }  // namespace
 
@@ -145,7 +133,7 @@ TEST(CompleteProgramInfos, PreviewSuffixIsRemovedThenAddedToEveryName) {
 
   // The machine-wide setting puts a product on the channel too.
   ProgramInfos byRegistry = FromSwitches(UniqueName(L"Channel"), folder.path());
-  MachineKeyGuard guard(GetProductSettingsKey(byRegistry));
+  const testing_support::RegTreeGuard guard(HKEY_LOCAL_MACHINE, GetProductSettingsKey(byRegistry));
   WriteRegDword(HKEY_LOCAL_MACHINE, GetProductSettingsKey(byRegistry), L"PreviewChannel", 1);
   EXPECT_TRUE(IsPreviewChannel(byRegistry));
   ASSERT_TRUE(CompleteProgramInfos(byRegistry));
@@ -184,7 +172,7 @@ TEST(CompleteProgramInfos, AVersionInfoTxtCompletesALocationOnlyStart) {
 
 TEST(CompleteProgramInfos, SafekeepNeedsItsEditionKey) {
   const std::wstring editionKey = L"SOFTWARE\\Velbor\\Velbor Safekeep\\{3A1F6C20-5B7E-4D9A-8C31-0E2B7D45A9F6}";
-  MachineKeyGuard guard(editionKey);
+  const testing_support::RegTreeGuard guard(HKEY_LOCAL_MACHINE, editionKey);
   ProgramInfos working = FromSwitches(L"Velbor Safekeep", L"C:\\Safekeep\\");
   working.ProgramVersion = L"4.10.16";
   ProgramInfos withoutKey = working;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "actions/registry.h"
+#include "support/reg_tree_guard.h"
 #include "support/scratch.h"
 
 namespace {
@@ -11,22 +12,20 @@ namespace {
 // A product with its own settings keys, removed from both roots afterwards.
 class SettingsTest : public ::testing::Test {
  protected:
-  SettingsTest() {
-    info.ProgramName = testing_support::UniqueName(L"SettingsProduct");
-    info.ProgramVersion = L"7.1";
-  }
-  ~SettingsTest() override {
-    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-      ::RegDeleteTreeW(root, GetProductSettingsKey(info).c_str());
-      ::RegDeleteKeyExW(root, GetProductSettingsKey(info).c_str(), KEY_WOW64_64KEY, 0);
-    }
+  static ProgramInfos NewProduct() {
+    ProgramInfos product;
+    product.ProgramName = testing_support::UniqueName(L"SettingsProduct");
+    product.ProgramVersion = L"7.1";
+    return product;
   }
   void SetProductValue(const wchar_t* name, DWORD type, const std::wstring& text) {
     const win::UniqueRegKey key = CreateRegKey(HKEY_CURRENT_USER, GetProductSettingsKey(info));
     ::RegSetValueExW(key.get(), name, 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
                      static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
   }
-  ProgramInfos info;
+  ProgramInfos info = NewProduct();
+  const testing_support::RegTreeGuard userKey{HKEY_CURRENT_USER, GetProductSettingsKey(info)};
+  const testing_support::RegTreeGuard machineKey{HKEY_LOCAL_MACHINE, GetProductSettingsKey(info)};
 };
 
 // Restores (or removes) a value of the shared base key when the test ends.

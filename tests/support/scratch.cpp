@@ -43,15 +43,12 @@ std::wstring ScratchFolder::WriteFile(const std::wstring& relativePath, const st
   return full.wstring();
 }
 
-ScratchRegKey::ScratchRegKey() : path_(L"Software\\VLRenovaTests\\" + UniqueName(L"key")) {
+ScratchRegKey::ScratchRegKey() : guard_(HKEY_CURRENT_USER, L"Software\\VLRenovaTests\\" + UniqueName(L"key")) {
   win::UniqueRegKey key;
-  ::RegCreateKeyExW(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+  ::RegCreateKeyExW(guard_.root(), guard_.path().c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
                     nullptr, key.put(), nullptr);
 }
 
-ScratchRegKey::~ScratchRegKey() {
-  ::RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
-  ::RegDeleteKeyExW(HKEY_CURRENT_USER, path_.c_str(), KEY_WOW64_64KEY, 0);
-}
+ScratchRegKey::~ScratchRegKey() = default;
 
 }  // namespace testing_support

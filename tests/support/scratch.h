@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "support/reg_tree_guard.h"
+
 namespace testing_support {
 
 // A unique text for names that must not collide between tests or runs.
@@ -34,12 +36,12 @@ class ScratchRegKey {
   ScratchRegKey(const ScratchRegKey&) = delete;
   ScratchRegKey& operator=(const ScratchRegKey&) = delete;
 
-  HKEY root() const { return HKEY_CURRENT_USER; }
+  HKEY root() const { return guard_.root(); }
   // Path relative to the root, without leading backslash.
-  const std::wstring& path() const { return path_; }
+  const std::wstring& path() const { return guard_.path(); }
 
  private:
-  std::wstring path_;
+  RegTreeGuard guard_;
 };
 
 }  // namespace testing_support

@@ -7,14 +7,11 @@
 namespace testing_support {
 
 UninstallEntry::UninstallEntry(const std::wstring& name)
-    : name_(name), path_(L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + name) {
-  key_ = CreateRegKey(HKEY_LOCAL_MACHINE, path_);
+    : name_(name), guard_(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + name) {
+  key_ = CreateRegKey(HKEY_LOCAL_MACHINE, guard_.path());
 }
 
-UninstallEntry::~UninstallEntry() {
-  key_.reset();
-  ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, path_.c_str());
-}
+UninstallEntry::~UninstallEntry() = default;
 
 UninstallEntry& UninstallEntry::Set(const wchar_t* value, const std::wstring& text) {
   EXPECT_EQ(ERROR_SUCCESS, WriteRegString(key_.get(), value, text));

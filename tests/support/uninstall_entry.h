@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "support/reg_tree_guard.h"
 #include "win/unique_handle.h"
 
 namespace testing_support {
@@ -25,7 +26,7 @@ class UninstallEntry {
 
  private:
   std::wstring name_;
-  std::wstring path_;
+  RegTreeGuard guard_;  // removes the entry after key_ has closed it
   win::UniqueRegKey key_;
 };
 
