@@ -8,6 +8,7 @@
 #include "log/clog.h"
 #include "log/log.h"
 #include "log/log_format.h"
+#include "support/log_capture.h"
 
 namespace {
 
@@ -16,19 +17,6 @@ std::wstring Format(const wchar_t* format, Args... args) {
   const std::array<LogArg, sizeof...(Args)> list{MakeLogArg(args)...};
   return FormatLogMessage(format, list, 200);
 }
-
-// Collects what the process log writes through the front while it lives.
-class FrontCapture {
- public:
-  FrontCapture() {
-    GetLog().SetLineCallback([this](const wchar_t* line) { lines_.emplace_back(line); });
-  }
-  ~FrontCapture() { GetLog().SetLineCallback(nullptr); }
-  const std::vector<std::wstring>& lines() const { return lines_; }
-
- private:
-  std::vector<std::wstring> lines_;
-};
 
 }  // namespace
 
@@ -74,17 +62,18 @@ TEST(LogFormat, FrontCountsConversionsAndDropsFormatsWithMoreThanSix) {
   EXPECT_EQ(CountFormatConversions(L"trailing %"), 0);
   EXPECT_EQ(CountFormatConversions(L"%%%"), 1);
 
-  FrontCapture capture;
+  testing_support::LogCapture capture;
   LogInfo(L"%s %s %s %s %s %s %s", L"1", L"2", L"3", L"4", L"5", L"6");
   LogInfo(L"%s%s%s%s%s%s 100%%", L"1", L"2", L"3", L"4", L"5", L"6");  // the "%%" makes seven
   LogWarning(L"%s %d %u %x %s %s", L"a", -1, 2u, 255, L"b", L"c");
   LogError(L"%s is 100%% done", L"copy");
   LogInfo(L"no arguments");
-  ASSERT_EQ(capture.lines().size(), 3u);
-  const std::wstring& warning = capture.lines()[0];
+  const std::vector<std::wstring> lines = capture.Lines();
+  ASSERT_EQ(lines.size(), 3u);
+  const std::wstring& warning = lines[0];
   EXPECT_EQ(warning.substr(24, 10), L"WAR: VLRN:");
   EXPECT_EQ(warning.substr(warning.find(L"] ") + 2), L"a -1 2 ff b c");
-  EXPECT_EQ(capture.lines()[1].substr(24, 10), L"ERR: VLRN:");
-  EXPECT_EQ(capture.lines()[1].substr(capture.lines()[1].find(L"] ") + 2), L"copy is 100% done");
-  EXPECT_EQ(capture.lines()[2].substr(24, 10), L"INF: VLRN:");
+  EXPECT_EQ(lines[1].substr(24, 10), L"ERR: VLRN:");
+  EXPECT_EQ(lines[1].substr(lines[1].find(L"] ") + 2), L"copy is 100% done");
+  EXPECT_EQ(lines[2].substr(24, 10), L"INF: VLRN:");
 }

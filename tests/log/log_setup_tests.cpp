@@ -12,6 +12,7 @@
 #include "log/log_reader.h"
 #include "log_test_files.h"
 #include "support/child_process.h"
+#include "support/log_capture.h"
 #include "support/scratch.h"
 
 using log_testing::ReadLines;
@@ -25,11 +26,12 @@ std::string MessageOf(const std::string& line) {
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
-class Capture {
- public:
-  explicit Capture(CLog& log) { log.SetLineCallback([this](const wchar_t* line) { lines.push_back(Narrow(line)); }); }
+// The captured lines as bytes, for comparing with narrow texts.
+std::vector<std::string> NarrowLines(const testing_support::LogCapture& capture) {
   std::vector<std::string> lines;
-};
+  for (const std::wstring& line : capture.Lines()) lines.push_back(Narrow(line));
+  return lines;
+}
 
 void SetDword(const testing_support::ScratchRegKey& key, const wchar_t* name, DWORD value) {
   ASSERT_TRUE(WriteRegDword(key.root(), key.path(), name, value));
@@ -103,19 +105,19 @@ TEST(LogSetup, RegistryConfiguresAScrambledRecordFile) {
 TEST(LogSetup, MissingRegistryKeyLeavesAQuietLog) {
   testing_support::ScratchRegKey key;
   CLog log;
-  Capture capture(log);
+  testing_support::LogCapture capture(log);
   ASSERT_EQ(log.ConfigureFromRegistry(nullptr, key.root(), (key.path() + L"\\missing").c_str(), 0), S_OK);
   EXPECT_EQ(log.Threshold(), 0);
   EXPECT_FALSE(log.IsFileOpen(kLogTextChannel));
   EXPECT_FALSE(log.IsFileOpen(kLogRecordChannel));
-  EXPECT_TRUE(capture.lines.empty());  // the diagnostics' level does not pass threshold 0
+  EXPECT_TRUE(NarrowLines(capture).empty());  // the diagnostics' level does not pass threshold 0
 
   // A diagnostics level that does not pass gives the header and "<- NTD" alone.
   log.SetThreshold(kLogLevelAudit);
   log.WriteDiagnostics(nullptr, 2, 8);
-  ASSERT_EQ(capture.lines.size(), 2u);
-  EXPECT_EQ(MessageOf(capture.lines[0]), "-> (diag_level=0x2, log_level=0x8, current_log_level=0x5)");
-  EXPECT_EQ(MessageOf(capture.lines[1]), "<- NTD");
+  ASSERT_EQ(NarrowLines(capture).size(), 2u);
+  EXPECT_EQ(MessageOf(NarrowLines(capture)[0]), "-> (diag_level=0x2, log_level=0x8, current_log_level=0x5)");
+  EXPECT_EQ(MessageOf(NarrowLines(capture)[1]), "<- NTD");
 }
 
 TEST(LogSetup, EventSourceRegistrationWritesTheMachineKey) {
@@ -127,14 +129,14 @@ TEST(LogSetup, EventSourceRegistrationWritesTheMachineKey) {
   ASSERT_TRUE(::CreateWellKnownSid(WinWorldSid, nullptr, sid, &sidSize));
 
   CLog log;
-  Capture capture(log);
+  testing_support::LogCapture capture(log);
   ASSERT_EQ(log.Init(source.c_str(), false, kLogLevelAlways, true), S_OK);
   EXPECT_TRUE(log.InitEventSource(true, messageFile.c_str(), source.c_str(), sidSize, sid));
   EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, key, L"EventMessageFile"), messageFile);
   EXPECT_EQ(ReadRegDword(HKEY_LOCAL_MACHINE, key, L"TypesSupported"), 7u);
   log.Write(kLogLevelError, 0x20, L"EVT", 0, 2, L"reported", L"too");
-  ASSERT_EQ(capture.lines.size(), 1u);
-  EXPECT_EQ(MessageOf(capture.lines[0]), "reported | too(EVENT 0x20)");
+  ASSERT_EQ(NarrowLines(capture).size(), 1u);
+  EXPECT_EQ(MessageOf(NarrowLines(capture)[0]), "reported | too(EVENT 0x20)");
   ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), KEY_WOW64_64KEY, 0);
 
   // A SID block shorter than the SID it starts is not copied; a path too long to register is refused.
@@ -155,16 +157,16 @@ TEST(LogSetup, RefusedRegistrationIsLoggedUnderTheLockAndSwitchesTheEventLogOff)
   // Seam: Wine registers every event source, so the refusal is simulated.
   const RegisterEventSourceFunction original = ReplaceRegisterEventSourceForTesting(&RefuseRegistration);
   CLog log;
-  Capture capture(log);
+  testing_support::LogCapture capture(log);
   const HRESULT result = log.Init(L"VLRNTestRefused", true, kLogLevelAlways, true);
   log.Print(kLogLevelInfo, L"VLRN", L"still logging");
   ReplaceRegisterEventSourceForTesting(original);
 
   EXPECT_EQ(result, E_FAIL);
-  ASSERT_EQ(capture.lines.size(), 2u);
-  EXPECT_EQ(capture.lines[0].substr(24, 10), "AUD: CLOG:");
-  EXPECT_EQ(MessageOf(capture.lines[0]), "RegisterEventSource() failed (5)");
-  EXPECT_EQ(MessageOf(capture.lines[1]), "still logging");
+  ASSERT_EQ(NarrowLines(capture).size(), 2u);
+  EXPECT_EQ(NarrowLines(capture)[0].substr(24, 10), "AUD: CLOG:");
+  EXPECT_EQ(MessageOf(NarrowLines(capture)[0]), "RegisterEventSource() failed (5)");
+  EXPECT_EQ(MessageOf(NarrowLines(capture)[1]), "still logging");
   EXPECT_EQ(log.Init(L"VLRNTestRefused", false, kLogLevelAlways, true), S_OK);
 }
 
@@ -175,7 +177,7 @@ TEST(LogSetup, StringResourcesAreFormattedWithCheckedInserts) {
   CLog log;
   ASSERT_EQ(log.Init(L"TEST", false, kLogLevelInfo, false), S_OK);
   log.SetResourceModule(module.get());
-  Capture capture(log);
+  testing_support::LogCapture capture(log);
   log.PrintResource(kLogLevelInfo, L"RES", IDS_LOG_WRITER_COPIED, L"a.txt", L"C:\\b", 1234);
   log.PrintResource(kLogLevelInfo, L"RES", IDS_LOG_WRITER_PLAIN);
   log.PrintResource(kLogLevelInfo, L"RES", IDS_LOG_WRITER_NUMBER, -7);
@@ -184,10 +186,10 @@ TEST(LogSetup, StringResourcesAreFormattedWithCheckedInserts) {
   log.PrintResource(kLogLevelInfo, L"RES", IDS_LOG_WRITER_COPIED, L"only one");
   log.PrintResource(kLogLevelDebug1, L"RES", 4242);  // filtered before the lookup: no box
 
-  ASSERT_EQ(capture.lines.size(), 5u);
-  EXPECT_EQ(capture.lines[0].substr(24), "INF: RES:Copied a.txt to C:\\b (1234 bytes)");
-  EXPECT_EQ(capture.lines[1].substr(24), "INF: RES:Plain text, 100% sure");
-  EXPECT_EQ(capture.lines[2].substr(24), "INF: RES:Code -7");
-  EXPECT_EQ(capture.lines[3].substr(24), "INF: RES:Copied %1 to %2!s! (%3!d! bytes)");
-  EXPECT_EQ(capture.lines[4].substr(24), "INF: RES:Copied %1 to %2!s! (%3!d! bytes)");
+  ASSERT_EQ(NarrowLines(capture).size(), 5u);
+  EXPECT_EQ(NarrowLines(capture)[0].substr(24), "INF: RES:Copied a.txt to C:\\b (1234 bytes)");
+  EXPECT_EQ(NarrowLines(capture)[1].substr(24), "INF: RES:Plain text, 100% sure");
+  EXPECT_EQ(NarrowLines(capture)[2].substr(24), "INF: RES:Code -7");
+  EXPECT_EQ(NarrowLines(capture)[3].substr(24), "INF: RES:Copied %1 to %2!s! (%3!d! bytes)");
+  EXPECT_EQ(NarrowLines(capture)[4].substr(24), "INF: RES:Copied %1 to %2!s! (%3!d! bytes)");
 }

@@ -13,10 +13,12 @@
 
 #include "product/installed_product_sources.h"
 #include "source_test_support.h"
+#include "support/log_capture.h"
 
 namespace {
 
 using namespace source_tests;
+using testing_support::LogCapture;
 
 class InstalledMsiProduct : public ::testing::Test {
  protected:

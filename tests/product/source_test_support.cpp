@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "log/clog.h"
-#include "log/process_log.h"
 #include "support/child_process.h"
 
 namespace source_tests {
@@ -17,22 +15,6 @@ std::optional<DWORD> RunMsiexec(const std::wstring& args) {
 }
 
 }  // namespace
-
-LogCapture::LogCapture() {
-  GetLog().SetLineCallback([this](const wchar_t* line) {
-    std::lock_guard hold(lock_);
-    lines_.emplace_back(line != nullptr ? line : L"");
-  });
-}
-
-LogCapture::~LogCapture() { GetLog().SetLineCallback(nullptr); }
-
-size_t LogCapture::Count(const std::wstring& text) const {
-  std::lock_guard hold(lock_);
-  size_t count = 0;
-  for (const std::wstring& line : lines_) count += line.find(text) != std::wstring::npos ? 1 : 0;
-  return count;
-}
 
 InstalledTestPackage::InstalledTestPackage()
     : installResult_(RunMsiexec(L"/i \"" + testing_support::BinFolder() + L"installed_product_package.msi\" /qn")) {}

@@ -1,31 +1,16 @@
 #pragma once
-// Shared by the installed-product source tests: the process log's lines, and
-// the package built from tests/fixtures/installed_product_package.wxs.
+// Shared by the installed-product source tests: the package built from
+// tests/fixtures/installed_product_package.wxs.
 
 #include <windows.h>
 
-#include <mutex>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "support/uninstall_key_lock.h"
 #include "win/unique_handle.h"
 
 namespace source_tests {
-
-// Collects the process log's lines while it lives; any thread may log.
-class LogCapture {
- public:
-  LogCapture();
-  ~LogCapture();
-  // How many lines contain `text`.
-  size_t Count(const std::wstring& text) const;
-
- private:
-  mutable std::mutex lock_;
-  std::vector<std::wstring> lines_;
-};
 
 inline constexpr wchar_t kPackageCode[] = L"{6B3E2A51-7C4D-4F18-9A0B-2D5E8F1C3A47}";
 inline constexpr wchar_t kPackageName[] = L"VLRenova Sources Test & Tools";

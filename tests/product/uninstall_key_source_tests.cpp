@@ -12,6 +12,7 @@
 #include "actions/registry.h"
 #include "product/installed_product_sources.h"
 #include "source_test_support.h"
+#include "support/log_capture.h"
 #include "support/scratch.h"
 #include "support/uninstall_entry.h"
 
@@ -144,7 +145,7 @@ TEST(ReadFromRegistry, FallsBackToProgramNameAndLeavesBadValuesAlone) {
   info.ProgramVersion = L"1.0";
   info.InstalledLocation = UniqueLocation() + L"\\";  // matches nothing
   info.Language = 1033;
-  source_tests::LogCapture log;
+  testing_support::LogCapture log;
   ASSERT_TRUE(ReadFromRegistry(info));
 
   EXPECT_EQ(entry.name(), info.UninstallKeyName);
@@ -165,7 +166,7 @@ TEST(ReadFromRegistry, NothingFoundLeavesTheRecordAlone) {
   info.ProgramName = UniqueName(L"Velbor Nowhere");
   const ProgramInfos before = info;
   ProgramInfos empty;
-  source_tests::LogCapture log;
+  testing_support::LogCapture log;
 
   EXPECT_FALSE(ReadFromRegistry(info));
   EXPECT_FALSE(ReadFromRegistry(empty));

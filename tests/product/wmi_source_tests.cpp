@@ -12,12 +12,13 @@
 
 #include "product/installed_product_sources.h"
 #include "source_test_support.h"
+#include "support/log_capture.h"
 #include "support/scratch.h"
 #include "win/com_ptr.h"
 
 namespace {
 
-using source_tests::LogCapture;
+using testing_support::LogCapture;
 using testing_support::UniqueName;
 
 // Runs the search on a new thread, inside `callerApartment` when one is given.

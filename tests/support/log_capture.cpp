@@ -5,14 +5,16 @@
 
 namespace testing_support {
 
-LogCapture::LogCapture() {
-  GetLog().SetLineCallback([this](const wchar_t* line) {
+LogCapture::LogCapture() : LogCapture(GetLog()) {}
+
+LogCapture::LogCapture(CLog& log) : log_(log) {
+  log_.SetLineCallback([this](const wchar_t* line) {
     std::lock_guard hold(lock_);
     lines_.emplace_back(line != nullptr ? line : L"");
   });
 }
 
-LogCapture::~LogCapture() { GetLog().SetLineCallback(nullptr); }
+LogCapture::~LogCapture() { log_.SetLineCallback(nullptr); }
 
 size_t LogCapture::Count(const std::wstring& text) const {
   std::lock_guard hold(lock_);

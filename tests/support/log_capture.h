@@ -1,15 +1,19 @@
 #pragma once
-// Collects the process log's lines while it lives; any thread may log.
+// Collects the lines of a log (the process log unless another is given) while
+// it lives; any thread may log.
 
 #include <mutex>
 #include <string>
 #include <vector>
+
+class CLog;
 
 namespace testing_support {
 
 class LogCapture {
  public:
   LogCapture();
+  explicit LogCapture(CLog& log);
   ~LogCapture();
   LogCapture(const LogCapture&) = delete;
   LogCapture& operator=(const LogCapture&) = delete;
@@ -21,6 +25,7 @@ class LogCapture {
   std::vector<std::wstring> Lines() const;
 
  private:
+  CLog& log_;
   mutable std::mutex lock_;
   std::vector<std::wstring> lines_;
 };
