@@ -12,6 +12,7 @@
 #include "product/product_files.h"
 #include "product/product_naming.h"
 #include "ui/text_table.h"
+#include "win/path_limit.h"
 #include "win/unique_handle.h"
 
 namespace {
@@ -21,7 +22,8 @@ constexpr wchar_t kSafekeepName[] = L"Velbor Safekeep";
 constexpr wchar_t kSafekeepEditionKey[] = L"SOFTWARE\\Velbor\\Velbor Safekeep\\{3A1F6C20-5B7E-4D9A-8C31-0E2B7D45A9F6}";
 constexpr wchar_t kSafekeepEditionValue[] = L"InstalledProductEdition";
 constexpr wchar_t kProductExeName[] = L"vlrenova.exe";
-constexpr size_t kMaxValueChars = 260;
+// The edition value is read as the updater always held it: in a path-sized buffer.
+constexpr size_t kMaxValueChars = kMaxPathChars;
 
 // The record and its lock. A mutex rather than a critical section because it
 // must be recursive for its owner and every wait is limited.
