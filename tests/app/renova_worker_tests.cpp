@@ -99,13 +99,11 @@ class ReadOnlyDacl {
 // A product of this test's own, published as the process-wide record, whose
 // "DebugUrl_v2" points at the test's scope of the update service. Its settings
 // (both roots) and its folder under the temporary folder are removed afterwards.
-class RenovaWorkerTest : public ::testing::Test {
+class RenovaWorkerTest : public testing_support::UpdateServerTest {
  protected:
   void SetUp() override {
-    const auto found = FindUpdateServer();
-    ASSERT_TRUE(found) << "the update service of this build folder is not running";
-    ports_ = *found;
-    scope_ = NewScope();
+    UpdateServerTest::SetUp();
+    if (HasFatalFailure()) return;
     Publish(0);
     options_.ProgramInfo = GetProgramInfos();
   }
@@ -209,8 +207,6 @@ class RenovaWorkerTest : public ::testing::Test {
   }
 
   ScratchFolder folder_;
-  UpdateServerPorts ports_;
-  std::wstring scope_;
   std::wstring productKey_;
   std::wstring versionKey_;
   CmdLineInfo options_;

@@ -17,13 +17,11 @@ using namespace testing_support;
 
 constexpr wchar_t kMethod[] = L"VLRNWebservice.asmx/GetClientUpdate";
 
-class PostUrlTest : public ::testing::Test {
+class PostUrlTest : public testing_support::UpdateServerTest {
  protected:
   void SetUp() override {
-    const auto found = FindUpdateServer();
-    ASSERT_TRUE(found) << "the update service of this build folder is not running";
-    ports_ = *found;
-    scope_ = NewScope();
+    UpdateServerTest::SetUp();
+    if (HasFatalFailure()) return;
   }
 
   std::wstring Url(const std::wstring& faults = L"", const wchar_t* scheme = L"https") const {
@@ -38,8 +36,6 @@ class PostUrlTest : public ::testing::Test {
     return wrapper.PostUrl(url, answer);
   }
 
-  UpdateServerPorts ports_;
-  std::wstring scope_;
 };
 
 TEST_F(PostUrlTest, SendsTheFormWithUserAgentAndContentTypeOverTrustedTls) {

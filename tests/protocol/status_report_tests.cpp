@@ -77,13 +77,11 @@ std::string ExpectedUpgradeOfferStatus(const std::string& name, const std::strin
 
 // A product of this test process's own, published as the process-wide record;
 // its settings key, where "DebugUrl_v2" says where reports go, is removed afterwards.
-class StatusReportTest : public ::testing::Test {
+class StatusReportTest : public testing_support::UpdateServerTest {
  protected:
   void SetUp() override {
-    const auto found = FindUpdateServer();
-    ASSERT_TRUE(found) << "the update service of this build folder is not running";
-    ports_ = *found;
-    scope_ = NewScope();
+    UpdateServerTest::SetUp();
+    if (HasFatalFailure()) return;
     Publish(0);
   }
 
@@ -116,8 +114,6 @@ class StatusReportTest : public ::testing::Test {
   }
 
   ScratchFolder folder_;
-  UpdateServerPorts ports_;
-  std::wstring scope_;
   std::wstring settingsKey_;
 };
 

@@ -23,13 +23,11 @@ using namespace testing_support;
 
 // A product of this test process's own, whose "DebugUrl_v2" points where the
 // test wants; its settings key is removed afterwards.
-class WebServiceTest : public ::testing::Test {
+class WebServiceTest : public testing_support::UpdateServerTest {
  protected:
   void SetUp() override {
-    const auto found = FindUpdateServer();
-    ASSERT_TRUE(found) << "the update service of this build folder is not running";
-    ports_ = *found;
-    scope_ = NewScope();
+    UpdateServerTest::SetUp();
+    if (HasFatalFailure()) return;
 
     ProgramInfos working;
     working.ProgramName = L"Web Service Test " + scope_;
@@ -54,8 +52,6 @@ class WebServiceTest : public ::testing::Test {
   }
 
   ScratchFolder folder_;
-  UpdateServerPorts ports_;
-  std::wstring scope_;
   std::wstring settingsKey_;
 };
 

@@ -51,6 +51,13 @@ std::optional<UpdateServerPorts> FindUpdateServer() {
   return ports;
 }
 
+void UpdateServerTest::SetUp() {
+  const auto found = FindUpdateServer();
+  ASSERT_TRUE(found) << "the update service of this build folder is not running";
+  ports_ = *found;
+  scope_ = NewScope();
+}
+
 std::wstring ServiceBaseUrl(const wchar_t* scheme, uint16_t port, const std::wstring& scope,
                             const std::wstring& faults) {
   std::wstring url = std::wstring(scheme) + L"://localhost:" + std::to_wstring(port) + L"/t/" + scope;

@@ -3,6 +3,8 @@
 // tests reach it: its ports, base URLs with a scope and faults of a test's own,
 // and the requests it recorded for a scope.
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -34,5 +36,14 @@ std::optional<std::string> RecordField(uint16_t port, const std::wstring& scope,
 
 // The base64url form that the "text=" and "raw=" faults take.
 std::wstring Base64Url(std::string_view bytes);
+
+// A test that talks to the service: its ports and a scope of the test's own.
+class UpdateServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+
+  UpdateServerPorts ports_;
+  std::wstring scope_;
+};
 
 }  // namespace testing_support
