@@ -286,10 +286,8 @@ size_t SessionLog::CountAt(const wchar_t* levelCode, const std::wstring& text) c
 // --- SessionTest --------------------------------------------------------------------------
 
 void SessionTest::SetUp() {
-  const auto found = FindUpdateServer();
-  ASSERT_TRUE(found) << "the update service of this build folder is not running";
-  ports_ = *found;
-  scope_ = NewScope();
+  UpdateServerTest::SetUp();
+  if (HasFatalFailure()) return;
   log_ = std::make_unique<SessionLog>();
   gShowPermitted = 0;
   Publish(0);
@@ -300,6 +298,7 @@ void SessionTest::SetUp() {
 
 void SessionTest::TearDown() {
   dialog_.reset();
+  if (!log_ || product_.ProgramName.empty()) return;  // SetUp stopped early
   // Reports still on their way are let through before their product's settings go.
   WaitUntil([&] { return static_cast<int>(log_->Count(L"Status result = ")) >= StartedReports(); }, 20000);
   ::RegDeleteTreeW(HKEY_CURRENT_USER, ProductSettingsKey().c_str());

@@ -181,7 +181,7 @@ bool WaitUntil(const std::function<bool()>& done, DWORD limitMs = 30000);
 
 // A session of its own: product, settings key, reports' scope, switches,
 // view, worker, dialog and the log from the start of the test.
-class SessionTest : public ::testing::Test {
+class SessionTest : public UpdateServerTest {
  protected:
   void SetUp() override;
   void TearDown() override;
@@ -218,8 +218,6 @@ class SessionTest : public ::testing::Test {
   std::wstring VersionSettingsKey() const;
 
   ScratchFolder folder_;
-  UpdateServerPorts ports_;
-  std::wstring scope_;
   ProgramInfos product_;
   CmdLineInfo options_;
   TestView view_;
