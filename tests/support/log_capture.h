@@ -2,6 +2,7 @@
 // Collects the lines of a log (the process log unless another is given) while
 // it lives; any thread may log.
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -25,9 +26,15 @@ class LogCapture {
   std::vector<std::wstring> Lines() const;
 
  private:
+  // Owned by the callback too: a thread that took the callback just before it
+  // was removed may still add a line after the capture is gone.
+  struct Captured {
+    std::mutex lock;
+    std::vector<std::wstring> lines;
+  };
+
   CLog& log_;
-  mutable std::mutex lock_;
-  std::vector<std::wstring> lines_;
+  std::shared_ptr<Captured> lines_ = std::make_shared<Captured>();
 };
 
 }  // namespace testing_support
