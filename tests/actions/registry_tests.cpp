@@ -1,7 +1,6 @@
 // The registry rules against the real registry of the Wine prefix.
 
 #include <windows.h>
-#include <sddl.h>
 
 #include <gtest/gtest.h>
 
@@ -10,6 +9,7 @@
 
 #include "actions/registry.h"
 #include "support/reg_tree_guard.h"
+#include "support/read_only_dacl.h"
 #include "support/scratch.h"
 
 namespace {
@@ -50,29 +50,7 @@ class MachineKey {
   win::UniqueRegKey key_;
 };
 
-// Gives a key a DACL that lets everybody read and nobody write, and restores
-// full access at the end so that the key can be removed.
-class ReadOnlyDacl {
- public:
-  explicit ReadOnlyDacl(const std::wstring& path) : path_(path) { applied_ = Apply(L"D:P(A;;KR;;;WD)"); }
-  ~ReadOnlyDacl() { Apply(L"D:(A;;KA;;;WD)"); }
-  bool applied() const { return applied_; }
-
- private:
-  bool Apply(const wchar_t* sddl) const {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
-      return false;
-    }
-    // The owner may always change the DACL, whatever it says.
-    win::UniqueRegKey key = OpenRegKey(HKEY_LOCAL_MACHINE, path_, WRITE_DAC);
-    const bool done = key && ::RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS;
-    ::LocalFree(descriptor);
-    return done;
-  }
-  std::wstring path_;
-  bool applied_ = false;
-};
+using testing_support::ReadOnlyDacl;
 
 TEST_F(RegistryValues, QueryStringValueRejectsEverythingButRegSz) {
   const DWORD number = 7;

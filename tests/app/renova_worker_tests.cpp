@@ -5,7 +5,6 @@
 #include "app/renova_worker.h"
 
 #include <windows.h>
-#include <sddl.h>
 #include <wininet.h>
 
 #include <gtest/gtest.h>
@@ -23,6 +22,7 @@
 #include "product/program_infos_store.h"
 #include "product/settings.h"
 #include "support/log_capture.h"
+#include "support/read_only_dacl.h"
 #include "support/scratch.h"
 #include "support/update_server.h"
 #include "ui/download_callback.h"
@@ -74,27 +74,7 @@ class MachineKey {
   std::wstring path_;
 };
 
-// Lets everybody read the key and nobody change it, until destroyed.
-class ReadOnlyDacl {
- public:
-  explicit ReadOnlyDacl(const std::wstring& path) : path_(path) { applied_ = Apply(L"D:P(A;;KR;;;WD)"); }
-  ~ReadOnlyDacl() { Apply(L"D:(A;;KA;;;WD)"); }
-  bool applied() const { return applied_; }
-
- private:
-  bool Apply(const wchar_t* sddl) const {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
-      return false;
-    }
-    win::UniqueRegKey key = OpenRegKey(HKEY_LOCAL_MACHINE, path_, WRITE_DAC);
-    const bool done = key && ::RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS;
-    ::LocalFree(descriptor);
-    return done;
-  }
-  std::wstring path_;
-  bool applied_ = false;
-};
+using testing_support::ReadOnlyDacl;
 
 // A product of this test's own, published as the process-wide record, whose
 // "DebugUrl_v2" points at the test's scope of the update service. Its settings
