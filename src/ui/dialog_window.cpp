@@ -7,12 +7,13 @@
 #include "ui/dialog.h"
 #include "ui/text_table.h"
 #include "version.h"
+#include "win/path_limit.h"
 #include "win/strings.h"
 
 namespace {
 
-// Window titles are held like paths: at most 260 characters.
-constexpr size_t kMaxTitleChars = 260;
+// Window titles are held like paths.
+constexpr size_t kMaxTitleChars = kMaxPathChars;
 
 // A state's message line until the full displays are built: the text that
 // says most about the state, and whether Install is offered.
