@@ -2,21 +2,35 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <utility>
 
 #include "app/cmd_line_info.h"
+#include "app/renova_worker.h"
 #include "app/single_instance.h"
 #include "app/startup_messages.h"
 #include "log/log.h"
 #include "log/process_log.h"
 #include "product/program_infos_store.h"
 #include "product/settings.h"
+#include "ui/dialog.h"
+#include "ui/dialog_window.h"
 #include "version.h"
 
 namespace {
 
 constexpr int32_t kExitRefused = 1;
-constexpr int32_t kEndCodeRanUpdate = 8;  // end codes with this bit run the post actions
+
+// What a session needs, from the worker to the window. It outlives the session
+// when the user closed it while a worker thread was still running: that
+// thread is not stopped and goes on using the worker and the options until
+// the process ends.
+struct Session {
+  CmdLineInfo Options;
+  RenovaWorker Worker;
+  DialogWindow Window;
+  std::unique_ptr<Dialog> Controller;
+};
 
 // Libraries load from the system folder only, where the system supports it.
 void RestrictDllSearchPath() {
@@ -53,6 +67,31 @@ void LogStartLines(const ProgramInfos& info, const std::wstring& commandLine) {
   LogInfo(L"ProgramLanguage: %d", info.Language);
   LogInfo(L"IsStubExe: %d", info.IsStubExe);
   LogInfo(L"InstalledLocation: %s", info.InstalledLocation.c_str());
+}
+
+int32_t RunSession(CmdLineInfo options) {
+  auto session = std::make_unique<Session>();
+  session->Options = std::move(options);
+  session->Worker.CmdLine = &session->Options;
+  session->Controller = std::make_unique<Dialog>(&session->Worker, &session->Options, &session->Window);
+
+  int32_t exitCode = kEndError;
+  const INT_PTR endCode = session->Window.RunModal(*session->Controller);
+  if (endCode == -1) {
+    LogError(L"The session window could not be created (error %u)", ::GetLastError());
+  } else {
+    exitCode = static_cast<int32_t>(endCode);
+  }
+  LogInfo(L"ExitCode %d", exitCode);
+  // The instruction's post actions run once the window has gone.
+  if (exitCode & kEndBitUpdateRan) session->Worker.RunPostActions();
+
+  if (session->Controller->HasWorkerThread()) {
+    (void)session.release();  // deliberately left to the process's end, see Session
+  } else {
+    session->Controller.reset();  // the dialog before the worker
+  }
+  return exitCode;
 }
 
 bool IsIncomplete(const ProgramInfos& info) {
@@ -97,13 +136,7 @@ bool VLRenovaWorkerApplication::InitInstance() {
   }
 
   ClearUpdateResult(programInfos);
-  // Waits for the session: the worker, the banner thread and the dialog, whose
-  // end code becomes the exit code; until then the session ends at once with 0.
-  ExitCode = 0;
-  LogInfo(L"ExitCode %d", ExitCode);
-  if (ExitCode & kEndCodeRanUpdate) {
-    // Waits for the worker: RunPostActions().
-  }
+  ExitCode = RunSession(std::move(cmdInfo));
   return true;
 }
 

@@ -14,6 +14,8 @@
 #include "support/reg_tree_guard.h"
 #include "product/settings.h"
 #include "support/scratch.h"
+#include "support/served_product.h"
+#include "support/session_window.h"
 #include "win/unique_handle.h"
 
 using testing_support::AnswerMessageBox;
@@ -22,7 +24,11 @@ using testing_support::ChildProcess;
 using testing_support::FindMessageBox;
 using testing_support::ReadProductLog;
 using testing_support::RegTreeGuard;
+using testing_support::NoUpdateServiceUrl;
+using testing_support::RunSession;
 using testing_support::RunWorker;
+using testing_support::ServedProduct;
+using testing_support::WaitClosingNothingToDo;
 using testing_support::WorkerExePath;
 
 namespace {
@@ -106,7 +112,9 @@ TEST(SingleInstance, TwoProductsRunSideBySide) {
   const std::wstring first = UniqueName(L"ProductA");
   RunningInstance running(first, /*visible=*/true);
   ASSERT_TRUE(running.Running());
-  EXPECT_EQ(RunWorker(Switches(UniqueName(L"ProductB"))), 0u);
+  const std::wstring second = UniqueName(L"ProductB");
+  const ServedProduct served(second, NoUpdateServiceUrl());
+  EXPECT_EQ(RunSession(Switches(second)), 0u);
 }
 
 TEST(SingleInstance, AHiddenSecondInstanceIsRefusedWithoutAQuestion) {
@@ -148,7 +156,7 @@ TEST(SingleInstance, AStubSharesTheProductEventButNotTheVisibleEvent) {
   const std::string narrow(name.begin(), name.end());
   ProgramInfos product;
   product.ProgramName = name;
-  const RegTreeGuard settings(HKEY_CURRENT_USER, GetProductSettingsKey(product));
+  const ServedProduct served(name, NoUpdateServiceUrl());
   {
     // An updater shows its window. A visible stub looks only for its own
     // window event, so it asks nobody; the shared product event tells it that
@@ -175,7 +183,8 @@ TEST(SingleInstance, AStubSharesTheProductEventButNotTheVisibleEvent) {
     ASSERT_TRUE(updater.Running());
     ChildProcess stub(WorkerExePath(), Switches(name, L"-IsStubExe"));
     ASSERT_TRUE(stub.started());
-    EXPECT_EQ(stub.Wait(kTimeoutMs), 0u);
+    // Nothing to install: the window waits, and closing it ends with 1.
+    EXPECT_EQ(WaitClosingNothingToDo(stub, kTimeoutMs), 1u);
     EXPECT_FALSE(updater.Running());
     EXPECT_EQ(ReadActivePID(product), stub.pid());
   }
@@ -216,16 +225,17 @@ TEST(SingleInstance, AVisibleEventThatExistsAlreadyIsHeldForTheWholeRun) {
 
 TEST(SingleInstance, TheEventsEndWithTheProcessThatHeldThem) {
   const std::wstring name = UniqueName(L"Again");
-  EXPECT_EQ(RunWorker(Switches(name)), 0u);
+  const ServedProduct served(name, NoUpdateServiceUrl());
+  EXPECT_EQ(RunSession(Switches(name)), 0u);
   EXPECT_FALSE(EventExists(name));
-  EXPECT_EQ(RunWorker(Switches(name)), 0u);
+  EXPECT_EQ(RunSession(Switches(name)), 0u);
 }
 
 TEST(SingleInstance, AnsweringYesEndsTheFirstInstanceByItsRecordedProcessId) {
   const std::wstring name = UniqueName(L"Yes");
   ProgramInfos product;
   product.ProgramName = name;
-  const RegTreeGuard settings(HKEY_CURRENT_USER, GetProductSettingsKey(product));
+  const ServedProduct served(name, NoUpdateServiceUrl());
   ImpostorInstance first(name, /*visible=*/true);
   ASSERT_TRUE(first.Running());
 
@@ -234,7 +244,7 @@ TEST(SingleInstance, AnsweringYesEndsTheFirstInstanceByItsRecordedProcessId) {
   const auto box = FindMessageBox(second.pid(), kTimeoutMs);
   ASSERT_TRUE(box.has_value());
   EXPECT_TRUE(AnswerMessageBox(*box, IDYES));
-  EXPECT_EQ(second.Wait(kTimeoutMs), 0u);
+  EXPECT_EQ(WaitClosingNothingToDo(second, kTimeoutMs), 0u);
   EXPECT_EQ(first.Wait(0), 0u);  // terminated with exit code 0
   EXPECT_EQ(ReadActivePID(product), second.pid());
 }
@@ -243,7 +253,7 @@ TEST(SingleInstance, ASilentFirstInstanceIsEndedWithoutAQuestion) {
   const std::wstring name = UniqueName(L"Silent");
   ProgramInfos product;
   product.ProgramName = name;
-  const RegTreeGuard settings(HKEY_CURRENT_USER, GetProductSettingsKey(product));
+  const ServedProduct served(name, NoUpdateServiceUrl());
   ImpostorInstance first(name, /*visible=*/false);
   ASSERT_TRUE(first.Running());
 

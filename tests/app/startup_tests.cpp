@@ -9,6 +9,8 @@
 #include "support/product_log.h"
 #include "support/reg_tree_guard.h"
 #include "support/scratch.h"
+#include "support/served_product.h"
+#include "support/session_window.h"
 #include "support/uninstall_entry.h"
 #include "support/uninstall_key_lock.h"
 #include "version.h"
@@ -18,7 +20,10 @@ using testing_support::AnswerMessageBox;
 using testing_support::ChildProcess;
 using testing_support::FindMessageBox;
 using testing_support::ReadProductLog;
+using testing_support::NoUpdateServiceUrl;
+using testing_support::RunSession;
 using testing_support::RunWorker;
+using testing_support::ServedProduct;
 using testing_support::UninstallEntry;
 using testing_support::UniqueName;
 using testing_support::WorkerExePath;
@@ -36,8 +41,12 @@ std::wstring CompleteSwitches(const std::wstring& product) {
 }  // namespace
 
 TEST(Startup, CompleteSwitchesRunTheSessionAndEndWithItsCode) {
-  EXPECT_EQ(RunWorker(CompleteSwitches(UniqueName(L"Complete")) + L" -UpdateCheckSilent"), 0u);
-  EXPECT_EQ(RunWorker(CompleteSwitches(UniqueName(L"Visible"))), 0u);
+  const std::wstring silent = UniqueName(L"Complete");
+  const std::wstring visible = UniqueName(L"Visible");
+  const ServedProduct served[] = {{silent, NoUpdateServiceUrl()}, {visible, NoUpdateServiceUrl()}};
+  EXPECT_EQ(RunSession(CompleteSwitches(silent) + L" -UpdateCheckSilent"), 0u);
+  // Up to date: the window waits until its user closes it.
+  EXPECT_EQ(RunSession(CompleteSwitches(visible)), 0u);
 }
 
 TEST(Startup, IncompleteDataIsRefusedWithOneAndNoBoxWhenSilent) {
@@ -75,6 +84,7 @@ TEST(Startup, WindowCaptionReplacesTheUpdaterNameInTheErrorBox) {
 
 TEST(Startup, BadSwitchesNeverCrashOrHang) {
   const std::wstring product = UniqueName(L"Bad");
+  const ServedProduct served(product, NoUpdateServiceUrl());
   const std::wstring huge(30000, L'x');
   const std::wstring runs[] = {
       CompleteSwitches(product) + L" -Unknown -quickcheck /// - / -WindowRec -UpdateCheckSilent",
@@ -82,23 +92,28 @@ TEST(Startup, BadSwitchesNeverCrashOrHang) {
       CompleteSwitches(product) + L" -WindowCaption " + huge + L" -UpdateCheckSilent",
       CompleteSwitches(product) + L" -FileList \";;; ;\" -UpdateCheckSilent -Language",
   };
-  for (const auto& args : runs) EXPECT_EQ(RunWorker(args, kTimeoutMs), 0u) << args.substr(0, 200);
+  // A switch that waits for a value takes the next one: "-WindowRec -UpdateCheckSilent"
+  // leaves the session visible.
+  for (const auto& args : runs) EXPECT_EQ(RunSession(args, kTimeoutMs), 0u) << args.substr(0, 200);
 }
 
 TEST(Startup, AProductFoundWithoutALanguageIsRefusedWithoutABox) {
   const testing_support::UninstallKeyLock lock;  // first: the entry goes before it is released
   testing_support::ScratchFolder folder;
   UninstallEntry entry(UniqueName(L"VlrnStartup"));
-  entry.Set(L"DisplayName", UniqueName(L"Installed")).Set(L"DisplayVersion", L"5.0.1").Set(L"InstallLocation", folder.path());
+  const std::wstring product = UniqueName(L"Installed");
+  const ServedProduct served(product, NoUpdateServiceUrl());
+  entry.Set(L"DisplayName", product).Set(L"DisplayVersion", L"5.0.1").Set(L"InstallLocation", folder.path());
   // The location alone is not enough, so the uninstall entry completes the data.
   const std::wstring args = L"-InstalledLocation \"" + folder.path() + L"\\\"";
   EXPECT_EQ(RunWorker(args, kTimeoutMs), 1u);
   entry.Set(L"Language", DWORD{1033});
-  EXPECT_EQ(RunWorker(args, kTimeoutMs), 0u);
+  EXPECT_EQ(RunSession(args, kTimeoutMs), 0u);
 }
 
 TEST(Startup, TheRunIsLoggedUnderTheProductsName) {
   const std::wstring product = UniqueName(L"Logged");
+  const ServedProduct served(product, NoUpdateServiceUrl());
   ASSERT_EQ(RunWorker(L"-DisplayName \"Logged & Co\" " + CompleteSwitches(product) + L" -UpdateCheckSilent"), 0u);
   const std::string log = ReadProductLog(product);
   const std::string name(product.begin(), product.end());
@@ -122,6 +137,7 @@ TEST(Startup, AProgramNameAFileNameCantHoldStillGetsItsLog) {
   const std::wstring unique = UniqueName(L"");
   const std::wstring switches = L"-ProgramName \"Acme: A/B\\C*D?E\\\"F<G>H|I\tJ \u00c4&K" + unique +
                                 L"\" -ProgramVersion 1.2.3 -Language 1033 -InstalledLocation \"C:\\Program Files\\Acme\"";
+  const ServedProduct served(L"Acme: A/B\\C*D?E\"F<G>H|I\tJ \u00c4&K" + unique, NoUpdateServiceUrl());
   ASSERT_EQ(RunWorker(switches + L" -UpdateCheckSilent"), 0u);
   const std::wstring fileName = L"Acme_ A_B_C_D_E_F_G_H_I_J \u00c4&K" + unique;
   const std::string log = ReadProductLog(fileName);
@@ -155,6 +171,7 @@ TEST(Startup, TheFormerResultIsClearedBeforeTheSession) {
   product.ProgramVersion = L"1.2.3";
   const testing_support::RegTreeGuard settings(HKEY_CURRENT_USER, GetProductSettingsKey(product));
   WriteUpdateResult(product, 1, L"from the last run");
+  const ServedProduct served(product.ProgramName, NoUpdateServiceUrl());
   ASSERT_EQ(RunWorker(CompleteSwitches(product.ProgramName) + L" -UpdateCheckSilent"), 0u);
   for (const std::wstring& path : {GetProductSettingsKey(product), GetVersionSettingsKey(product)}) {
     EXPECT_FALSE(ReadRegDword(HKEY_CURRENT_USER, path, L"UpdateResult").has_value()) << path;

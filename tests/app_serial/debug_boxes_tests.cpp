@@ -7,6 +7,7 @@
 #include "support/child_process.h"
 #include "support/message_box.h"
 #include "support/scratch.h"
+#include "support/served_product.h"
 
 using namespace testing_support;
 
@@ -36,12 +37,14 @@ void ExpectDebugBox(const ChildProcess& worker, const wchar_t* text) {
 TEST(DebugBoxes, ASessionShowsStartAndEndBoxes) {
   DebugSwitch debug;
   const std::wstring product = UniqueName(L"Debugged");
+  // Nothing answers: the quiet check fails at once and the session ends with 1.
+  const ServedProduct served(product, DeadServiceUrl());
   ChildProcess worker(WorkerExePath(), L"-ProgramName " + product +
                                            L" -ProgramVersion 1.0 -Language 1033 -InstalledLocation C:\\x -UpdateCheckSilent");
   ASSERT_TRUE(worker.started());
   ExpectDebugBox(worker, L"VLRenovaWorker start");
   ExpectDebugBox(worker, L"VLRenovaWorker end");
-  EXPECT_EQ(worker.Wait(kTimeoutMs), 0u);
+  EXPECT_EQ(worker.Wait(kTimeoutMs), 1u);
 }
 
 TEST(DebugBoxes, ARefusedStartShowsBothBoxesToo) {
