@@ -43,7 +43,7 @@ std::wstring ScratchFolder::WriteFile(const std::wstring& relativePath, const st
   return full.wstring();
 }
 
-ScratchRegKey::ScratchRegKey() : guard_(HKEY_CURRENT_USER, L"Software\\VLRenovaTests\\" + UniqueName(L"key")) {
+ScratchRegKey::ScratchRegKey(HKEY root) : guard_(root, L"Software\\VLRenovaTests\\" + UniqueName(L"key")) {
   win::UniqueRegKey key;
   ::RegCreateKeyExW(guard_.root(), guard_.path().c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
                     nullptr, key.put(), nullptr);

@@ -28,10 +28,10 @@ class ScratchFolder {
   std::wstring path_;
 };
 
-// A new key below HKEY_CURRENT_USER\Software\VLRenovaTests, 64-bit view; deleted with its tree.
+// A new key below <root>\Software\VLRenovaTests, 64-bit view; deleted with its tree.
 class ScratchRegKey {
  public:
-  ScratchRegKey();
+  explicit ScratchRegKey(HKEY root = HKEY_CURRENT_USER);
   ~ScratchRegKey();
   ScratchRegKey(const ScratchRegKey&) = delete;
   ScratchRegKey& operator=(const ScratchRegKey&) = delete;
