@@ -216,7 +216,8 @@ TEST_P(CloseRequestTable, CloseRequestAsksWhereItMustAndEndsByState) {
   const bool abandonsRun = row.duringRun && row.yes;
   EXPECT_EQ(Logged(L"INF", L"User end Update!"), abandonsRun ? 1u : 0u);
   if (abandonsRun) {
-    EXPECT_GE(elapsed, 990u) << "the cancel report is given its second";
+    // The tick count moves in steps of up to 16 ms.
+    EXPECT_GE(elapsed, 980u) << "the cancel report is given its second";
   } else {
     EXPECT_LT(elapsed, 500u);
   }
