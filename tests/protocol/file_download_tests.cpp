@@ -1,0 +1,126 @@
+// One file from the reference update service on loopback into a folder of
+// the test's own, through the system's URL download.
+#include "protocol/file_download.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "support/log_capture.h"
+#include "support/scratch.h"
+#include "support/served_files.h"
+#include "support/update_server.h"
+
+namespace {
+
+using namespace testing_support;
+
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+std::string ReadFile(const std::wstring& path) {
+  std::ifstream file(std::filesystem::path(path), std::ios::binary);
+  std::stringstream content;
+  content << file.rdbuf();
+  return content.str();
+}
+
+bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+class FileDownloadTest : public UpdateServerTest {
+ protected:
+  void SetUp() override {
+    UpdateServerTest::SetUp();
+    files_.emplace(scope_);
+    ASSERT_TRUE(files_->Write(L"payload.bin", content_));
+  }
+
+  std::wstring UrlOf(const char* scheme, uint16_t port, const std::wstring& faults = L"") const {
+    return Wide(files_->Url(scheme, port, L"payload.bin", faults));
+  }
+
+  // Enough bytes that the system reports progress more than once.
+  const std::string content_ = std::string(3 * 1024 * 1024, 'v') + "end";
+  std::optional<ServedFiles> files_;
+  ScratchFolder target_;
+};
+
+}  // namespace
+
+TEST_F(FileDownloadTest, AFileArrivesWholeInAFolderCreatedWithItsParents) {
+  const std::wstring folder = target_.path() + L"a\\b\\c\\";
+  LogCapture log;
+  ASSERT_TRUE(DownloadFile(UrlOf("https", ports_.main), folder, L"payload.bin", nullptr, true));
+  EXPECT_EQ(ReadFile(folder + L"payload.bin"), content_);
+  EXPECT_EQ(log.CountAt(L"INF", L"Downloading from: '" + UrlOf("https", ports_.main) + L"' - to: " + folder +
+                                    L"payload.bin"),
+            1u);
+  EXPECT_EQ(log.Count(L"without SSL"), 0u);
+  // Fresh from the server every time: the system's cache is not asked.
+  ASSERT_TRUE(files_->Write(L"payload.bin", "changed"));
+  ASSERT_TRUE(DownloadFile(UrlOf("https", ports_.main), folder, L"payload.bin", nullptr, true));
+  EXPECT_EQ(ReadFile(folder + L"payload.bin"), "changed");
+}
+
+TEST_F(FileDownloadTest, AFailedHttpsDownloadIsTriedOnceMoreOverPlainHttp) {
+  // The self-signed port fails TLS; it speaks plain HTTP as well.
+  LogCapture log;
+  ASSERT_TRUE(DownloadFile(UrlOf("https", ports_.selfSigned), target_.path(), L"payload.bin", nullptr, true));
+  EXPECT_EQ(ReadFile(target_.path() + L"payload.bin"), content_);
+  EXPECT_EQ(log.CountAt(L"INF", L"Try to connect without SSL: " + UrlOf("http", ports_.selfSigned)), 1u);
+  EXPECT_EQ(log.CountAt(L"ERR", L"Download from"), 0u);
+}
+
+TEST_F(FileDownloadTest, AFailedDownloadNamesTheLastAddressAndItsSignedCode) {
+  {
+    // Over https: tried again over http, which fails as well (404 both times).
+    LogCapture log;
+    const std::wstring missing = Wide(files_->Url("https", ports_.main, L"missing.bin"));
+    EXPECT_FALSE(DownloadFile(missing, target_.path(), L"missing.bin", nullptr, true));
+    const std::wstring http = Wide(files_->Url("http", ports_.main, L"missing.bin"));
+    EXPECT_EQ(log.CountAt(L"INF", L"Try to connect without SSL: " + http), 1u);
+    EXPECT_EQ(log.CountAt(L"ERR", L"Download from '" + http + L"' failed with Code: -"), 1u);
+    // The system hands the error page over as the file; it is not kept.
+    EXPECT_EQ(log.CountAt(L"ERR", L"with status 404"), 2u);
+    EXPECT_FALSE(Exists(target_.path() + L"missing.bin"));
+  }
+  {
+    // Over http: not tried again.
+    LogCapture log;
+    const std::wstring missing = Wide(files_->Url("http", ports_.main, L"missing.bin"));
+    EXPECT_FALSE(DownloadFile(missing, target_.path(), L"missing.bin", nullptr, true));
+    EXPECT_EQ(log.Count(L"without SSL"), 0u);
+    EXPECT_EQ(log.CountAt(L"ERR", L"Download from '" + missing + L"' failed with Code: -"), 1u);
+  }
+  {
+    // Without messages only the download itself is logged.
+    LogCapture log;
+    EXPECT_FALSE(DownloadFile(Wide(files_->Url("https", ports_.main, L"missing.bin")), target_.path(), L"m.bin",
+                              nullptr, false));
+    ASSERT_EQ(log.Lines().size(), 1u);
+    EXPECT_EQ(log.CountAt(L"INF", L"Downloading from: "), 1u);
+  }
+}
+
+TEST_F(FileDownloadTest, AFolderThatCantBeCreatedFailsBeforeAnyRequest) {
+  // A file stands where the folder should be.
+  const std::wstring blocked = target_.WriteFile(L"blocked", "a file");
+  LogCapture log;
+  EXPECT_FALSE(DownloadFile(UrlOf("https", ports_.main), blocked + L"\\sub\\", L"payload.bin", nullptr, true));
+  // The folder creation logs its own failure with the same words.
+  EXPECT_GE(log.CountAt(L"ERR", L"can not create directory " + blocked + L"\\sub\\ because: \""), 1u);
+  EXPECT_EQ(log.Count(L"Downloading from"), 0u);
+  EXPECT_EQ(RecordCount(ports_.main, scope_), 0);
+}
+
+TEST_F(FileDownloadTest, AnAnswerCutShortIsAFailedDownload) {
+  LogCapture log;
+  const bool downloaded =
+      DownloadFile(UrlOf("http", ports_.main, L"truncate"), target_.path(), L"payload.bin", nullptr, true);
+  EXPECT_FALSE(downloaded);
+  EXPECT_FALSE(Exists(target_.path() + L"payload.bin") && ReadFile(target_.path() + L"payload.bin") == content_);
+  EXPECT_EQ(log.CountAt(L"ERR", L"Download from"), 1u);
+}
