@@ -116,8 +116,18 @@ class Dialog {
   UpdaterBase* Worker() const { return mWorker; }
   const CmdLineInfo& Options() const { return *mOptions; }
 
-  // Set by the download action (through the window) when a file failed to
-  // download; the download-failed display links to it.
+  // From the installation thread, for the running actions: the message line,
+  // the progress bar and label, the system menu's Close command. The dialog
+  // outlives every run that can reach it: start-up keeps the session while
+  // a worker thread still runs.
+  void SetMessageText(const std::wstring& text) { mView->SetMessageText(text); }
+  void SetProgressPosition(int32_t percent) { mView->SetProgressPosition(percent); }
+  void ShowDownloadProgress(bool visible) { mView->ShowDownloadProgress(visible); }
+  void SetDownloadProgressText(const std::wstring& text) { mView->SetDownloadProgressText(text); }
+  void EnableCloseCommand(bool enabled) { mView->EnableCloseCommand(enabled); }
+
+  // Set by the download action when a file failed to download; read by the
+  // download-failed display once the run's thread has ended.
   void SetFailedDownloadUrl(std::wstring url) { mFailedDownloadUrl = std::move(url); }
   const std::wstring& FailedDownloadUrl() const { return mFailedDownloadUrl; }
 

@@ -21,29 +21,30 @@ struct StateDisplay {
   int32_t state;
   int textId;
   bool installEnabled;
+  bool enablesCloseCommand;  // the end of a run: the system menu's Close works again
 };
 
 constexpr StateDisplay kStateDisplays[] = {
-    {CHECK_SERVER, kTextConnectingToServer, false},
-    {PREPARE_UPDATE_CHECK, kTextPrepareUpdateCheck, false},
-    {MAJOR_UPGRADE_OFFER, kTextPaidUpgradeAvailable, false},
-    {UPDATE_AVAILABLE, kTextUpdateAvailable, true},
-    {NO_UPDATE_AVAILABLE, kTextAlreadyUpToDate, false},
-    {UPDATE_IN_PROGRESS, kTextUpdateInProgress, false},
-    {UPDATE_SUCCESSFUL, kTextUpdateSucceeded, false},
-    {UPDATE_FAILED, kTextUpdateFailed, false},
-    {INSTALLATION_AVAILABLE, kTextPrepareInstallation, false},
-    {INSTALLATION_NOT_AVAILABLE_, kTextInstallationNotAvailable, false},
-    {INSTALLATION_PREPARATION, kTextPrepareInstallation, false},
-    {INSTALLATION_SUCCESSFUL, kTextInstallationSucceeded, false},
-    {INSTALLATION_FAILED, kTextInstallationFailed, false},
-    {OS_NOT_COMPATIBLE, kTextOsNotSupported, false},
-    {CLIENT_CANNOT_BUILD_REQUEST, kTextUpdaterError, false},
-    {NO_INTERNET_CONNECTION, kTextCannotConnect, false},
-    {SERVER_NOT_AVAILABLE, kTextServerMaintenance, false},
-    {SERVER_ERROR_OCCURRED, kTextUpdaterError, false},
-    {DOWNLOAD_FAILED, kTextUpdateFailed, false},
-    {PLEASE_CONTACT_SUPPORT, kTextUpdaterError, false},
+    {CHECK_SERVER, kTextConnectingToServer, false, false},
+    {PREPARE_UPDATE_CHECK, kTextPrepareUpdateCheck, false, false},
+    {MAJOR_UPGRADE_OFFER, kTextPaidUpgradeAvailable, false, false},
+    {UPDATE_AVAILABLE, kTextUpdateAvailable, true, false},
+    {NO_UPDATE_AVAILABLE, kTextAlreadyUpToDate, false, false},
+    {UPDATE_IN_PROGRESS, kTextUpdateInProgress, false, false},
+    {UPDATE_SUCCESSFUL, kTextUpdateSucceeded, false, true},
+    {UPDATE_FAILED, kTextUpdateFailed, false, true},
+    {INSTALLATION_AVAILABLE, kTextPrepareInstallation, false, false},
+    {INSTALLATION_NOT_AVAILABLE_, kTextInstallationNotAvailable, false, true},
+    {INSTALLATION_PREPARATION, kTextPrepareInstallation, false, false},
+    {INSTALLATION_SUCCESSFUL, kTextInstallationSucceeded, false, true},
+    {INSTALLATION_FAILED, kTextInstallationFailed, false, true},
+    {OS_NOT_COMPATIBLE, kTextOsNotSupported, false, true},
+    {CLIENT_CANNOT_BUILD_REQUEST, kTextUpdaterError, false, true},
+    {NO_INTERNET_CONNECTION, kTextCannotConnect, false, true},
+    {SERVER_NOT_AVAILABLE, kTextServerMaintenance, false, true},
+    {SERVER_ERROR_OCCURRED, kTextUpdaterError, false, true},
+    {DOWNLOAD_FAILED, kTextUpdateFailed, false, true},
+    {PLEASE_CONTACT_SUPPORT, kTextUpdaterError, false, true},
 };
 static_assert(std::size(kStateDisplays) == PLEASE_CONTACT_SUPPORT, "one display per dialog state");
 
@@ -164,6 +165,7 @@ void DialogWindow::ShowStateDisplay(int32_t state) {
     ShowControl(id, popup);
   }
   ShowControl(IDC_CLOSE_BUTTON, !popup);
+  if (display->enablesCloseCommand) EnableCloseCommand(true);
 }
 
 void DialogWindow::ShowWindowNormally() {
@@ -212,12 +214,36 @@ void DialogWindow::WakeSession() {
   if (const HWND window = mWindow.load()) ::PostMessageW(window, kWakeMessage, 0, 0);
 }
 
+// The run's thread calls these; each window call is sent to the dialog's
+// thread and returns once it has been carried out there.
+
+void DialogWindow::SetMessageText(const std::wstring& text) { SetControlText(IDC_MESSAGE_TEXT, text); }
+
+void DialogWindow::SetProgressPosition(int32_t percent) {
+  if (const HWND window = hwnd()) ::SendDlgItemMessageW(window, IDC_PROGRESS, PBM_SETPOS, percent, 0);
+}
+
+void DialogWindow::ShowDownloadProgress(bool visible) { ShowControl(IDC_DOWNLOAD_PROGRESS, visible); }
+
+void DialogWindow::SetDownloadProgressText(const std::wstring& text) {
+  SetControlText(IDC_DOWNLOAD_PROGRESS, text);
+}
+
+void DialogWindow::EnableCloseCommand(bool enabled) {
+  const HWND window = hwnd();
+  if (window == nullptr) return;
+  const HMENU menu = ::GetSystemMenu(window, FALSE);
+  if (menu != nullptr) {
+    ::EnableMenuItem(menu, SC_CLOSE, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_DISABLED | MF_GRAYED));
+  }
+}
+
 void DialogWindow::ShowControl(int id, bool visible) const {
-  ::ShowWindow(::GetDlgItem(hwnd(), id), visible ? SW_SHOW : SW_HIDE);
+  if (const HWND window = hwnd()) ::ShowWindow(::GetDlgItem(window, id), visible ? SW_SHOW : SW_HIDE);
 }
 
 void DialogWindow::SetControlText(int id, const std::wstring& text) const {
-  ::SetDlgItemTextW(hwnd(), id, text.c_str());
+  if (const HWND window = hwnd()) ::SetDlgItemTextW(window, id, text.c_str());
 }
 
 int DialogWindow::Language() const { return GetProgramInfos().Language; }

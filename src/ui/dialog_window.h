@@ -39,6 +39,11 @@ class DialogWindow : public SessionView {
   UINT_PTR StartSessionTimer(UINT_PTR id, UINT periodMs) override;
   void StopSessionTimer(UINT_PTR timerId) override;
   void WakeSession() override;
+  void SetMessageText(const std::wstring& text) override;
+  void SetProgressPosition(int32_t percent) override;
+  void ShowDownloadProgress(bool visible) override;
+  void SetDownloadProgressText(const std::wstring& text) override;
+  void EnableCloseCommand(bool enabled) override;
 
   HWND hwnd() const { return mWindow.load(); }
 

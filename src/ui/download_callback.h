@@ -1,11 +1,36 @@
 #pragma once
 // The download progress callback that an installation run hands to its file
-// downloads. The progress display is not built yet: for now it is an empty
-// object that the run's thread keeps on its stack for the length of the run.
+// downloads: the bytes so far become the progress bar and the "%s / %s" label.
+// It lives on the run's thread's stack for the length of the run, so its
+// reference count does nothing.
 
-class DownloadCallback {
+#include <urlmon.h>
+
+#include <cstdint>
+
+class DownloadCallback : public IBindStatusCallback {
  public:
   DownloadCallback() = default;
+  virtual ~DownloadCallback() = default;
   DownloadCallback(const DownloadCallback&) = delete;
   DownloadCallback& operator=(const DownloadCallback&) = delete;
+
+  // The percentage of a download: 0 when either count is 0.
+  static int32_t Percent(ULONG progress, ULONG progressMax);
+
+  // IUnknown
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+  ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+
+  // IBindStatusCallback: only OnProgress does something.
+  HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD, IBinding*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetPriority(LONG*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE OnLowResource(DWORD) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
+                                       LPCWSTR statusText) override;
+  HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT, LPCWSTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD*, BINDINFO*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID, IUnknown*) override { return E_NOTIMPL; }
 };

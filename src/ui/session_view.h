@@ -3,7 +3,8 @@
 // decides; a view only shows, reads its controls and owns the timer and the
 // modal run. The real view is the dialog window; the tests use a recording one.
 //
-// Every call except WakeSession comes from the dialog's thread.
+// Every call comes from the dialog's thread, except WakeSession and the
+// progress display that the running actions drive.
 
 #include <windows.h>
 
@@ -51,6 +52,15 @@ class SessionView {
   // 0 when it could not be started.
   virtual UINT_PTR StartSessionTimer(UINT_PTR id, UINT periodMs) = 0;
   virtual void StopSessionTimer(UINT_PTR timerId) = 0;
+
+  // --- From the installation thread: what the running actions show. Each
+  // call is carried out by the dialog's thread before it returns.
+  virtual void SetMessageText(const std::wstring& text) = 0;
+  virtual void SetProgressPosition(int32_t percent) = 0;
+  virtual void ShowDownloadProgress(bool visible) = 0;
+  virtual void SetDownloadProgressText(const std::wstring& text) = 0;
+  // The Close command of the window's system menu; a setup run greys it.
+  virtual void EnableCloseCommand(bool enabled) = 0;
 
   // Any thread: asks for Dialog::OnWorkerWake to run soon on the dialog's
   // thread. Must not block and must not call into the Dialog itself.

@@ -107,6 +107,36 @@ void TestView::WakeSession() {
   ::SetEvent(wakeEvent_.get());
 }
 
+void TestView::SetMessageText(const std::wstring& text) {
+  const std::lock_guard lock(runShownLock_);
+  runShown_.messages.push_back(text);
+}
+
+void TestView::SetProgressPosition(int32_t percent) {
+  const std::lock_guard lock(runShownLock_);
+  runShown_.progress.push_back(percent);
+}
+
+void TestView::ShowDownloadProgress(bool visible) {
+  const std::lock_guard lock(runShownLock_);
+  runShown_.labelShown.push_back(visible);
+}
+
+void TestView::SetDownloadProgressText(const std::wstring& text) {
+  const std::lock_guard lock(runShownLock_);
+  runShown_.labels.push_back(text);
+}
+
+void TestView::EnableCloseCommand(bool enabled) {
+  const std::lock_guard lock(runShownLock_);
+  runShown_.closeCommand.push_back(enabled);
+}
+
+TestView::RunDisplay TestView::RunShown() const {
+  const std::lock_guard lock(runShownLock_);
+  return runShown_;
+}
+
 void TestView::SetChecked(UpgradeChoice choice, bool checked) { checked_[static_cast<int>(choice)] = checked; }
 
 void TestView::Forget() {

@@ -66,6 +66,21 @@ class TestView : public SessionView {
   UINT_PTR StartSessionTimer(UINT_PTR id, UINT periodMs) override;
   void StopSessionTimer(UINT_PTR timerId) override;
   void WakeSession() override;
+  void SetMessageText(const std::wstring& text) override;
+  void SetProgressPosition(int32_t percent) override;
+  void ShowDownloadProgress(bool visible) override;
+  void SetDownloadProgressText(const std::wstring& text) override;
+  void EnableCloseCommand(bool enabled) override;
+
+  // What the running actions showed, in order (any thread).
+  struct RunDisplay {
+    std::vector<std::wstring> messages;
+    std::vector<int32_t> progress;
+    std::vector<bool> labelShown;
+    std::vector<std::wstring> labels;
+    std::vector<bool> closeCommand;
+  };
+  RunDisplay RunShown() const;
 
   // --- Script
   void SetChecked(UpgradeChoice choice, bool checked);
@@ -110,6 +125,8 @@ class TestView : public SessionView {
   std::atomic<int> wakes_{0};
   std::atomic<DWORD> lastWakeThread_{0};
   win::UniqueEvent wakeEvent_;
+  mutable std::mutex runShownLock_;
+  RunDisplay runShown_;
 };
 
 // A worker with results given by the test. Held, its calls wait for Release.
