@@ -1,16 +1,150 @@
 #include "actions/product_actions.h"
 
+#include <windows.h>
+
+#include <optional>
+#include <vector>
+
+#include "actions/error_text.h"
+#include "actions/file_system.h"
+#include "actions/installer_command.h"
+#include "actions/process_control.h"
+#include "actions/product_folders.h"
 #include "log/log.h"
+#include "product/installed_product_sources.h"
+#include "product/program_infos_store.h"
+#include "ui/dialog.h"
+#include "ui/text_table.h"
+#include "win/unique_handle.h"
 
-// Placeholders until the setup runs are built: the setup is not started, and
-// the result says so rather than reporting an update that never happened.
+namespace {
 
-int32_t ActionProductInstallation::Execute() {
-  LogError(L"Running the setup is not available in this build");
+// The setup's own exit codes.
+constexpr DWORD kSetupSucceeded = 0;
+constexpr DWORD kSetupRebootInitiated = 1641;
+constexpr DWORD kSetupRebootRequired = 3010;
+constexpr DWORD kSetupCancelled = 1602;
+constexpr DWORD kSetupRunAgain = 1155;
+
+constexpr wchar_t kInstallationArguments[] = L"/v\"NoSetupFromWeb=\"1\"\"";
+
+// The session window, when there is one: tests run actions without it.
+void ShowMessage(int textId) {
+  if (gDialog != nullptr) gDialog->SetMessageText(GetText(textId, GetProgramInfos().Language));
+}
+
+void EnableCloseCommand(bool enabled) {
+  if (gDialog != nullptr) gDialog->EnableCloseCommand(enabled);
+}
+
+// The product's cache folder, "...\<product>\Cache", with a final "\" when asked.
+std::wstring CacheFolder(bool trailingBackslash) {
+  std::wstring folder;
+  GetProductCacheFolder(folder, GetProgramInfos(), true);
+  folder += trailingBackslash ? L"Cache\\" : L"Cache";
+  return folder;
+}
+
+// Runs the setup and, when it asks for it, once more without taking anything
+// from the web. Nothing when it could not be started.
+std::optional<DWORD> RunSetup(const std::wstring& file, std::wstring arguments) {
+  DWORD exitCode = 0;
+  if (StartProcess(file, arguments, true, exitCode, false) != 0) return std::nullopt;
+  if (exitCode == kSetupRunAgain) {
+    if (StartProcess(file, WithoutSetupFromWeb(std::move(arguments)), true, exitCode, false) != 0) {
+      return std::nullopt;
+    }
+  }
+  return exitCode;
+}
+
+// 0, 17 for a cancelled setup, 8 for every other failure.
+int32_t SetupResult(DWORD exitCode) {
+  if (exitCode == kSetupSucceeded || exitCode == kSetupRebootInitiated || exitCode == kSetupRebootRequired) {
+    return kActionSucceeded;
+  }
+  if (exitCode == kSetupCancelled) {
+    LogError(L"Setup.exe canceled by User");
+    return kActionCancelled;
+  }
+  LogError(L"Setup.exe failed with ExitCode = %d", static_cast<int>(exitCode));
   return kActionSetupFailed;
 }
 
+bool CanBeRead(const std::wstring& path) {
+  const win::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file.valid();
+}
+
+// Without a setup the update is the downloaded files themselves.
+int32_t CopyNewFiles(const std::wstring& cacheFolder, const std::wstring& setupPath) {
+  LogInfo(L"%s not found!", setupPath.c_str());
+  ShowMessage(kTextCopyingNewFiles);
+  if (!CopyDirectoryTree(cacheFolder, GetProgramInfos().InstalledLocation)) {
+    LogError(L"can not copy directory %s because: \"%s\"", cacheFolder.c_str(), GetLastErrorText().c_str());
+    return kActionCopyFailed;
+  }
+  LogInfo(L"copy folder %s successful", cacheFolder.c_str());
+  EnableCloseCommand(true);
+  return kActionSucceeded;
+}
+
+}  // namespace
+
+int32_t ActionProductInstallation::Execute() {
+  LogInfo(L"ActionProductInstallation started");
+  const std::wstring setupPath = CacheFolder(false) + L"\\setup.exe";
+  ShowMessage(kTextStartingInstallation);
+  EnableCloseCommand(false);
+
+  std::wstring arguments = kInstallationArguments;
+  const std::wstring& affiliate = GetProgramInfos().AffiliateId;
+  if (!affiliate.empty()) arguments += L" /v\"AFFILIATE_ID=\"" + affiliate + L"\"\"";
+
+  const std::optional<DWORD> exitCode = RunSetup(setupPath, std::move(arguments));
+  return exitCode ? SetupResult(*exitCode) : kActionSetupFailed;
+}
+
 int32_t ActionProductUpdate::Execute() {
-  LogError(L"Running the setup is not available in this build");
-  return kActionSetupFailed;
+  const std::wstring cacheFolder = CacheFolder(true);
+  const std::wstring setupPath = cacheFolder + L"\\setup.exe";
+  EnableCloseCommand(false);
+  if (!CanBeRead(setupPath)) return CopyNewFiles(cacheFolder, setupPath);
+
+  LogInfo(L"%s found!", setupPath.c_str());
+  ShowMessage(kTextStartingInstallation);
+  std::wstring properties;
+  if (mIsMajorUpgrade) {
+    LogInfo(L"Update is major upgrade");
+    properties = L"REINSTALLMODE=amus ";
+  } else {
+    LogInfo(L"Update is minor upgrade");
+    properties = L"REINSTALL=ALL REINSTALLMODE=vamus ";
+  }
+  if (mSuppressReboot) {
+    LogInfo(L"supress reboot");
+    properties += L"REBOOT=ReallySuppress ";
+  }
+  std::vector<MsiFeatureState> features;
+  ReadMsiFeatureList(GetProgramInfos().UninstallKeyName, features);
+  if (!features.empty()) {
+    properties += FeatureProperties(features);
+    LogInfo(L"%s", properties.c_str());
+  }
+
+  LogInfo(L"Starting Update");
+  const std::wstring commandLine =
+      UpdateCommandLine(cacheFolder, mSilent ? L"/qn" : L"/qb", properties, GetProgramInfos().InstalledLocation);
+  LogInfo(L"%s", commandLine.c_str());
+  const std::optional<DWORD> exitCode = RunSetup(L"", commandLine);
+  if (!exitCode) return kActionSetupFailed;
+  const int32_t result = SetupResult(*exitCode);
+  if (result != kActionSucceeded) return result;
+
+  LogInfo(L"Try to delete %s", setupPath.c_str());
+  if (!::DeleteFileW(setupPath.c_str())) {
+    LogError(L"Cannot delete file %s because: \"%s\"", setupPath.c_str(), GetLastErrorText().c_str());
+  }
+  return kActionSucceeded;
 }
