@@ -1,0 +1,179 @@
+// The download action against the reference update service: the cache
+// folder cleared, the files in their folders, the first failure ends it, and
+// nothing lands outside the cache folder.
+#include "actions/download_action.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "actions/file_system.h"
+#include "actions/product_folders.h"
+#include "product/program_infos_store.h"
+#include "support/log_capture.h"
+#include "support/scratch.h"
+#include "support/served_files.h"
+#include "support/update_server.h"
+#include "win/unique_handle.h"
+
+namespace {
+
+using namespace testing_support;
+
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string ReadFile(const std::wstring& path) {
+  std::ifstream file(std::filesystem::path(path), std::ios::binary);
+  std::stringstream content;
+  content << file.rdbuf();
+  return content.str();
+}
+
+// A product of the test's own, published as the process-wide record; its
+// folder under the vendor's temporary folder goes afterwards.
+class DownloadActionTest : public UpdateServerTest {
+ protected:
+  void SetUp() override {
+    UpdateServerTest::SetUp();
+    if (HasFatalFailure()) return;
+    ProgramInfos working;
+    working.ProgramName = L"Download Test " + scope_;
+    SetDisplayName(working, working.ProgramName);
+    working.ProgramVersion = L"1.0";
+    working.InstalledLocation = installed_.path();
+    working.Language = 1033;
+    ASSERT_TRUE(CompleteProgramInfos(working));
+    ASSERT_TRUE(GetProductCacheFolder(productFolder_, GetProgramInfos(), true));
+    cache_ = productFolder_ + L"Cache\\";
+    files_.emplace(scope_);
+  }
+
+  void TearDown() override {
+    if (!productFolder_.empty()) DeleteDirectoryTree(productFolder_, true);
+  }
+
+  void Add(const std::wstring& servedName, const std::wstring& relativeFolder, const std::wstring& fileName) {
+    action_.mFiles.push_back({Wide(files_->Url("https", ports_.main, servedName)), relativeFolder, fileName});
+  }
+
+  // How often the service was asked for the served file.
+  int Requests(const std::wstring& servedName) const {
+    int count = 0;
+    const std::string path = "/files/" + std::string(scope_.begin(), scope_.end()) + "/" +
+                             std::string(servedName.begin(), servedName.end());
+    for (int i = 0; i < RecordCount(ports_.main, scope_); ++i) {
+      const std::optional<std::string> requested = RecordField(ports_.main, scope_, i, "path");
+      if (requested && requested->ends_with(path)) ++count;
+    }
+    return count;
+  }
+
+  ScratchFolder installed_;
+  std::wstring productFolder_;
+  std::wstring cache_;
+  std::optional<ServedFiles> files_;
+  ActionDownload action_;
+};
+
+}  // namespace
+
+TEST_F(DownloadActionTest, FilesLandInTheirFoldersOfAFreshlyClearedCache) {
+  ASSERT_TRUE(CreateDirectoryPath(cache_ + L"old\\", true));
+  { std::ofstream(std::filesystem::path(cache_ + L"old\\stale.txt")) << "from the last update"; }
+  ASSERT_TRUE(files_->Write(L"setup.exe", "setup"));
+  ASSERT_TRUE(files_->Write(L"data\\extra.txt", "extra"));
+  Add(L"setup.exe", L"", L"setup.exe");
+  Add(L"data/extra.txt", L"sub\\dir", L"extra.txt");
+
+  LogCapture log;
+  EXPECT_EQ(action_.Execute(), kActionSucceeded);
+  EXPECT_FALSE(Exists(cache_ + L"old"));
+  EXPECT_EQ(ReadFile(cache_ + L"setup.exe"), "setup");
+  EXPECT_EQ(ReadFile(cache_ + L"sub\\dir\\extra.txt"), "extra");
+  EXPECT_EQ(log.CountAt(L"INF", L"Downloading file \"setup.exe\" succeeded"), 1u);
+  EXPECT_EQ(log.CountAt(L"INF", L"Downloading file \"extra.txt\" succeeded"), 1u);
+  EXPECT_EQ(log.Count(L"wait 2500ms"), 0u);
+
+  // An empty list clears the folder and downloads nothing.
+  action_.mFiles.clear();
+  EXPECT_EQ(action_.Execute(), kActionSucceeded);
+  EXPECT_FALSE(Exists(cache_ + L"setup.exe"));
+}
+
+TEST_F(DownloadActionTest, TheFirstFileThatFailsEndsTheDownloads) {
+  ASSERT_TRUE(files_->Write(L"first.txt", "first"));
+  ASSERT_TRUE(files_->Write(L"third.txt", "third"));
+  Add(L"first.txt", L"", L"first.txt");
+  Add(L"second.txt", L"", L"second.txt");  // not served: 404
+  Add(L"third.txt", L"", L"third.txt");
+
+  LogCapture log;
+  EXPECT_EQ(action_.Execute(), kActionDownloadFailed);
+  EXPECT_EQ(ReadFile(cache_ + L"first.txt"), "first");
+  EXPECT_FALSE(Exists(cache_ + L"second.txt"));
+  EXPECT_FALSE(Exists(cache_ + L"third.txt"));
+  EXPECT_EQ(Requests(L"third.txt"), 0);
+  EXPECT_EQ(log.CountAt(L"ERR", L"Download failed  " + action_.mFiles[1].mUrl), 1u);
+}
+
+TEST_F(DownloadActionTest, TargetsOutsideTheCacheFolderAreRefusedBeforeAnythingIsFetched) {
+  ASSERT_TRUE(files_->Write(L"evil.exe", "evil"));
+  const std::wstring escaped = productFolder_ + L"evil.exe";
+  const struct {
+    const wchar_t* relative;
+    const wchar_t* name;
+  } targets[] = {{L"..", L"evil.exe"}, {L"", L"..\\evil.exe"}, {L"sub\\..\\..", L"evil.exe"},
+                 {L"", L"evil.exe:stream"}, {L"", L"NUL"}, {L"C:\\windows\\temp", L"evil.exe"},
+                 {L"\\\\localhost\\c$", L"evil.exe"}, {L"", L"evil.exe."}};
+  for (const auto& target : targets) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(target.relative) + L"|" + target.name));
+    action_.mFiles.clear();
+    Add(L"evil.exe", target.relative, target.name);
+    LogCapture log;
+    EXPECT_EQ(action_.Execute(), kActionDownloadFailed);
+    EXPECT_EQ(log.CountAt(L"ERR", L"Download target refused, it does not lie inside " + cache_ + L": "), 1u);
+    EXPECT_EQ(log.CountAt(L"ERR", L"Download failed  "), 1u);
+    EXPECT_FALSE(Exists(escaped));
+    EXPECT_FALSE(Exists(L"C:\\windows\\temp\\evil.exe"));
+  }
+  EXPECT_EQ(Requests(L"evil.exe"), 0);
+}
+
+TEST_F(DownloadActionTest, ACacheFolderReleasedDuringTheFirstWaitIsClearedOnTheSecondAttempt) {
+  ASSERT_TRUE(CreateDirectoryPath(cache_, true));
+  win::UniqueFile held(::CreateFileW((cache_ + L"held.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(held.valid());
+  std::thread release([&] {
+    ::Sleep(1000);
+    held.reset();
+  });
+  LogCapture log;
+  EXPECT_EQ(action_.Execute(), kActionSucceeded);
+  release.join();
+  EXPECT_EQ(log.CountAt(L"WAR", L"first time fail to delete update directory"), 1u);
+  EXPECT_EQ(log.CountAt(L"INF", L"wait 2500ms"), 1u);
+  EXPECT_EQ(log.Count(L"seconde time"), 0u);
+  EXPECT_FALSE(Exists(cache_ + L"held.txt"));
+}
+
+TEST_F(DownloadActionTest, ACacheFolderThatStaysLockedFailsAfterThreeAttempts) {
+  ASSERT_TRUE(CreateDirectoryPath(cache_, true));
+  const win::UniqueFile held(::CreateFileW((cache_ + L"held.txt").c_str(), GENERIC_WRITE, 0, nullptr,
+                                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(held.valid());
+  ASSERT_TRUE(files_->Write(L"setup.exe", "setup"));
+  Add(L"setup.exe", L"", L"setup.exe");
+  LogCapture log;
+  EXPECT_EQ(action_.Execute(), kActionCacheNotCleared);
+  EXPECT_EQ(log.CountAt(L"WAR", L"seconde time fail to delete update directory"), 1u);
+  EXPECT_EQ(log.CountAt(L"INF", L"wait 7500ms"), 1u);
+  EXPECT_EQ(log.CountAt(L"ERR", L"third time fail to delete update directory"), 1u);
+  EXPECT_EQ(Requests(L"setup.exe"), 0);
+}
