@@ -40,7 +40,25 @@ TEST(DownloadCallback, OnlyProgressIsImplementedAndCountingDoesNothing) {
   EXPECT_EQ(asked, static_cast<IBindStatusCallback*>(&callback));
 }
 
-TEST_F(SessionTest, ADownloadShowsItsStepsAndItsProgressInTheView) {
+// Under Wine a fast download reports only the start and the end of its data
+// (statuses 4 and 6), never status 5: the callback is called here as the
+// system calls it during a slower download.
+TEST_F(SessionTest, ProgressOfDataBeingDownloadedReachesTheView) {
+  NewDialog();
+  DownloadCallback callback;
+  std::thread download([&] {
+    EXPECT_EQ(callback.OnProgress(0, 3145728, BINDSTATUS_BEGINDOWNLOADDATA, L"x"), S_OK);
+    EXPECT_EQ(callback.OnProgress(1572864, 3145728, BINDSTATUS_DOWNLOADINGDATA, L"x"), S_OK);
+    EXPECT_EQ(callback.OnProgress(3145728, 3145728, BINDSTATUS_DOWNLOADINGDATA, L"x"), S_OK);
+    EXPECT_EQ(callback.OnProgress(3145728, 3145728, BINDSTATUS_ENDDOWNLOADDATA, L"x"), S_OK);
+  });
+  download.join();
+  const TestView::RunDisplay shown = view_.RunShown();
+  EXPECT_EQ(shown.progress, (std::vector<int32_t>{50, 100}));
+  EXPECT_EQ(shown.labels, (std::vector<std::wstring>{L"1.50 MB / 3.00 MB", L"3.00 MB / 3.00 MB"}));
+}
+
+TEST_F(SessionTest, ADownloadShowsItsStepsInTheViewAndEndsWithTheBarFull) {
   NewDialog();
   ServedFiles files(scope_);
   ASSERT_TRUE(files.Write(L"big.bin", std::string(3 * 1024 * 1024, 'b')));
@@ -58,17 +76,13 @@ TEST_F(SessionTest, ADownloadShowsItsStepsAndItsProgressInTheView) {
 
   const TestView::RunDisplay shown = view_.RunShown();
   const int language = product_.Language;
-  ASSERT_GE(shown.messages.size(), 3u);
-  EXPECT_EQ(shown.messages[0], GetText(kTextDeletingCache, language));
-  EXPECT_EQ(shown.messages[1], win::FormatW(GetText(kTextDownloadingFile, language), L"big.bin"));
-  EXPECT_EQ(shown.messages.back(), win::FormatW(GetText(kTextDownloadSucceeded, language), L"big.bin"));
+  EXPECT_EQ(shown.messages, (std::vector<std::wstring>{
+                                GetText(kTextDeletingCache, language),
+                                win::FormatW(GetText(kTextDownloadingFile, language), L"big.bin"),
+                                win::FormatW(GetText(kTextDownloadSucceeded, language), L"big.bin")}));
   EXPECT_EQ(shown.labelShown, (std::vector<bool>{true, false}));
-  ASSERT_GE(shown.progress.size(), 2u);
-  for (size_t i = 1; i < shown.progress.size(); ++i) EXPECT_GE(shown.progress[i], shown.progress[i - 1]);
+  ASSERT_FALSE(shown.progress.empty());
   EXPECT_EQ(shown.progress.back(), 100);
-  ASSERT_FALSE(shown.labels.empty());
-  // The system reports the data in steps; the last one may come before the end.
-  EXPECT_TRUE(shown.labels.back().ends_with(L" / 3.00 MB")) << testing::PrintToString(shown.labels.back());
 
   std::wstring folder;
   if (GetProductCacheFolder(folder, product_, true)) DeleteDirectoryTree(folder, true);
