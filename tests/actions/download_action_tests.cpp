@@ -177,3 +177,51 @@ TEST_F(DownloadActionTest, ACacheFolderThatStaysLockedFailsAfterThreeAttempts) {
   EXPECT_EQ(log.CountAt(L"ERR", L"third time fail to delete update directory"), 1u);
   EXPECT_EQ(Requests(L"setup.exe"), 0);
 }
+
+TEST_F(DownloadActionTest, BrokenEntriesFailClearlyAndNothingLandsOutside) {
+  ASSERT_TRUE(files_->Write(L"a.txt", "a"));
+  {
+    // No address.
+    action_.mFiles = {{L"", L"", L"a.txt"}};
+    LogCapture log;
+    EXPECT_EQ(action_.Execute(), kActionDownloadFailed);
+    EXPECT_EQ(log.CountAt(L"ERR", L"Download failed  "), 1u);
+  }
+  {
+    // No name: there is nothing to write to.
+    action_.mFiles.clear();
+    Add(L"a.txt", L"", L"");
+    LogCapture log;
+    EXPECT_EQ(action_.Execute(), kActionDownloadFailed);
+    EXPECT_EQ(log.CountAt(L"ERR", L"Download target refused"), 1u);
+  }
+  {
+    // A name too long for a path.
+    action_.mFiles.clear();
+    Add(L"a.txt", L"", std::wstring(300, L'n'));
+    LogCapture log;
+    EXPECT_EQ(action_.Execute(), kActionDownloadFailed);
+    EXPECT_EQ(log.CountAt(L"ERR", L"Download failed  "), 1u);
+  }
+  {
+    // The same file twice: the second copy replaces the first.
+    action_.mFiles.clear();
+    Add(L"a.txt", L"", L"a.txt");
+    Add(L"a.txt", L"", L"a.txt");
+    EXPECT_EQ(action_.Execute(), kActionSucceeded);
+    EXPECT_EQ(ReadFile(cache_ + L"a.txt"), "a");
+  }
+  {
+    // A thousand files whose first is missing end at the first.
+    action_.mFiles.clear();
+    Add(L"missing.txt", L"", L"missing.txt");
+    for (int i = 0; i < 999; ++i) Add(L"a.txt", L"", L"a" + std::to_wstring(i) + L".txt");
+    const int before = Requests(L"a.txt");
+    EXPECT_EQ(action_.Execute(), kActionDownloadFailed);
+    EXPECT_EQ(Requests(L"a.txt"), before);
+  }
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(productFolder_, error)) {
+    EXPECT_EQ(entry.path().filename(), L"Cache") << entry.path();
+  }
+}

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "actions/download_action.h"
+#include "actions/product_actions.h"
 #include "actions/file_system.h"
 #include "actions/product_folders.h"
 #include "session_test_support.h"
@@ -86,6 +87,31 @@ TEST_F(SessionTest, ADownloadShowsItsStepsInTheViewAndEndsWithTheBarFull) {
 
   std::wstring folder;
   if (GetProductCacheFolder(folder, product_, true)) DeleteDirectoryTree(folder, true);
+}
+
+}  // namespace
+
+namespace {
+
+// A setup run greys the window's Close command from its start; only the
+// update that merely copies files gives it back itself.
+TEST_F(SessionTest, SetupRunsGreyTheCloseCommand) {
+  NewDialog();
+  std::wstring folder;
+  ASSERT_TRUE(GetProductCacheFolder(folder, product_, true));
+  // No setup in the cache folder: the update copies the files (none) and is done.
+  ASSERT_TRUE(CreateDirectoryPath(folder + L"Cache\\", true));
+  ActionProductUpdate update;
+  EXPECT_EQ(update.Execute(), kActionSucceeded);
+  EXPECT_EQ(view_.RunShown().closeCommand, (std::vector<bool>{false, true}));
+
+  // The installation can't start a setup that is not there: it fails and
+  // leaves the command greyed for the failure display to give back.
+  ActionProductInstallation installation;
+  EXPECT_EQ(installation.Execute(), kActionSetupFailed);
+  EXPECT_EQ(view_.RunShown().closeCommand, (std::vector<bool>{false, true, false}));
+  EXPECT_EQ(view_.RunShown().messages.back(), GetText(kTextStartingInstallation, product_.Language));
+  DeleteDirectoryTree(folder, true);
 }
 
 }  // namespace
