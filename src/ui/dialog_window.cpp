@@ -165,6 +165,12 @@ void DialogWindow::ShowStateDisplay(int32_t state) {
     ShowControl(id, popup);
   }
   ShowControl(IDC_CLOSE_BUTTON, !popup);
+  // The progress bar belongs to the runs; their ends keep it, full or not.
+  if (state == UPDATE_IN_PROGRESS || state == INSTALLATION_AVAILABLE || state == INSTALLATION_PREPARATION) {
+    ShowControl(IDC_PROGRESS, true);
+  } else if (state == DOWNLOAD_FAILED) {
+    ShowControl(IDC_PROGRESS, false);
+  }
   if (display->enablesCloseCommand) EnableCloseCommand(true);
 }
 
