@@ -18,6 +18,7 @@
 #include "product/program_infos_store.h"
 #include "product/settings.h"
 #include "actions/registry.h"
+#include "bench_support.h"
 #include "protocol/http_wrapper.h"
 #include "protocol/url_encode.h"
 #include "protocol/web_service.h"
@@ -26,34 +27,12 @@
 
 namespace {
 
+using bench::Median;
+using bench::Now;
+using bench::PortFromFile;
+
 constexpr int kDefaultRounds = 30;
 constexpr unsigned kLargeAnswerBytes = 8 * 1024 * 1024;
-
-double Now() {
-  LARGE_INTEGER frequency{};
-  LARGE_INTEGER counter{};
-  ::QueryPerformanceFrequency(&frequency);
-  ::QueryPerformanceCounter(&counter);
-  return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
-int PortFromFile() {
-  wchar_t exe[MAX_PATH] = {};
-  const DWORD length = ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
-  std::wstring path(exe, length);
-  path = path.substr(0, path.find_last_of(L'\\') + 1) + L"..\\update-server\\port";
-  FILE* file = _wfopen(path.c_str(), L"r");
-  if (file == nullptr) return 0;
-  int port = 0;
-  if (std::fscanf(file, "%d", &port) != 1) port = 0;
-  std::fclose(file);
-  return port;
-}
 
 // The same exchange as the wrapper's, with nothing around it: own session,
 // connection and request, body read in 64 KiB blocks.

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "actions/registry.h"
+#include "bench_support.h"
 #include "app/cmd_line_info.h"
 #include "app/renova_worker.h"
 #include "log/process_log.h"
@@ -33,38 +34,14 @@
 
 namespace {
 
+using bench::Median;
+using bench::Now;
+using bench::OwnFolder;
+using bench::PortFromFile;
+
 constexpr int kDefaultRounds = 15;
 constexpr wchar_t kProduct[] = L"Session Bench";
 constexpr wchar_t kScope[] = L"sessionbench";
-
-double Now() {
-  LARGE_INTEGER frequency{};
-  LARGE_INTEGER counter{};
-  ::QueryPerformanceFrequency(&frequency);
-  ::QueryPerformanceCounter(&counter);
-  return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
-std::wstring OwnFolder() {
-  wchar_t exe[MAX_PATH] = {};
-  const DWORD length = ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
-  const std::wstring path(exe, length);
-  return path.substr(0, path.find_last_of(L'\\') + 1);
-}
-
-int PortFromFile() {
-  FILE* file = _wfopen((OwnFolder() + L"..\\update-server\\port").c_str(), L"r");
-  if (file == nullptr) return 0;
-  int port = 0;
-  if (std::fscanf(file, "%d", &port) != 1) port = 0;
-  std::fclose(file);
-  return port;
-}
 
 std::wstring SessionSwitches() {
   return std::wstring(L"-ProgramName \"") + kProduct +

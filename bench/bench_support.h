@@ -1,0 +1,47 @@
+#pragma once
+// What every benchmark here needs: a clock, the median of its rounds, and the
+// port of the reference update service that the tests started.
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+// Seconds on the performance counter.
+inline double Now() {
+  LARGE_INTEGER frequency{};
+  LARGE_INTEGER counter{};
+  ::QueryPerformanceFrequency(&frequency);
+  ::QueryPerformanceCounter(&counter);
+  return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+inline double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+// The folder of the running program, with a final "\".
+inline std::wstring OwnFolder() {
+  wchar_t exe[MAX_PATH] = {};
+  const DWORD length = ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  const std::wstring path(exe, length);
+  return path.substr(0, path.find_last_of(L'\\') + 1);
+}
+
+// The service's main port from ..\update-server\port beside the program; 0 without one.
+inline int PortFromFile() {
+  FILE* file = _wfopen((OwnFolder() + L"..\\update-server\\port").c_str(), L"r");
+  if (file == nullptr) return 0;
+  int port = 0;
+  if (std::fscanf(file, "%d", &port) != 1) port = 0;
+  std::fclose(file);
+  return port;
+}
+
+}  // namespace bench
