@@ -26,25 +26,16 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "protocol/file_download.h"
 #include "win/internet_handle.h"
 
 namespace {
 
+using bench::Median;
+using bench::Now;
+
 constexpr int kDefaultRounds = 5;
-
-double Now() {
-  LARGE_INTEGER frequency{};
-  LARGE_INTEGER counter{};
-  ::QueryPerformanceFrequency(&frequency);
-  ::QueryPerformanceCounter(&counter);
-  return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
 
 // The Content-Length of a HEAD answer with status 200.
 std::optional<ULONGLONG> AnnouncedSize(const std::wstring& url) {
