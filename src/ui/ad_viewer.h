@@ -1,10 +1,15 @@
 #pragma once
-// The ad viewer program that sessions of the ad-viewer kind download and start.
-// Not built yet: both calls log so and fail, which ends such a session with 257.
+// The ad viewer REVoRuzure.exe, a program of its own that the server's answer
+// can ask for: downloaded into the product's cache folder and started there
+// for an advertising campaign.
 
 #include <string>
 
-// Downloads the viewer from url into the product's cache folder; true on success.
+// Downloads the viewer from url into the product's cache folder, replacing the
+// one there; false (and nothing downloaded) when the old one can't be deleted
+// or the download fails.
 bool DownloadAdViewer(const std::wstring& url);
-// Starts the viewer for the campaign and waits for it; true when it ran.
+// Starts the viewer in the cache folder for the campaign, with the machine's
+// GUID and the product's language, and waits for it to end. True when it ran,
+// whatever its exit code.
 bool StartAdViewer(const std::wstring& campaignId);
