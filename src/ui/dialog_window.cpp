@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <cwchar>
+
 #include "product/program_infos_store.h"
 #include "resource.h"
 #include "ui/dialog.h"
@@ -14,39 +16,6 @@ namespace {
 
 // Window titles are held like paths.
 constexpr size_t kMaxTitleChars = kMaxPathChars;
-
-// A state's message line until the full displays are built: the text that
-// says most about the state, and whether Install is offered.
-struct StateDisplay {
-  int32_t state;
-  int textId;
-  bool installEnabled;
-  bool enablesCloseCommand;  // the end of a run: the system menu's Close works again
-};
-
-constexpr StateDisplay kStateDisplays[] = {
-    {CHECK_SERVER, kTextConnectingToServer, false, false},
-    {PREPARE_UPDATE_CHECK, kTextPrepareUpdateCheck, false, false},
-    {MAJOR_UPGRADE_OFFER, kTextPaidUpgradeAvailable, false, false},
-    {UPDATE_AVAILABLE, kTextUpdateAvailable, true, false},
-    {NO_UPDATE_AVAILABLE, kTextAlreadyUpToDate, false, false},
-    {UPDATE_IN_PROGRESS, kTextUpdateInProgress, false, false},
-    {UPDATE_SUCCESSFUL, kTextUpdateSucceeded, false, true},
-    {UPDATE_FAILED, kTextUpdateFailed, false, true},
-    {INSTALLATION_AVAILABLE, kTextPrepareInstallation, false, false},
-    {INSTALLATION_NOT_AVAILABLE_, kTextInstallationNotAvailable, false, true},
-    {INSTALLATION_PREPARATION, kTextPrepareInstallation, false, false},
-    {INSTALLATION_SUCCESSFUL, kTextInstallationSucceeded, false, true},
-    {INSTALLATION_FAILED, kTextInstallationFailed, false, true},
-    {OS_NOT_COMPATIBLE, kTextOsNotSupported, false, true},
-    {CLIENT_CANNOT_BUILD_REQUEST, kTextUpdaterError, false, true},
-    {NO_INTERNET_CONNECTION, kTextCannotConnect, false, true},
-    {SERVER_NOT_AVAILABLE, kTextServerMaintenance, false, true},
-    {SERVER_ERROR_OCCURRED, kTextUpdaterError, false, true},
-    {DOWNLOAD_FAILED, kTextUpdateFailed, false, true},
-    {PLEASE_CONTACT_SUPPORT, kTextUpdaterError, false, true},
-};
-static_assert(std::size(kStateDisplays) == PLEASE_CONTACT_SUPPORT, "one display per dialog state");
 
 }  // namespace
 
@@ -141,37 +110,49 @@ void DialogWindow::InitWindow() {
   }
   ::SetWindowTextW(window, title.substr(0, kMaxTitleChars).c_str());
 
-  SetControlText(IDC_MESSAGE_TEXT, GetText(kTextConnectingToServer, Language()));
-  SetControlText(IDC_UPDATE_NOW_BUTTON, GetText(kTextInstall, Language()));
-  SetControlText(IDC_CLOSE_BUTTON, GetText(kTextNotNow, Language()));
-  SetControlText(IDC_CONTINUE_BUTTON, GetText(kTextContinue, Language()));
-  SetControlText(IDC_DONT_SHOW_AGAIN, GetText(kTextDontNotifyAboutUpdate, Language()));
-  SetControlText(IDC_INSTALL_NOW_RADIO, GetText(kTextInstallAndReplace, Language()));
-  SetControlText(IDC_REMIND_LATER_RADIO, GetText(kTextRemindLater, Language()));
-  SetControlText(IDC_DONT_SHOW_AGAIN_RADIO, GetText(kTextDontShowNoticeAgain, Language()));
+  MakeBoldFont();
+
+  const int language = Language();
+  const auto set = [&](int id, int textId) { SetControlText(id, GetText(textId, language)); };
+  set(IDC_MESSAGE_TEXT, kTextConnectingToServer);
+  set(IDC_SERVER_VERSION_TEXT, kTextAvailableVersionLabel);
+  SetControlText(IDC_SERVER_VERSION, L"");
+  SetControlText(IDC_DOWNLOAD_PROGRESS, L"");
+  set(IDC_UPDATE_NOW_BUTTON, kTextInstall);
+  set(IDC_CLOSE_BUTTON, kTextNotNow);
+  set(IDC_DONT_SHOW_AGAIN, kTextDontNotifyAboutUpdate);
+  set(IDC_CHANGE_LOG_LINK, kTextShowChanges);
+  set(IDC_MAJOR_UPGRADE_LINK, kTextUpgradeMoreInformation);
+  set(IDC_MAJOR_UPGRADE_TEXT, kTextUpgradeAlsoAvailable);
+  set(IDC_IMPORTANT_HINT, kTextImportantHint);
+  set(IDC_MAJOR_UPGRADE_POPUP_LINK, kTextUpgradeMoreInformation);
+  set(IDC_INSTALL_NOW_RADIO, kTextInstallAndReplace);
+  set(IDC_REMIND_LATER_RADIO, kTextRemindLater);
+  set(IDC_DONT_SHOW_AGAIN_RADIO, kTextDontShowNoticeAgain);
+  set(IDC_CONTINUE_BUTTON, kTextContinue);
+  MoveToWindowRec(options.WindowRec);
 }
 
-void DialogWindow::ShowStateDisplay(int32_t state) {
-  const StateDisplay* display = &kStateDisplays[PLEASE_CONTACT_SUPPORT - 1];
-  if (state >= CHECK_SERVER && state <= PLEASE_CONTACT_SUPPORT) display = &kStateDisplays[state - 1];
-  std::wstring text = GetText(display->textId, Language());
-  text = ReplaceUpdaterName(std::move(text), mDialog->Options().WindowCaption, Language());
-  SetControlText(IDC_MESSAGE_TEXT, text);
-  ::EnableWindow(::GetDlgItem(hwnd(), IDC_UPDATE_NOW_BUTTON), display->installEnabled);
-  ShowControl(IDC_DONT_SHOW_AGAIN, state == UPDATE_AVAILABLE);
+void DialogWindow::MakeBoldFont() {
+  const HWND versionLine = ::GetDlgItem(hwnd(), IDC_SERVER_VERSION);
+  const auto font = reinterpret_cast<HFONT>(::SendMessageW(versionLine, WM_GETFONT, 0, 0));
+  LOGFONTW description{};
+  if (font == nullptr || ::GetObjectW(font, sizeof description, &description) == 0) return;
+  description.lfWeight = FW_BOLD;
+  mBoldFont.reset(::CreateFontIndirectW(&description));
+  if (!mBoldFont) return;
+  for (const int id : {IDC_SERVER_VERSION, IDC_IMPORTANT_HINT}) {
+    ::SendDlgItemMessageW(hwnd(), id, WM_SETFONT, reinterpret_cast<WPARAM>(mBoldFont.get()), FALSE);
+  }
+}
 
-  const bool popup = state == MAJOR_UPGRADE_OFFER;
-  for (const int id : {IDC_INSTALL_NOW_RADIO, IDC_REMIND_LATER_RADIO, IDC_DONT_SHOW_AGAIN_RADIO, IDC_CONTINUE_BUTTON}) {
-    ShowControl(id, popup);
-  }
-  ShowControl(IDC_CLOSE_BUTTON, !popup);
-  // The progress bar belongs to the runs; their ends keep it, full or not.
-  if (state == UPDATE_IN_PROGRESS || state == INSTALLATION_AVAILABLE || state == INSTALLATION_PREPARATION) {
-    ShowControl(IDC_PROGRESS, true);
-  } else if (state == DOWNLOAD_FAILED) {
-    ShowControl(IDC_PROGRESS, false);
-  }
-  if (display->enablesCloseCommand) EnableCloseCommand(true);
+void DialogWindow::MoveToWindowRec(const std::wstring& windowRec) {
+  // Two integers, the top-left corner in screen pixels; anything else keeps
+  // the centred position.
+  int left = 0;
+  int top = 0;
+  if (windowRec.empty() || std::swscanf(windowRec.c_str(), L"%d %d", &left, &top) != 2) return;
+  ::SetWindowPos(hwnd(), nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void DialogWindow::ShowWindowNormally() {
@@ -242,6 +223,35 @@ void DialogWindow::EnableCloseCommand(bool enabled) {
   if (menu != nullptr) {
     ::EnableMenuItem(menu, SC_CLOSE, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_DISABLED | MF_GRAYED));
   }
+}
+
+void DialogWindow::EnableControl(int id, bool enabled) const {
+  if (const HWND window = hwnd()) ::EnableWindow(::GetDlgItem(window, id), enabled);
+}
+
+void DialogWindow::SetLinkTarget(int id, const std::wstring& text, const std::wstring& url) {
+  mLinkUrls[id] = url;
+  if (!text.empty()) SetControlText(id, text);
+}
+
+void DialogWindow::SetLink(int id, const std::wstring& text, const std::wstring& url) {
+  SetLinkTarget(id, text, url);
+  ShowControl(id, true);
+}
+
+std::wstring DialogWindow::LinkUrl(int id) const {
+  const auto found = mLinkUrls.find(id);
+  return found == mLinkUrls.end() ? std::wstring() : found->second;
+}
+
+void DialogWindow::MoveControlOnto(int id, int placeId) const {
+  const HWND window = hwnd();
+  RECT place{};
+  if (window == nullptr || !::GetWindowRect(::GetDlgItem(window, placeId), &place)) return;
+  POINT corner{place.left, place.top};
+  ::ScreenToClient(window, &corner);
+  ::SetWindowPos(::GetDlgItem(window, id), nullptr, corner.x, corner.y, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void DialogWindow::ShowControl(int id, bool visible) const {

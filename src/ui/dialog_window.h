@@ -7,9 +7,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "ui/session_view.h"
+#include "win/gdi_object.h"
 
 class Dialog;
 
@@ -46,12 +48,24 @@ class DialogWindow : public SessionView {
   void EnableCloseCommand(bool enabled) override;
 
   HWND hwnd() const { return mWindow.load(); }
+  // The address a link control of the window opens; empty when none is set.
+  std::wstring LinkUrl(int id) const;
 
  private:
   static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
   void InitWindow();
   void OnCommand(WORD id, WORD notification);
+  void MakeBoldFont();
+  void MoveToWindowRec(const std::wstring& windowRec);
+  void ShowUpgradeHint(bool show, const std::wstring& url, const std::wstring& linkText);
+  void ShowUpgradePopup(bool show, const std::wstring& url, const std::wstring& linkText);
+  // A link's target, and its text unless that is empty; SetLink shows it too.
+  void SetLinkTarget(int id, const std::wstring& text, const std::wstring& url);
+  void SetLink(int id, const std::wstring& text, const std::wstring& url);
+  // Puts control id's top-left corner on placeId's, keeping its size.
+  void MoveControlOnto(int id, int placeId) const;
+  void EnableControl(int id, bool enabled) const;
   void ShowControl(int id, bool visible) const;
   void SetControlText(int id, const std::wstring& text) const;
   int Language() const;
@@ -59,4 +73,6 @@ class DialogWindow : public SessionView {
   Dialog* mDialog = nullptr;
   // Read by worker threads for the wake-up; cleared when the window is gone.
   std::atomic<HWND> mWindow{nullptr};
+  win::UniqueFont mBoldFont;  // the version line's and the hint caption's
+  std::map<int, std::wstring> mLinkUrls;
 };

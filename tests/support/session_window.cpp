@@ -37,13 +37,14 @@ std::optional<HWND> FindSessionWindow(DWORD pid) {
   return search.found;
 }
 
-// Up to date, or in installation mode nothing to install: the session waits
-// for its user and closes without a question.
+// Up to date, or in installation mode nothing to install (shown as the
+// general error): the session waits for its user and closes without a question.
 bool ShowsNothingToDo(HWND window) {
   const std::wstring message = ControlText(window, IDC_MESSAGE_TEXT);
-  for (const int text : {kTextAlreadyUpToDate, kTextInstallationNotAvailable}) {
-    for (const int language : {1033, 1031, 1041}) {
-      if (message == GetText(text, language)) return true;
+  for (const int language : {1033, 1031, 1041}) {
+    if (message == GetText(kTextAlreadyUpToDate, language) ||
+        message == ReplaceUpdaterName(GetText(kTextUpdaterError, language), L"", language)) {
+      return true;
     }
   }
   return false;

@@ -22,8 +22,8 @@ std::optional<HWND> WaitForQuestion(DWORD pid, HWND sessionWindow, DWORD timeout
 bool ClickButton(HWND window, int buttonId);
 
 // Waits for the child to end. A visible session that has nothing to offer
-// (up to date, or nothing to install) waits for its user; this one closes it
-// then. The exit code, or nothing on a time-out.
+// (up to date, or nothing to install, which shows the general error) waits
+// for its user; this one closes it then. The exit code, or nothing on a time-out.
 std::optional<DWORD> WaitClosingNothingToDo(ChildProcess& child, DWORD timeoutMs);
 
 // Starts the updater with args and waits as WaitClosingNothingToDo does.

@@ -85,7 +85,8 @@ TEST_F(DialogWindowTest, AnOfferIsShownAndClosedThroughTheButtonAndTheQuestionBu
   std::thread user([&] {
     if (!WaitForState(UPDATE_AVAILABLE)) return;
     const HWND window = window_.hwnd();
-    visible = ::IsWindowVisible(window) != FALSE;
+    // The dialog manager shows a modal dialog once its queue first runs empty.
+    visible = WaitUntil([&] { return ::IsWindowVisible(window) != FALSE; });
     installEnabled = ::IsWindowEnabled(::GetDlgItem(window, IDC_UPDATE_NOW_BUTTON)) != FALSE;
     // What the Escape key sends: swallowed.
     ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
