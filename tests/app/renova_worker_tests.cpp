@@ -467,8 +467,9 @@ TEST_F(RenovaWorkerTest, AdViewerRunsOnlyForSessionsThatShowTheirResult) {
   {
     LogCapture log;
     EXPECT_EQ(Check().UpdateResult, RESULT_UPDATE_AVAILABLE);
-    EXPECT_EQ(log.Count(L"DownloadAdViewer(http://localhost:1/viewer.exe)"), 1u);
-    EXPECT_EQ(log.Count(L"StartAdViewer(spring)"), 1u);
+    // Nothing listens there: the download fails and nothing is started.
+    EXPECT_EQ(log.Count(L"Downloading from: 'http://localhost:1/viewer.exe'"), 1u);
+    EXPECT_EQ(log.CountAt(L"ERR", L"Can\u00b4t download http://localhost:1/viewer.exe"), 1u);
   }
   for (int32_t CmdLineInfo::*quiet : {&CmdLineInfo::WriteCheckResultToReg, &CmdLineInfo::HideUpdateCheckResult,
                                       &CmdLineInfo::OnlyDownload, &CmdLineInfo::QuickCheck}) {
@@ -476,7 +477,8 @@ TEST_F(RenovaWorkerTest, AdViewerRunsOnlyForSessionsThatShowTheirResult) {
     options_.*quiet = 1;
     LogCapture log;
     EXPECT_EQ(Check().UpdateResult, RESULT_UPDATE_AVAILABLE);
-    EXPECT_EQ(log.Count(L"AdViewer("), 0u);
+    EXPECT_EQ(log.Count(L"Downloading from: "), 0u);
+    EXPECT_EQ(log.Count(L"REVoRuzure.exe"), 0u);
     options_ = plain;
   }
 
@@ -484,8 +486,9 @@ TEST_F(RenovaWorkerTest, AdViewerRunsOnlyForSessionsThatShowTheirResult) {
   Answer("<Instruction><UpdateId>0</UpdateId><AdCampaignId>summer</AdCampaignId></Instruction>");
   LogCapture log;
   EXPECT_EQ(Check().UpdateResult, RESULT_NO_UPDATE);
-  EXPECT_EQ(log.Count(L"DownloadAdViewer("), 0u);
-  EXPECT_EQ(log.Count(L"StartAdViewer(summer)"), 1u);
+  EXPECT_EQ(log.Count(L"Downloading from: "), 0u);
+  // The product folder holds no viewer: the start is tried and finds none.
+  EXPECT_EQ(log.CountAt(L"WAR", L"REVoRuzure.exe not found!"), 1u);
 }
 
 TEST_F(RenovaWorkerTest, FailingPreActionStopsTheRunAndTheServiceHearsItsTypeId) {

@@ -153,17 +153,19 @@ TEST_F(SessionTest, AdViewerResultDownloadsOnlyWithAnAddressAndEndsWithTheViewer
   worker_.Instruction.AdCampaignId = L"C-17";
   RunCheck(18);
   EXPECT_EQ(view_.endCodes, std::vector<int32_t>{257});
-  EXPECT_EQ(log_->Count(L"DownloadAdViewer(http://localhost:1/REVoRuzure.exe)"), 1u);
-  EXPECT_EQ(log_->Count(L"StartAdViewer("), 0u);
+  EXPECT_EQ(log_->Count(L"Downloading from: 'http://localhost:1/REVoRuzure.exe'"), 1u);
+  EXPECT_EQ(log_->CountAt(L"ERR", L"Can\u00b4t download http://localhost:1/REVoRuzure.exe"), 1u);
+  EXPECT_EQ(log_->Count(L"REVoRuzure.exe not found!"), 0u);
 
   // Without one only the viewer is started, for the campaign.
   worker_.Instruction.AdViewerUrl.clear();
   view_.Forget();
   NewDialog();
   RunCheck(18);
+  // No viewer in the product folder: nothing to start.
   EXPECT_EQ(view_.endCodes, std::vector<int32_t>{257});
-  EXPECT_EQ(log_->Count(L"DownloadAdViewer("), 1u);
-  EXPECT_EQ(log_->Count(L"StartAdViewer(C-17)"), 1u);
+  EXPECT_EQ(log_->Count(L"Downloading from: "), 1u);
+  EXPECT_EQ(log_->CountAt(L"WAR", L"REVoRuzure.exe not found!"), 1u);
   ExpectReports({});
 }
 
