@@ -22,8 +22,18 @@ configure_and_build() {
 wine_prefix_ready() {
   [ -f "$WINEPREFIX/.vlrn-ready" ] && return
   echo "wine: creating the test prefix in $WINEPREFIX"
-  rm -rf "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1
+  # On a busy machine wineboot can fail half-way (seen once in a CI run); a
+  # second one in a clean folder is tried before giving up.
+  local attempt
+  for attempt in 1 2; do
+    rm -rf "$WINEPREFIX"
+    if wineboot -i >/dev/null 2>&1 && wineserver -w; then
+      break
+    fi
+    echo "wine: wineboot failed (attempt $attempt)"
+    wineserver -k 2>/dev/null || true
+    [ "$attempt" -eq 2 ] && return 1
+  done
   wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
   wine winecfg /v win10 >/dev/null 2>&1
   wineserver -w

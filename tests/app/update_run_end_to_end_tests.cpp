@@ -36,7 +36,6 @@ using namespace testing_support;
 constexpr DWORD kTimeoutMs = 120000;
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
