@@ -19,24 +19,27 @@ configure_and_build() {
 }
 
 # A prefix per build folder, set up once: Windows 10, headless windows.
+wine_prefix_create() {
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  wineboot -i >/dev/null 2>&1 || { echo "wine: wineboot failed ($?)"; return 1; }
+  wineserver -w
+  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 ||
+    { echo "wine: setting the null display driver failed ($?)"; return 1; }
+  wine winecfg /v win10 >/dev/null 2>&1 || { echo "wine: choosing Windows 10 failed ($?)"; return 1; }
+  wineserver -w
+}
+
 wine_prefix_ready() {
   [ -f "$WINEPREFIX/.vlrn-ready" ] && return
   echo "wine: creating the test prefix in $WINEPREFIX"
-  # On a busy machine wineboot can fail half-way (seen once in a CI run); a
-  # second one in a clean folder is tried before giving up.
-  local attempt
-  for attempt in 1 2; do
-    rm -rf "$WINEPREFIX"
-    if wineboot -i >/dev/null 2>&1 && wineserver -w; then
-      break
-    fi
-    echo "wine: wineboot failed (attempt $attempt)"
+  # On a busy machine this failed once half-way through a CI run; a second
+  # attempt in a clean folder is made before giving up.
+  if ! wine_prefix_create; then
     wineserver -k 2>/dev/null || true
-    [ "$attempt" -eq 2 ] && return 1
-  done
-  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-  wine winecfg /v win10 >/dev/null 2>&1
-  wineserver -w
+    echo "wine: trying once more"
+    wine_prefix_create || return 1
+  fi
   touch "$WINEPREFIX/.vlrn-ready"
 }
 
