@@ -1,0 +1,61 @@
+#pragma once
+// Owners of user-interface objects that a control creates for itself: windows
+// it makes on the side (a tooltip), cursors it copied, fonts it derived.
+
+#include <windows.h>
+
+#include "win/unique_handle.h"
+
+namespace win {
+
+struct WindowTraits {
+  using Type = HWND;
+  static Type Invalid() { return nullptr; }
+  static bool IsValid(Type h) { return h != nullptr; }
+  // The window may already have gone with its owner; that is not an error.
+  static void Close(Type h) {
+    if (::IsWindow(h)) ::DestroyWindow(h);
+  }
+};
+
+struct CursorTraits {
+  using Type = HCURSOR;
+  static Type Invalid() { return nullptr; }
+  static bool IsValid(Type h) { return h != nullptr; }
+  static void Close(Type h) { ::DestroyCursor(h); }
+};
+
+struct FontObjectTraits {
+  using Type = HFONT;
+  static Type Invalid() { return nullptr; }
+  static bool IsValid(Type h) { return h != nullptr; }
+  static void Close(Type h) { ::DeleteObject(h); }
+};
+
+using UniqueWindow = UniqueHandle<WindowTraits>;
+using UniqueCursor = UniqueHandle<CursorTraits>;
+using UniqueFontObject = UniqueHandle<FontObjectTraits>;
+
+}  // namespace win
+
+namespace win {
+
+// A window's device context from GetDC, given back with ReleaseDC.
+class WindowDC {
+ public:
+  explicit WindowDC(HWND window) : window_(window), dc_(::GetDC(window)) {}
+  ~WindowDC() {
+    if (dc_ != nullptr) ::ReleaseDC(window_, dc_);
+  }
+  WindowDC(const WindowDC&) = delete;
+  WindowDC& operator=(const WindowDC&) = delete;
+
+  HDC get() const { return dc_; }
+  explicit operator bool() const { return dc_ != nullptr; }
+
+ private:
+  HWND window_;
+  HDC dc_;
+};
+
+}  // namespace win
