@@ -5,6 +5,7 @@
 
 // The session dialog and its controls.
 #define IDD_VLRENOVA_DIALOG 103
+#define IDB_DEFAULT_BANNER 130
 #define IDC_UPDATE_NOW_BUTTON 128
 #define IDC_CLOSE_BUTTON 129
 #define IDC_CONTINUE_BUTTON 130

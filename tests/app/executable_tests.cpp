@@ -109,3 +109,23 @@ TEST(Executable, ItsVersionNumbersAreTheBuildsVersion) {
                                kUpdaterVersionA + ".0\"";
   EXPECT_NE(manifest.find(identity), std::string::npos) << manifest;
 }
+
+TEST(Executable, CarriesTheDefaultBannerAsA256ColourBitmap) {
+  win::UniqueLibrary module(::LoadLibraryExW(WorkerExePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+  ASSERT_TRUE(module.valid());
+  const HRSRC found = ::FindResourceW(module.get(), MAKEINTRESOURCEW(130), RT_BITMAP);
+  ASSERT_NE(found, nullptr);
+  const auto* info = static_cast<const BITMAPINFOHEADER*>(::LockResource(::LoadResource(module.get(), found)));
+  ASSERT_NE(info, nullptr);
+  ASSERT_GE(::SizeofResource(module.get(), found), sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD));
+  EXPECT_EQ(info->biWidth, 129);
+  EXPECT_EQ(info->biHeight, 58);
+  EXPECT_EQ(info->biBitCount, 8);
+  EXPECT_EQ(info->biCompression, static_cast<DWORD>(BI_RGB));
+  // A picture, not a flat field: many palette entries are in use.
+  const auto* palette = reinterpret_cast<const RGBQUAD*>(info + 1);
+  const auto* pixels = reinterpret_cast<const BYTE*>(palette + 256);
+  std::set<BYTE> used(pixels, pixels + ((129 + 3) & ~3) * 58);
+  EXPECT_GT(used.size(), 50u);
+  EXPECT_EQ(palette[0].rgbRed, 255);  // the band's white where the banner meets it
+}
