@@ -111,6 +111,11 @@ void DialogWindow::InitWindow() {
   ::SetWindowTextW(window, title.substr(0, kMaxTitleChars).c_str());
 
   MakeBoldFont();
+  for (const int id : {IDC_CHANGE_LOG_LINK, IDC_MAJOR_UPGRADE_LINK, IDC_MAJOR_UPGRADE_POPUP_LINK}) {
+    CHyperLink* link = Link(id);
+    link->Attach(::GetDlgItem(window, id));
+    link->SetErrorCaption(title.substr(0, kMaxTitleChars));
+  }
 
   const int language = Language();
   const auto set = [&](int id, int textId) { SetControlText(id, GetText(textId, language)); };
@@ -121,11 +126,11 @@ void DialogWindow::InitWindow() {
   set(IDC_UPDATE_NOW_BUTTON, kTextInstall);
   set(IDC_CLOSE_BUTTON, kTextNotNow);
   set(IDC_DONT_SHOW_AGAIN, kTextDontNotifyAboutUpdate);
-  set(IDC_CHANGE_LOG_LINK, kTextShowChanges);
-  set(IDC_MAJOR_UPGRADE_LINK, kTextUpgradeMoreInformation);
+  mChangeLogLink.SetLinkText(GetText(kTextShowChanges, language));
+  mUpgradeHintLink.SetLinkText(GetText(kTextUpgradeMoreInformation, language));
   set(IDC_MAJOR_UPGRADE_TEXT, kTextUpgradeAlsoAvailable);
   set(IDC_IMPORTANT_HINT, kTextImportantHint);
-  set(IDC_MAJOR_UPGRADE_POPUP_LINK, kTextUpgradeMoreInformation);
+  mPopupLink.SetLinkText(GetText(kTextUpgradeMoreInformation, language));
   set(IDC_INSTALL_NOW_RADIO, kTextInstallAndReplace);
   set(IDC_REMIND_LATER_RADIO, kTextRemindLater);
   set(IDC_DONT_SHOW_AGAIN_RADIO, kTextDontShowNoticeAgain);
@@ -229,9 +234,31 @@ void DialogWindow::EnableControl(int id, bool enabled) const {
   if (const HWND window = hwnd()) ::EnableWindow(::GetDlgItem(window, id), enabled);
 }
 
+CHyperLink* DialogWindow::Link(int id) {
+  return const_cast<CHyperLink*>(static_cast<const DialogWindow*>(this)->Link(id));
+}
+
+const CHyperLink* DialogWindow::Link(int id) const {
+  switch (id) {
+    case IDC_CHANGE_LOG_LINK:
+      return &mChangeLogLink;
+    case IDC_MAJOR_UPGRADE_LINK:
+      return &mUpgradeHintLink;
+    case IDC_MAJOR_UPGRADE_POPUP_LINK:
+      return &mPopupLink;
+    default:
+      return nullptr;
+  }
+}
+
 void DialogWindow::SetLinkTarget(int id, const std::wstring& text, const std::wstring& url) {
-  mLinkUrls[id] = url;
-  if (!text.empty()) SetControlText(id, text);
+  CHyperLink* link = Link(id);
+  if (link == nullptr) return;
+  const bool visible = ::IsWindowVisible(link->hwnd()) != FALSE;
+  link->SetURL(url);
+  if (!text.empty()) link->SetLinkText(text);
+  // Setting the address shows the link; whether it is shown is the caller's.
+  ShowControl(id, visible);
 }
 
 void DialogWindow::SetLink(int id, const std::wstring& text, const std::wstring& url) {
@@ -240,8 +267,8 @@ void DialogWindow::SetLink(int id, const std::wstring& text, const std::wstring&
 }
 
 std::wstring DialogWindow::LinkUrl(int id) const {
-  const auto found = mLinkUrls.find(id);
-  return found == mLinkUrls.end() ? std::wstring() : found->second;
+  const CHyperLink* link = Link(id);
+  return link != nullptr ? link->GetURL() : std::wstring();
 }
 
 void DialogWindow::MoveControlOnto(int id, int placeId) const {

@@ -7,9 +7,9 @@
 
 #include <atomic>
 #include <cstdint>
-#include <map>
 #include <string>
 
+#include "ui/hyperlink.h"
 #include "ui/session_view.h"
 #include "win/gdi_object.h"
 
@@ -66,6 +66,8 @@ class DialogWindow : public SessionView {
   // Puts control id's top-left corner on placeId's, keeping its size.
   void MoveControlOnto(int id, int placeId) const;
   void EnableControl(int id, bool enabled) const;
+  CHyperLink* Link(int id);
+  const CHyperLink* Link(int id) const;
   void ShowControl(int id, bool visible) const;
   void SetControlText(int id, const std::wstring& text) const;
   int Language() const;
@@ -74,5 +76,7 @@ class DialogWindow : public SessionView {
   // Read by worker threads for the wake-up; cleared when the window is gone.
   std::atomic<HWND> mWindow{nullptr};
   win::UniqueFont mBoldFont;  // the version line's and the hint caption's
-  std::map<int, std::wstring> mLinkUrls;
+  CHyperLink mChangeLogLink;    // 1015: change log, further information, the failed download
+  CHyperLink mUpgradeHintLink;  // 1016
+  CHyperLink mPopupLink;        // 1026
 };

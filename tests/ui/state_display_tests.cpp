@@ -1,0 +1,225 @@
+// What the real session window shows in each state: the window runs
+// modally on the test's thread, a second thread puts it into states (on the
+// window's own thread) and reads its controls as a user would see them.
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "resource.h"
+#include "session_test_support.h"
+#include "ui/dialog_window.h"
+#include "ui/text_table.h"
+
+namespace {
+
+using namespace testing_support;
+
+constexpr UINT kRunOnDialogThread = WM_APP + 50;
+
+// Runs calls on the window's thread: the window procedure is replaced
+// (allowed from another thread of the process) by one that takes a message
+// of its own and hands everything else on.
+class WindowThreadCalls {
+ public:
+  explicit WindowThreadCalls(HWND window) : window_(window) {
+    ::SetPropW(window, L"vlrn-calls", this);
+    original_ = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Proc)));
+  }
+  ~WindowThreadCalls() {
+    if (::IsWindow(window_)) ::SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original_));
+  }
+  void Run(const std::function<void()>& call) {
+    ::SendMessageW(window_, kRunOnDialogThread, 0, reinterpret_cast<LPARAM>(&call));
+  }
+
+ private:
+  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* self = static_cast<WindowThreadCalls*>(::GetPropW(window, L"vlrn-calls"));
+    if (message == kRunOnDialogThread) {
+      (*reinterpret_cast<const std::function<void()>*>(lParam))();
+      return 0;
+    }
+    return ::CallWindowProcW(self->original_, window, message, wParam, lParam);
+  }
+
+  HWND window_;
+  WNDPROC original_ = nullptr;
+};
+
+std::wstring Text(HWND window, int id) {
+  wchar_t text[2048] = {};
+  ::GetDlgItemTextW(window, id, text, static_cast<int>(std::size(text)));
+  return text;
+}
+
+bool Visible(HWND window, int id) { return (::GetWindowLongW(::GetDlgItem(window, id), GWL_STYLE) & WS_VISIBLE) != 0; }
+bool Enabled(HWND window, int id) { return ::IsWindowEnabled(::GetDlgItem(window, id)) != FALSE; }
+
+class StateDisplayTest : public SessionTest {
+ protected:
+  // Runs the window with a check that stays in CHECK_SERVER, then calls
+  // `look` on another thread with the window and a way to run calls on its
+  // thread; the window is closed afterwards.
+  void WithWindow(const std::function<void(HWND, WindowThreadCalls&)>& look) {
+    worker_.Hold(/*checks=*/true, /*runs=*/false);
+    dialog_ = std::make_unique<Dialog>(&worker_, &options_, &window_);
+    std::thread user([&] {
+      ASSERT_TRUE(WaitUntil([&] { return window_.hwnd() != nullptr && worker_.checkCalls > 0; }));
+      const HWND window = window_.hwnd();
+      {
+        WindowThreadCalls calls(window);
+        look(window, calls);
+        calls.Run([&] { window_.EndModal(0); });
+      }
+      worker_.Release();
+    });
+    window_.RunModal(*dialog_);
+    user.join();
+  }
+
+  DialogWindow window_;
+};
+
+struct Expected {
+  int32_t state;
+  int message;        // text id of the message line
+  int close;          // text id of the Close button, -1: not checked
+  bool install;       // Install shown
+  bool progress;      // progress bar shown
+  bool versionLine;   // version caption and line shown
+  bool popup;         // radio buttons and Continue shown, Close hidden
+};
+
+}  // namespace
+
+// Each state entered from the start, in English, German and Japanese.
+TEST_F(StateDisplayTest, EachStateShowsItsControlsAndTextsInTheProductsLanguage) {
+  const Expected rows[] = {
+      {PREPARE_UPDATE_CHECK, kTextPrepareUpdateCheck, kTextAbort, true, false, false, false},
+      {MAJOR_UPGRADE_OFFER, kTextPaidUpgradeAvailable, -1, false, false, true, true},
+      {UPDATE_AVAILABLE, kTextUpdateAvailable, kTextNotNow, true, false, true, false},
+      {NO_UPDATE_AVAILABLE, kTextAlreadyUpToDate, kTextClose, false, false, false, false},
+      {UPDATE_IN_PROGRESS, kTextUpdateInProgress, kTextAbort, false, true, false, false},
+      {UPDATE_SUCCESSFUL, kTextUpdateSucceeded, kTextClose, true, false, false, false},
+      {UPDATE_FAILED, kTextUpdateFailed, kTextClose, true, false, false, false},
+      {INSTALLATION_AVAILABLE, kTextPrepareInstallation, kTextAbort, false, true, false, false},
+      {INSTALLATION_PREPARATION, kTextPrepareInstallation, kTextAbort, false, true, false, false},
+      {INSTALLATION_SUCCESSFUL, kTextInstallationSucceeded, kTextClose, true, false, false, false},
+      {INSTALLATION_FAILED, kTextInstallationFailed, kTextClose, true, false, false, false},
+      {OS_NOT_COMPATIBLE, kTextOsNotSupported, kTextClose, true, false, false, false},
+      {NO_INTERNET_CONNECTION, kTextConnectionFailed, kTextClose, true, false, false, false},
+      {SERVER_NOT_AVAILABLE, kTextServerMaintenance, kTextClose, true, false, false, false},
+      {DOWNLOAD_FAILED, kTextDownloadManually, kTextClose, true, false, false, false},
+      {INSTALLATION_NOT_AVAILABLE_, kTextUpdaterError, kTextClose, true, false, false, false},
+      {CLIENT_CANNOT_BUILD_REQUEST, kTextUpdaterError, kTextClose, true, false, false, false},
+      {SERVER_ERROR_OCCURRED, kTextUpdaterError, kTextClose, true, false, false, false},
+      {PLEASE_CONTACT_SUPPORT, kTextUpdaterError, kTextClose, true, false, false, false},
+  };
+  for (const int language : {1033, 1031, 1041}) {
+    Publish(0, language);
+    for (const Expected& row : rows) {
+      SCOPED_TRACE(testing::Message() << "language " << language << ", state " << row.state);
+      WithWindow([&](HWND window, WindowThreadCalls& calls) {
+        calls.Run([&] { dialog_->SetDialogState(row.state); });
+        std::wstring message = GetText(row.message, language);
+        if (row.message == kTextUpdaterError) message = ReplaceUpdaterName(message, L"", language);
+        EXPECT_EQ(Text(window, IDC_MESSAGE_TEXT), message);
+        if (row.close >= 0) EXPECT_EQ(Text(window, IDC_CLOSE_BUTTON), GetText(row.close, language));
+        EXPECT_EQ(Visible(window, IDC_UPDATE_NOW_BUTTON), row.install);
+        EXPECT_EQ(Visible(window, IDC_PROGRESS), row.progress);
+        EXPECT_EQ(Visible(window, IDC_SERVER_VERSION), row.versionLine);
+        EXPECT_EQ(Visible(window, IDC_INSTALL_NOW_RADIO), row.popup);
+        EXPECT_EQ(Visible(window, IDC_CONTINUE_BUTTON), row.popup);
+        EXPECT_EQ(Visible(window, IDC_CLOSE_BUTTON), !row.popup);
+        if (row.popup) EXPECT_FALSE(Enabled(window, IDC_CONTINUE_BUTTON));
+      });
+    }
+  }
+}
+
+TEST_F(StateDisplayTest, AnOfferShowsTheVersionTheChangeLogAndTheUpgradeHint) {
+  worker_.Instruction.MaxUpdateableProductVersionExistingOnServer = L"3.1.0";
+  worker_.Instruction.ChangeLogUrl = L"https://localhost/changes";
+  worker_.Instruction.MajorUpgradeProductUrl = L"https://localhost/upgrade";
+  worker_.Instruction.MajorUpgradeProductLinkText = L"Read this first";
+  UseSwitches(L"-UpdateCheckSilent");
+  WithWindow([&](HWND window, WindowThreadCalls& calls) {
+    // The check has not answered: nothing of the offer is seen yet.
+    EXPECT_FALSE(Visible(window, IDC_CHANGE_LOG_LINK));
+    EXPECT_FALSE(Visible(window, IDC_HINT_GROUP));
+    calls.Run([&] { dialog_->SetDialogState(UPDATE_AVAILABLE); });
+    EXPECT_EQ(Text(window, IDC_SERVER_VERSION), L"3.1.0");
+    EXPECT_TRUE(Enabled(window, IDC_UPDATE_NOW_BUTTON));
+    EXPECT_TRUE(Visible(window, IDC_DONT_SHOW_AGAIN));  // only with UpdateCheckSilent
+    EXPECT_TRUE(Visible(window, IDC_CHANGE_LOG_LINK));
+    EXPECT_EQ(window_.LinkUrl(IDC_CHANGE_LOG_LINK), L"https://localhost/changes");
+    for (const int id : {IDC_HINT_GROUP, IDC_IMPORTANT_HINT, IDC_MAJOR_UPGRADE_TEXT, IDC_MAJOR_UPGRADE_LINK}) {
+      EXPECT_TRUE(Visible(window, id)) << id;
+    }
+    EXPECT_EQ(Text(window, IDC_MAJOR_UPGRADE_LINK), L"Read this first");
+    EXPECT_EQ(window_.LinkUrl(IDC_MAJOR_UPGRADE_LINK), L"https://localhost/upgrade");
+
+    // The popup: Continue only once a choice is made.
+    calls.Run([&] { dialog_->SetDialogState(MAJOR_UPGRADE_OFFER); });
+    EXPECT_FALSE(Enabled(window, IDC_CONTINUE_BUTTON));
+    EXPECT_TRUE(Visible(window, IDC_MAJOR_UPGRADE_POPUP_LINK));
+    ::SendMessageW(::GetDlgItem(window, IDC_REMIND_LATER_RADIO), BM_CLICK, 0, 0);
+    EXPECT_TRUE(Enabled(window, IDC_CONTINUE_BUTTON));
+  });
+}
+
+TEST_F(StateDisplayTest, AFailedDownloadPutsItsLinkWhereTheProgressBarWas) {
+  WithWindow([&](HWND window, WindowThreadCalls& calls) {
+    calls.Run([&] {
+      dialog_->SetFailedDownloadUrl(L"https://localhost/files/setup.exe");
+      dialog_->SetDialogState(DOWNLOAD_FAILED);
+    });
+    EXPECT_FALSE(Visible(window, IDC_PROGRESS));
+    EXPECT_TRUE(Visible(window, IDC_CHANGE_LOG_LINK));
+    EXPECT_EQ(Text(window, IDC_CHANGE_LOG_LINK), GetText(kTextStartDownload, kTestLanguage));
+    EXPECT_EQ(window_.LinkUrl(IDC_CHANGE_LOG_LINK), L"https://localhost/files/setup.exe");
+    RECT link{}, bar{};
+    ::GetWindowRect(::GetDlgItem(window, IDC_CHANGE_LOG_LINK), &link);
+    ::GetWindowRect(::GetDlgItem(window, IDC_PROGRESS), &bar);
+    EXPECT_EQ(link.left, bar.left);
+    EXPECT_EQ(link.top, bar.top);
+  });
+}
+
+TEST_F(StateDisplayTest, ACaptionWithAnAmpersandShowsOneInTheGeneralError) {
+  UseSwitches(L"-WindowCaption");
+  options_.ParseParam(L"Foo & Bar Updates", false);
+  WithWindow([&](HWND window, WindowThreadCalls& calls) {
+    calls.Run([&] { dialog_->SetDialogState(PLEASE_CONTACT_SUPPORT); });
+    // Doubled for the control, which shows it once.
+    EXPECT_EQ(Text(window, IDC_MESSAGE_TEXT),
+              L"Foo && Bar Updates has encountered an error. Please contact the support.");
+    wchar_t title[300] = {};
+    ::GetWindowTextW(window, title, 300);
+    EXPECT_EQ(std::wstring(title), L"Foo & Bar Updates 9.4.10");
+  });
+}
+
+TEST_F(StateDisplayTest, WindowRecPlacesTheWindowAndAnythingElseKeepsItCentred) {
+  UseSwitches(L"-WindowRec");
+  options_.ParseParam(L"37 41", false);
+  WithWindow([&](HWND window, WindowThreadCalls&) {
+    RECT place{};
+    ::GetWindowRect(window, &place);
+    EXPECT_EQ(place.left, 37);
+    EXPECT_EQ(place.top, 41);
+  });
+  options_.WindowRec = L"left top";
+  WithWindow([&](HWND window, WindowThreadCalls&) {
+    RECT place{};
+    ::GetWindowRect(window, &place);
+    EXPECT_NE(place.left, 37);
+    EXPECT_GT(place.left, 0);
+  });
+}
