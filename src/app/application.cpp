@@ -13,23 +13,32 @@
 #include "log/process_log.h"
 #include "product/program_infos_store.h"
 #include "product/settings.h"
+#include "ui/banner.h"
 #include "ui/dialog.h"
 #include "ui/dialog_window.h"
 #include "version.h"
+#include "win/unique_handle.h"
 
 namespace {
 
 constexpr int32_t kExitRefused = 1;
 
 // What a session needs, from the worker to the window. It outlives the session
-// when the user closed it while a worker thread was still running: that
-// thread is not stopped and goes on using the worker and the options until
-// the process ends.
+// when the user closed it while a worker thread (or the banner download) was
+// still running: such a thread is not stopped and goes on using the worker,
+// the options and the dialog until the process ends.
 struct Session {
   CmdLineInfo Options;
   RenovaWorker Worker;
   DialogWindow Window;
   std::unique_ptr<Dialog> Controller;
+  // Downloads the banner beside the dialog; reaches it through gDialog.
+  win::UniqueThread BannerThread;
+
+  bool ThreadsStillRunning() const {
+    return Controller->HasWorkerThread() ||
+           (BannerThread && ::WaitForSingleObject(BannerThread.get(), 0) == WAIT_TIMEOUT);
+  }
 };
 
 // Libraries load from the system folder only, where the system supports it.
@@ -74,6 +83,9 @@ int32_t RunSession(CmdLineInfo options) {
   session->Options = std::move(options);
   session->Worker.CmdLine = &session->Options;
   session->Controller = std::make_unique<Dialog>(&session->Worker, &session->Options, &session->Window);
+  if (!session->Options.UpdateSilent) {
+    session->BannerThread.reset(::CreateThread(nullptr, 0, BannerDownloadThread, nullptr, 0, nullptr));
+  }
 
   int32_t exitCode = kEndError;
   const INT_PTR endCode = session->Window.RunModal(*session->Controller);
@@ -86,7 +98,7 @@ int32_t RunSession(CmdLineInfo options) {
   // The instruction's post actions run once the window has gone.
   if (exitCode & kEndBitUpdateRan) session->Worker.RunPostActions();
 
-  if (session->Controller->HasWorkerThread()) {
+  if (session->ThreadsStillRunning()) {
     (void)session.release();  // deliberately left to the process's end, see Session
   } else {
     session->Controller.reset();  // the dialog before the worker

@@ -4,11 +4,15 @@
 
 #include <cwchar>
 
+#include "actions/version_parts.h"
+#include "log/log.h"
 #include "product/program_infos_store.h"
 #include "resource.h"
+#include "ui/banner.h"
 #include "ui/dialog.h"
 #include "ui/text_table.h"
 #include "version.h"
+#include "win/mutex_hold.h"
 #include "win/path_limit.h"
 #include "win/strings.h"
 
@@ -111,6 +115,7 @@ void DialogWindow::InitWindow() {
   ::SetWindowTextW(window, title.substr(0, kMaxTitleChars).c_str());
 
   MakeBoldFont();
+  CreateHeader();
   for (const int id : {IDC_CHANGE_LOG_LINK, IDC_MAJOR_UPGRADE_LINK, IDC_MAJOR_UPGRADE_POPUP_LINK}) {
     CHyperLink* link = Link(id);
     link->Attach(::GetDlgItem(window, id));
@@ -151,6 +156,19 @@ void DialogWindow::MakeBoldFont() {
   }
 }
 
+void DialogWindow::CreateHeader() {
+  const ProgramInfos product = GetProgramInfos();
+  const auto font = reinterpret_cast<HFONT>(::SendMessageW(hwnd(), WM_GETFONT, 0, 0));
+  mHeader.Create(hwnd(), font, product.ProductEditionName, VersionSubtitle(product.ProgramVersion, product.IsStubExe == 1));
+}
+
+std::wstring VersionSubtitle(const std::wstring& version, bool majorOnly) {
+  VersionParts parts;
+  SplitVersion(version, parts);
+  if (majorOnly) return win::FormatW(L"Version %s", parts.major.c_str());
+  return win::FormatW(L"Version %s.%s Build %s", parts.major.c_str(), parts.minor.c_str(), parts.rest.c_str());
+}
+
 void DialogWindow::MoveToWindowRec(const std::wstring& windowRec) {
   // Two integers, the top-left corner in screen pixels; anything else keeps
   // the centred position.
@@ -167,7 +185,26 @@ void DialogWindow::ShowWindowNormally() {
 }
 
 void DialogWindow::RefreshBanner() {
-  // The header band and its banner arrive with the full window; nothing to repaint yet.
+  const std::wstring path = BannerFilePath(GetProgramInfos());
+  // While the banner thread still downloads, the file may be half there.
+  int32_t useDefault = 1;
+  if (CanBeRead(path)) {
+    const win::MutexHold hold(BannerFlagMutex());
+    if (hold.owned()) useDefault = mDialog->mUseDefaultBanner;
+  }
+  win::UniqueBitmap banner;
+  if (useDefault != 0) {
+    LogWarning(L"Banner: Use Default");
+    banner.reset(static_cast<HBITMAP>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDB_DEFAULT_BANNER),
+                                                   IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
+  } else {
+    LogInfo(L"Banner: Use bannerFileNameWithPath");
+    banner.reset(static_cast<HBITMAP>(
+        ::LoadImageW(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION)));
+  }
+  // The band lets go of the old picture before it is deleted.
+  mHeader.SetBannerBitmap(banner.get());
+  mBanner = std::move(banner);
 }
 
 bool DialogWindow::IsUpgradeChoiceChecked(UpgradeChoice choice) {

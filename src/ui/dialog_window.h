@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "ui/header_band.h"
 #include "ui/hyperlink.h"
 #include "ui/session_view.h"
 #include "win/gdi_object.h"
@@ -48,6 +49,7 @@ class DialogWindow : public SessionView {
   void EnableCloseCommand(bool enabled) override;
 
   HWND hwnd() const { return mWindow.load(); }
+  const CWizTrackWnd& Header() const { return mHeader; }
   // The address a link control of the window opens; empty when none is set.
   std::wstring LinkUrl(int id) const;
 
@@ -57,6 +59,7 @@ class DialogWindow : public SessionView {
   void InitWindow();
   void OnCommand(WORD id, WORD notification);
   void MakeBoldFont();
+  void CreateHeader();
   void MoveToWindowRec(const std::wstring& windowRec);
   void ShowUpgradeHint(bool show, const std::wstring& url, const std::wstring& linkText);
   void ShowUpgradePopup(bool show, const std::wstring& url, const std::wstring& linkText);
@@ -76,7 +79,13 @@ class DialogWindow : public SessionView {
   // Read by worker threads for the wake-up; cleared when the window is gone.
   std::atomic<HWND> mWindow{nullptr};
   win::UniqueFont mBoldFont;  // the version line's and the hint caption's
+  CWizTrackWnd mHeader;
+  win::UniqueBitmap mBanner;  // the picture the header band shows
   CHyperLink mChangeLogLink;    // 1015: change log, further information, the failed download
   CHyperLink mUpgradeHintLink;  // 1016
   CHyperLink mPopupLink;        // 1026
 };
+
+// The header band's second line: "Version %s" with the major part alone, else
+// "Version %s.%s Build %s" with the three parts of version.
+std::wstring VersionSubtitle(const std::wstring& version, bool majorOnly);

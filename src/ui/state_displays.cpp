@@ -107,11 +107,13 @@ void DialogWindow::ShowStateDisplay(int32_t state) {
       SetProgressPosition(kProgressComplete);
       closeReads(kTextClose);
       message(kTextUpdateSucceeded);
+      mHeader.SetSubtitle(VersionSubtitle(instruction.MaxUpdateableProductVersionExistingOnServer, false));
       closeWorks();
       return;
     case UPDATE_FAILED:
       closeReads(kTextClose);
       message(kTextUpdateFailed);
+      mHeader.SetSubtitle(VersionSubtitle(product.ProgramVersion, false));
       closeWorks();
       return;
     case INSTALLATION_AVAILABLE:

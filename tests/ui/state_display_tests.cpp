@@ -69,8 +69,9 @@ class StateDisplayTest : public SessionTest {
   void WithWindow(const std::function<void(HWND, WindowThreadCalls&)>& look) {
     worker_.Hold(/*checks=*/true, /*runs=*/false);
     dialog_ = std::make_unique<Dialog>(&worker_, &options_, &window_);
+    const int checksBefore = worker_.checkCalls;
     std::thread user([&] {
-      ASSERT_TRUE(WaitUntil([&] { return window_.hwnd() != nullptr && worker_.checkCalls > 0; }));
+      ASSERT_TRUE(WaitUntil([&] { return window_.hwnd() != nullptr && worker_.checkCalls > checksBefore; }));
       const HWND window = window_.hwnd();
       {
         WindowThreadCalls calls(window);
@@ -130,14 +131,18 @@ TEST_F(StateDisplayTest, EachStateShowsItsControlsAndTextsInTheProductsLanguage)
         std::wstring message = GetText(row.message, language);
         if (row.message == kTextUpdaterError) message = ReplaceUpdaterName(message, L"", language);
         EXPECT_EQ(Text(window, IDC_MESSAGE_TEXT), message);
-        if (row.close >= 0) EXPECT_EQ(Text(window, IDC_CLOSE_BUTTON), GetText(row.close, language));
+        if (row.close >= 0) {
+          EXPECT_EQ(Text(window, IDC_CLOSE_BUTTON), GetText(row.close, language));
+        }
         EXPECT_EQ(Visible(window, IDC_UPDATE_NOW_BUTTON), row.install);
         EXPECT_EQ(Visible(window, IDC_PROGRESS), row.progress);
         EXPECT_EQ(Visible(window, IDC_SERVER_VERSION), row.versionLine);
         EXPECT_EQ(Visible(window, IDC_INSTALL_NOW_RADIO), row.popup);
         EXPECT_EQ(Visible(window, IDC_CONTINUE_BUTTON), row.popup);
         EXPECT_EQ(Visible(window, IDC_CLOSE_BUTTON), !row.popup);
-        if (row.popup) EXPECT_FALSE(Enabled(window, IDC_CONTINUE_BUTTON));
+        if (row.popup) {
+          EXPECT_FALSE(Enabled(window, IDC_CONTINUE_BUTTON));
+        }
       });
     }
   }

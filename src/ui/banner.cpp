@@ -1,0 +1,77 @@
+#include "ui/banner.h"
+
+#include "actions/product_folders.h"
+#include "actions/safe_name.h"
+#include "actions/version_parts.h"
+#include "log/log.h"
+#include "product/program_infos_store.h"
+#include "product/settings.h"
+#include "protocol/file_download.h"
+#include "service_urls.h"
+#include "ui/dialog.h"
+#include "ui/text_table.h"
+#include "win/mutex_hold.h"
+#include "win/strings.h"
+#include "win/unique_handle.h"
+
+namespace {
+
+void SetUseDefaultBanner(int32_t value) {
+  const win::MutexHold hold(BannerFlagMutex());
+  if (hold.owned() && gDialog != nullptr) gDialog->mUseDefaultBanner = value;
+}
+
+}  // namespace
+
+bool CanBeRead(const std::wstring& path) {
+  const win::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file.valid();
+}
+
+HANDLE BannerFlagMutex() {
+  // Kept until the process ends: the banner thread may still be running then.
+  static const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, nullptr);
+  return mutex;
+}
+
+std::wstring BannerFileName(const ProgramInfos& infos) {
+  std::wstring name = ToSafeAscii(infos.ProgramName);
+  for (wchar_t& c : name) {
+    if (c == L' ') c = L'_';
+  }
+  VersionParts version;
+  SplitVersion(infos.ProgramVersion, version);
+  return win::FormatW(L"Banner_%s_%s.bmp", name.c_str(), version.major.c_str());
+}
+
+std::wstring BannerUrl(const std::wstring& base, const ProgramInfos& infos) {
+  return win::FormatW(L"%s/Banner/%s", base.c_str(), BannerFileName(infos).c_str());
+}
+
+std::wstring BannerFilePath(const ProgramInfos& infos) {
+  std::wstring folder;
+  GetProductCacheFolder(folder, infos, true);
+  return folder + BannerFileName(infos);
+}
+
+std::wstring BannerBaseUrl(const ProgramInfos& infos) {
+  const std::wstring debug = GetDebugBannerDownloadUrl(infos);
+  if (debug.empty()) return kDefaultBannerBaseUrl;
+  LogWarning(L"Banner: Changed url to DEBUG-URL: %s", debug.c_str());
+  return debug;
+}
+
+DWORD WINAPI BannerDownloadThread(LPVOID) {
+  const ProgramInfos infos = GetProgramInfos();
+  if (infos.ProgramName.empty() || infos.ProgramName == GetText(kTextUnknown, infos.Language)) return 0;
+  std::wstring folder;
+  GetProductCacheFolder(folder, infos, true);
+  const std::wstring fileName = BannerFileName(infos);
+  if (CanBeRead(folder + fileName)) return 0;
+
+  SetUseDefaultBanner(1);
+  const bool downloaded = DownloadFile(BannerUrl(BannerBaseUrl(infos), infos), folder, fileName, nullptr, false);
+  SetUseDefaultBanner(0);
+  return downloaded ? 0 : static_cast<DWORD>(-1);
+}

@@ -1,0 +1,31 @@
+#pragma once
+// The banner picture in the header band: one file per product and major
+// version in the product's cache folder, downloaded once by a thread beside
+// the dialog; the built-in picture stands in until it is there.
+
+#include <windows.h>
+
+#include <string>
+
+#include "product/program_infos.h"
+
+// "Banner_<safe name>_<major>.bmp": the name with its blanks as "_", the
+// version's part before its first ".".
+std::wstring BannerFileName(const ProgramInfos& infos);
+// "<base>/Banner/<file name>"; the base ends in "/", so the default holds "//".
+std::wstring BannerUrl(const std::wstring& base, const ProgramInfos& infos);
+// The file in the product's cache folder, which is created when missing.
+std::wstring BannerFilePath(const ProgramInfos& infos);
+
+// The base the banners come from: the debug override, else the default.
+std::wstring BannerBaseUrl(const ProgramInfos& infos);
+
+// Downloads the product's banner when it is not there yet; 0 when it was
+// downloaded, else -1. Started by start-up beside the dialog.
+DWORD WINAPI BannerDownloadThread(LPVOID);
+
+// True when the file exists and may be read.
+bool CanBeRead(const std::wstring& path);
+
+// The process-wide mutex guarding the dialog's mUseDefaultBanner.
+HANDLE BannerFlagMutex();
