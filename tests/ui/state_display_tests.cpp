@@ -12,6 +12,7 @@
 
 #include "resource.h"
 #include "session_test_support.h"
+#include "support/session_window.h"
 #include "ui/dialog_window.h"
 #include "ui/text_table.h"
 
@@ -226,5 +227,28 @@ TEST_F(StateDisplayTest, WindowRecPlacesTheWindowAndAnythingElseKeepsItCentred) 
     ::GetWindowRect(window, &place);
     EXPECT_NE(place.left, 37);
     EXPECT_GT(place.left, 0);
+  });
+}
+
+// Alt+F4 and the close box send SC_CLOSE: where a session asks before it
+// ends, they ask; a setup run greys the command so that they do nothing.
+TEST_F(StateDisplayTest, TheSystemCloseAsksWhereTheSessionAsksAndIsGreyedDuringASetup) {
+  WithWindow([&](HWND window, WindowThreadCalls& calls) {
+    calls.Run([&] { dialog_->SetDialogState(UPDATE_AVAILABLE); });
+    ::PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    const std::optional<HWND> question = WaitForQuestion(::GetCurrentProcessId(), window, 30000);
+    ASSERT_TRUE(question.has_value());
+    ClickButton(*question, IDNO);
+    EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(*question); }));
+    EXPECT_TRUE(::IsWindow(window));
+    EXPECT_EQ(dialog_->DialogState(), UPDATE_AVAILABLE);
+
+    // What a setup run does from its thread.
+    window_.EnableCloseCommand(false);
+    const HMENU menu = ::GetSystemMenu(window, FALSE);
+    EXPECT_TRUE(::GetMenuState(menu, SC_CLOSE, MF_BYCOMMAND) & MF_GRAYED);
+    // The end of the run gives it back.
+    calls.Run([&] { dialog_->SetDialogState(UPDATE_SUCCESSFUL); });
+    EXPECT_FALSE(::GetMenuState(menu, SC_CLOSE, MF_BYCOMMAND) & MF_GRAYED);
   });
 }
