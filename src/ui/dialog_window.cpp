@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cwchar>
 
 #include "actions/version_parts.h"
@@ -175,6 +176,21 @@ void DialogWindow::MoveToWindowRec(const std::wstring& windowRec) {
   int left = 0;
   int top = 0;
   if (windowRec.empty() || std::swscanf(windowRec.c_str(), L"%d %d", &left, &top) != 2) return;
+  RECT place{};
+  ::GetWindowRect(hwnd(), &place);
+  const LONG width = place.right - place.left;
+  const LONG height = place.bottom - place.top;
+  // A corner off every screen (a monitor that is gone) would leave the window
+  // where nobody can reach it: it is kept on the nearest screen instead.
+  const RECT wanted = {left, top, left + width, top + height};
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  if (::MonitorFromRect(&wanted, MONITOR_DEFAULTTONULL) == nullptr &&
+      ::GetMonitorInfoW(::MonitorFromRect(&wanted, MONITOR_DEFAULTTONEAREST), &monitor)) {
+    const RECT& area = monitor.rcWork;
+    left = std::clamp<LONG>(left, area.left, std::max<LONG>(area.left, area.right - width));
+    top = std::clamp<LONG>(top, area.top, std::max<LONG>(area.top, area.bottom - height));
+  }
   ::SetWindowPos(hwnd(), nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 

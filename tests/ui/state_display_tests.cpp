@@ -252,3 +252,28 @@ TEST_F(StateDisplayTest, TheSystemCloseAsksWhereTheSessionAsksAndIsGreyedDuringA
     EXPECT_FALSE(::GetMenuState(menu, SC_CLOSE, MF_BYCOMMAND) & MF_GRAYED);
   });
 }
+
+TEST_F(StateDisplayTest, AbsurdInputLeavesTheWindowUsable) {
+  // A corner far off every screen: the window stays on one.
+  UseSwitches(L"-WindowRec");
+  options_.ParseParam(L"-40000 90000", false);
+  const std::wstring huge(10000, L'x');
+  worker_.Instruction.MaxUpdateableProductVersionExistingOnServer = huge;
+  worker_.Instruction.ChangeLogUrl = L"not a url";
+  worker_.Instruction.MajorUpgradeProductUrl = L"relative/page.htm";
+  worker_.Instruction.MajorUpgradeProductLinkText = huge;
+  worker_.Instruction.OsNotCompatibleUrl = huge;
+  WithWindow([&](HWND window, WindowThreadCalls& calls) {
+    RECT place{};
+    ::GetWindowRect(window, &place);
+    EXPECT_NE(::MonitorFromRect(&place, MONITOR_DEFAULTTONULL), nullptr);
+    calls.Run([&] { dialog_->SetDialogState(UPDATE_AVAILABLE); });
+    EXPECT_EQ(Text(window, IDC_SERVER_VERSION).size(), 2047u);  // as much as this test reads
+    for (const int32_t state : {MAJOR_UPGRADE_OFFER, OS_NOT_COMPATIBLE, DOWNLOAD_FAILED}) {
+      calls.Run([&] { dialog_->SetDialogState(state); });
+      EXPECT_EQ(dialog_->DialogState(), state);
+    }
+    EXPECT_TRUE(Enabled(window, IDC_CLOSE_BUTTON));
+    EXPECT_TRUE(Visible(window, IDC_CLOSE_BUTTON));
+  });
+}
