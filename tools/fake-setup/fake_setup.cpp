@@ -15,51 +15,19 @@
 #include <vector>
 
 #include "setup_command_line.h"
+#include "stand_in_support.h"
 
 namespace {
 
 using namespace fake_setup;
+using stand_in::AppendRecord;
+using stand_in::Environment;
+using stand_in::ModulePath;
 
 // What a failing setup answers (ERROR_INSTALL_FAILURE).
 constexpr DWORD kSetupFailed = 1603;
 // A payload file that cannot be read as one (ERROR_INVALID_PARAMETER).
 constexpr DWORD kBadPayload = 87;
-
-std::wstring ModulePath() {
-  std::wstring path(MAX_PATH, L'\0');
-  while (true) {
-    const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return {};
-    if (length < path.size()) {
-      path.resize(length);
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
-}
-
-std::wstring Environment(const wchar_t* name) {
-  const DWORD size = ::GetEnvironmentVariableW(name, nullptr, 0);
-  if (size == 0) return {};
-  std::wstring value(size, L'\0');
-  const DWORD length = ::GetEnvironmentVariableW(name, value.data(), size);
-  value.resize(length < size ? length : 0);
-  return value;
-}
-
-// One write per record, so that records of setups running one after another
-// (or at once) each stay whole.
-bool AppendRecord(const std::wstring& path, const std::wstring& commandLine) {
-  HANDLE file = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  const std::string line = WideToUtf8(commandLine) + "\r\n";
-  DWORD written = 0;
-  const bool ok = ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
-                  written == line.size();
-  ::CloseHandle(file);
-  return ok;
-}
 
 // False when the file does not exist; then error is 0.
 bool ReadWholeFile(const std::wstring& path, std::string& data, DWORD& error) {
