@@ -32,9 +32,9 @@ constexpr DWORD kBadPayload = 87;
 // False when the file does not exist; then error is 0.
 bool ReadWholeFile(const std::wstring& path, std::string& data, DWORD& error) {
   error = 0;
-  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  const win::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
     const DWORD code = ::GetLastError();
     if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND) error = code;
     return false;
@@ -42,19 +42,17 @@ bool ReadWholeFile(const std::wstring& path, std::string& data, DWORD& error) {
   data.clear();
   char buffer[4096];
   DWORD read = 0;
-  while (::ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) data.append(buffer, read);
-  ::CloseHandle(file);
+  while (::ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) data.append(buffer, read);
   return true;
 }
 
 bool WriteWholeFile(const std::wstring& path, const std::string& data) {
-  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  const win::UniqueFile file(
+      ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
   DWORD written = 0;
-  const bool ok = ::WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
-                  written == data.size();
-  ::CloseHandle(file);
-  return ok;
+  return ::WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
+         written == data.size();
 }
 
 // This run's number (1 for the first) from the counter beside the setup.
@@ -135,11 +133,11 @@ std::optional<DWORD> RunMsiexec(const std::wstring& package, const SetupRequest&
     fwprintf(stderr, L"setup: cannot start %ls (error %lu)\n", commandLine.c_str(), ::GetLastError());
     return std::nullopt;
   }
-  ::CloseHandle(process.hThread);
-  ::WaitForSingleObject(process.hProcess, INFINITE);
+  const win::UniqueThread thread(process.hThread);
+  const win::UniqueProcess child(process.hProcess);
+  ::WaitForSingleObject(child.get(), INFINITE);
   DWORD code = kSetupFailed;
-  ::GetExitCodeProcess(process.hProcess, &code);
-  ::CloseHandle(process.hProcess);
+  ::GetExitCodeProcess(child.get(), &code);
   return code;
 }
 

@@ -28,6 +28,7 @@
 #include "ui/dialog_window.h"
 #include "ui/text_table.h"
 #include "win/strings.h"
+#include "win/unique_handle.h"
 
 namespace {
 
@@ -47,23 +48,23 @@ class HeldWorker : public UpdaterBase {
     Instruction.MajorUpgradeProductVersion = 26;
     Instruction.OsNotCompatibleUrl = L"https://www.example.com/photo-tool/system-requirements";
   }
-  ~HeldWorker() override { ::CloseHandle(released_); }
+  ~HeldWorker() override = default;
 
   WorkerResult CheckForUpdate() override {
     checkCalls.fetch_add(1);
-    ::WaitForSingleObject(released_, INFINITE);
+    ::WaitForSingleObject(released_.get(), INFINITE);
     return {RESULT_NO_UPDATE, 0};
   }
   WorkerResult RunInstallation(DownloadCallback*) override {
-    ::WaitForSingleObject(released_, INFINITE);
+    ::WaitForSingleObject(released_.get(), INFINITE);
     return {RESULT_RUN_DONE, 0};
   }
-  void Release() { ::SetEvent(released_); }
+  void Release() { ::SetEvent(released_.get()); }
 
   std::atomic<int> checkCalls{0};
 
  private:
-  HANDLE released_;
+  win::UniqueEvent released_;
 };
 
 // Runs calls on the window's thread: its window procedure is replaced by one
