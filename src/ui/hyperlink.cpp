@@ -298,7 +298,7 @@ void CHyperLink::MakeLinkFont() {
   LOGFONTW description = {};
   if (::GetObjectW(base, sizeof description, &description) == 0) return;
   description.lfUnderline = (mFlags & kLinkUnderline) != 0 ? TRUE : FALSE;
-  win::UniqueFontObject font(::CreateFontIndirectW(&description));
+  win::UniqueFont font(::CreateFontIndirectW(&description));
   if (!font) return;
   ::SendMessageW(mControl, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
   mLinkFont = std::move(font);

@@ -135,6 +135,6 @@ class CHyperLink {
   std::wstring mUrl;
   LinkColours mColours;
   std::wstring mErrorCaption;
-  win::UniqueFontObject mLinkFont;
+  win::UniqueFont mLinkFont;
   win::UniqueWindow mTooltip;
 };

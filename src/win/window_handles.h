@@ -1,9 +1,11 @@
 #pragma once
 // Owners of user-interface objects that a control creates for itself: windows
-// it makes on the side (a tooltip), cursors it copied, fonts it derived.
+// it makes on the side (a tooltip) and cursors it copied. Fonts and other GDI
+// objects: win/gdi_object.h.
 
 #include <windows.h>
 
+#include "win/gdi_object.h"
 #include "win/unique_handle.h"
 
 namespace win {
@@ -25,16 +27,8 @@ struct CursorTraits {
   static void Close(Type h) { ::DestroyCursor(h); }
 };
 
-struct FontObjectTraits {
-  using Type = HFONT;
-  static Type Invalid() { return nullptr; }
-  static bool IsValid(Type h) { return h != nullptr; }
-  static void Close(Type h) { ::DeleteObject(h); }
-};
-
 using UniqueWindow = UniqueHandle<WindowTraits>;
 using UniqueCursor = UniqueHandle<CursorTraits>;
-using UniqueFontObject = UniqueHandle<FontObjectTraits>;
 
 }  // namespace win
 
