@@ -4,6 +4,7 @@
 
 #include "actions/action_attributes.h"
 #include "actions/download_target.h"
+#include "actions/file_digest.h"
 #include "actions/file_system.h"
 #include "actions/product_folders.h"
 #include "log/log.h"
@@ -31,6 +32,36 @@ void CompleteProgress() {
   gDialog->ShowDownloadProgress(false);
 }
 
+// The file against what the server vouched for; a file that differs is
+// deleted, so that nothing runs it.
+bool MatchesWhatWasVouchedFor(const DownloadFileEntry& file, const std::wstring& path) {
+  if (file.mSha256.empty() && file.mSize.empty()) return true;
+  bool matches = true;
+  if (!file.mSize.empty()) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    const ULONGLONG size = ::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)
+                               ? (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow
+                               : 0;
+    const std::wstring actual = std::to_wstring(size);
+    if (actual != file.mSize) {
+      LogError(L"Download %s does not match: expected %s bytes, got %s", path.c_str(), file.mSize.c_str(),
+               actual.c_str());
+      matches = false;
+    }
+  }
+  if (matches && !file.mSha256.empty()) {
+    const std::optional<Sha256Digest> expected = ParseSha256(file.mSha256);
+    const std::optional<Sha256Digest> actual = Sha256OfFile(path);
+    if (!expected || !actual || *expected != *actual) {
+      LogError(L"Download %s does not match: expected SHA-256 %s, got %s", path.c_str(), file.mSha256.c_str(),
+               actual ? ToHex(*actual).c_str() : L"(unreadable)");
+      matches = false;
+    }
+  }
+  if (!matches) ::DeleteFileW(path.c_str());
+  return matches;
+}
+
 // Three attempts, 10 s of waiting in all: a setup that has just ended may
 // still hold a file in the folder for a moment.
 bool ClearCacheFolder(const std::wstring& folder) {
@@ -53,7 +84,8 @@ int32_t ActionDownload::ParseFromXml(const tinyxml2::XMLElement& element) {
   for (const tinyxml2::XMLElement* file = element.FirstChildElement(); file != nullptr;
        file = file->NextSiblingElement()) {
     DownloadFileEntry entry{ReadActionAttribute(*file, "Url"), ReadActionAttribute(*file, "RelativeTargetFolder"),
-                            ReadActionAttribute(*file, "FileName")};
+                            ReadActionAttribute(*file, "FileName"), ReadActionAttribute(*file, "Sha256"),
+                            ReadActionAttribute(*file, "Size")};
     LogInfo(L"add url: %s", entry.mUrl.c_str());
     LogInfo(L"add relativTagetPath: %s", entry.mRelativeTargetFolder.c_str());
     LogInfo(L"add fileName: %s", entry.mFileName.c_str());
@@ -81,7 +113,8 @@ int32_t ActionDownload::Execute() {
                file.mRelativeTargetFolder.c_str(), file.mRelativeTargetFolder.empty() ? L"" : L"\\",
                file.mFileName.c_str());
     }
-    if (!folder || !DownloadFile(file.mUrl, *folder, file.mFileName, mCallback, true)) {
+    if (!folder || !DownloadFile(file.mUrl, *folder, file.mFileName, mCallback, true) ||
+        !MatchesWhatWasVouchedFor(file, *folder + file.mFileName)) {
       ShowMessage(win::FormatW(GetText(kTextDownloadFailed, language), file.mFileName.c_str()));
       if (gDialog != nullptr) gDialog->SetFailedDownloadUrl(file.mUrl);
       CompleteProgress();

@@ -13,6 +13,10 @@ struct DownloadFileEntry {
   std::wstring mUrl;
   std::wstring mRelativeTargetFolder;  // below the cache folder; empty: the cache folder itself
   std::wstring mFileName;
+  // What the server vouches for, when it does: the file's SHA-256 in
+  // hexadecimal and its size in bytes. Empty: not checked.
+  std::wstring mSha256;
+  std::wstring mSize;
 };
 
 class ActionDownload : public ActionBase {

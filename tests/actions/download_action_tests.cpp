@@ -225,3 +225,37 @@ TEST_F(DownloadActionTest, BrokenEntriesFailClearlyAndNothingLandsOutside) {
     EXPECT_EQ(entry.path().filename(), L"Cache") << entry.path();
   }
 }
+
+TEST_F(DownloadActionTest, AFileThatDiffersFromWhatTheServerVouchedForIsDeletedAndFails) {
+  ASSERT_TRUE(files_->Write(L"setup.exe", "abc"));
+  const std::wstring digest = L"BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD";  // of "abc"
+  const auto entry = [&](const std::wstring& sha256, const std::wstring& size) {
+    const std::string url = files_->Url("https", ports_.main, L"setup.exe");
+    return DownloadFileEntry{std::wstring(url.begin(), url.end()), L"", L"setup.exe", sha256, size};
+  };
+  {
+    // Either case, with the size: kept.
+    action_.mFiles = {entry(digest, L"3")};
+    EXPECT_EQ(action_.Execute(), kActionSucceeded);
+    EXPECT_EQ(ReadFile(cache_ + L"setup.exe"), "abc");
+  }
+  const struct {
+    std::wstring sha256;
+    std::wstring size;
+    const wchar_t* line;
+  } refused[] = {
+      {L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ae", L"", L"expected SHA-256 "},
+      {digest, L"4", L"expected 4 bytes, got 3"},
+      {L"not a digest", L"", L"expected SHA-256 not a digest, got ba7816bf"},
+  };
+  for (const auto& bad : refused) {
+    SCOPED_TRACE(testing::PrintToString(bad.sha256 + L"|" + bad.size));
+    action_.mFiles = {entry(bad.sha256, bad.size)};
+    LogCapture log;
+    EXPECT_EQ(action_.Execute(), kActionDownloadFailed);
+    EXPECT_FALSE(Exists(cache_ + L"setup.exe"));
+    EXPECT_EQ(log.CountAt(L"ERR", L"Download " + cache_ + L"setup.exe does not match: "), 1u);
+    EXPECT_EQ(log.CountAt(L"ERR", bad.line), 1u);
+    EXPECT_EQ(log.CountAt(L"ERR", L"Download failed  "), 1u);
+  }
+}

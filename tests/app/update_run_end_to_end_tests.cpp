@@ -306,3 +306,16 @@ TEST_F(UpdateRunTest, AnInstallationRunsTheSetupWithTheAffiliateAndEndsWith32) {
     EXPECT_TRUE(Reported(0));
   }
 }
+
+TEST_F(UpdateRunTest, ASetupWhoseDigestDiffersIsDeletedAndNeverRuns) {
+  ServeSetup("0");
+  const std::string wrong(64, '0');
+  const std::string setup = "<File Url=\"" + files_->Url("https", ports_.main, L"setup.exe") +
+                            "\" RelativeTargetFolder=\"\" FileName=\"setup.exe\" Sha256=\"" + wrong + "\"/>";
+  ServeUpdate(/*majorUpgrade=*/false, setup + File(L"setup-payload.ini"));
+  EXPECT_EQ(RunWorker(Switches(L"-UpdateSilent"), kTimeoutMs), 9u);
+  EXPECT_FALSE(Exists(cache_ + L"setup.exe"));
+  EXPECT_TRUE(SetupRuns().empty());
+  EXPECT_TRUE(Reported(9));
+  EXPECT_TRUE(Contains(Log(), "setup.exe does not match: expected SHA-256 " + wrong));
+}

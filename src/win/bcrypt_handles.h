@@ -1,0 +1,28 @@
+#pragma once
+// Owners of CNG objects: an algorithm provider and a hash.
+
+#include <windows.h>
+#include <bcrypt.h>
+
+#include "win/unique_handle.h"
+
+namespace win {
+
+struct AlgorithmProviderTraits {
+  using Type = BCRYPT_ALG_HANDLE;
+  static Type Invalid() { return nullptr; }
+  static bool IsValid(Type h) { return h != nullptr; }
+  static void Close(Type h) { ::BCryptCloseAlgorithmProvider(h, 0); }
+};
+
+struct HashTraits {
+  using Type = BCRYPT_HASH_HANDLE;
+  static Type Invalid() { return nullptr; }
+  static bool IsValid(Type h) { return h != nullptr; }
+  static void Close(Type h) { ::BCryptDestroyHash(h); }
+};
+
+using UniqueAlgorithmProvider = UniqueHandle<AlgorithmProviderTraits>;
+using UniqueHash = UniqueHandle<HashTraits>;
+
+}  // namespace win
