@@ -450,7 +450,9 @@ class HyperLinkOpen : public HyperLinkWindow {
   std::wstring RecorderCommand() const { return L"\"" + recorder_ + L"\" \"" + record_ + L"\" \"%1\""; }
 
   // The lines recorded so far, waiting up to timeoutMs for at least `count`.
-  std::vector<std::string> RecordedLines(size_t count, DWORD timeoutMs = 10000) {
+  // Generous: in a new prefix the shell's first start of a handler has taken
+  // more than 10 s on a busy machine.
+  std::vector<std::string> RecordedLines(size_t count, DWORD timeoutMs = 30000) {
     const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
     std::vector<std::string> lines;
     do {
