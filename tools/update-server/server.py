@@ -25,8 +25,9 @@ import urllib.parse
 import xml.etree.ElementTree as ET
 from datetime import datetime, timezone
 
-SERVICE_NAMESPACE = "http://update.velbor.example/Renova/"
-XML_DECLARATION = '<?xml version="1.0" encoding="utf-8"?>'
+import signing
+from signing import SERVICE_NAMESPACE, XML_DECLARATION, SigningError, escape_attribute, escape_text
+
 NO_UPDATE = "No update available!"
 
 # Service method -> the one form argument the updater sends with it.
@@ -48,12 +49,14 @@ GENERAL_FIELDS = (
     "SuppressReboot",
     "IsReInstallModeAMUS",
     "UpdateId",
+    "Expires",
     "OsNotCompatibleUrl",
     "AdViewerUrl",
+    "AdViewerSha256",
     "AdCampaignId",
 )
 LIST_FIELDS = ("Pre", "Download", "Post")
-FILE_ATTRIBUTES = ("Url", "RelativeTargetFolder", "FileName")
+FILE_ATTRIBUTES = ("Url", "RelativeTargetFolder", "FileName", "Sha256", "Size")
 
 # Fields of a record that GET /_records/<token>/<index>/<field> hands out.
 RECORD_FIELDS = (
@@ -150,24 +153,6 @@ def decode_form_body(body, expected_argument):
 
 # --- XML writing -----------------------------------------------------------------------
 
-def escape_text(text):
-    return text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
-
-
-def escape_attribute(text):
-    return escape_text(text).replace('"', "&quot;")
-
-
-def ascii_xml(text):
-    """Escaped XML text whose bytes are all ASCII: the updater loses bytes above 0x7F."""
-    return escape_text(text).encode("ascii", "xmlcharrefreplace")
-
-
-def wrapper_answer(text):
-    return (XML_DECLARATION + '\r\n<string xmlns="' + SERVICE_NAMESPACE + '">').encode("ascii") \
-        + ascii_xml(text) + b"</string>"
-
-
 def empty_wrapper():
     return (XML_DECLARATION + '\r\n<string xmlns="' + SERVICE_NAMESPACE + '" />').encode("ascii")
 
@@ -196,7 +181,7 @@ def build_instruction(product):
         for entry in entries:
             keys = list(entry)
             if tag == "File":
-                # The three known attributes first, in their usual order.
+                # The known attributes first, in their usual order.
                 keys = [k for k in FILE_ATTRIBUTES if k in entry] + [k for k in keys if k not in FILE_ATTRIBUTES]
             attributes = "".join(' %s="%s"' % (k, escape_attribute(catalog_text(entry[k]))) for k in keys)
             lines.append("        <%s%s />" % (tag, attributes))
@@ -321,7 +306,31 @@ def version_numbers(text):
     return numbers
 
 
-def answer_text_for(root, catalog, replacements):
+def with_digests(product, catalog, digests):
+    """Gives every download the server serves itself its Sha256 and Size, unless the
+    catalog names them (a wrong value there is kept on purpose)."""
+    entries = product.get("Download")
+    if not entries:
+        return product
+    filled = []
+    for entry in entries:
+        if "Sha256" not in entry or "Size" not in entry:
+            m = FILES_RE.match(urllib.parse.urlsplit(catalog_text(entry.get("Url", ""))).path)
+            found = m and catalog.locate("files", urllib.parse.unquote(m.group("rest")))
+            if found:
+                try:
+                    sha256, size = digests.digest(found)
+                except OSError as e:
+                    log("catalog: cannot read %s for its digest: %s" % (found, e))
+                else:
+                    entry = dict(entry)
+                    entry.setdefault("Sha256", sha256)
+                    entry.setdefault("Size", size)
+        filled.append(entry)
+    return dict(product, Download=filled)
+
+
+def answer_text_for(root, catalog, replacements, digests):
     """The text the GetClientUpdate answer carries for this ClientStatus document."""
     name = root.findtext("Informations/ProgramName") or ""
     version = root.findtext("Informations/ProgramVersionNumber") or ""
@@ -333,7 +342,7 @@ def answer_text_for(root, catalog, replacements):
     if not installing and offered is not None and \
             version_numbers(version) >= version_numbers(catalog_text(offered)):
         return NO_UPDATE
-    return build_instruction(substitute(product, replacements))
+    return build_instruction(with_digests(substitute(product, replacements), catalog, digests))
 
 
 # --- Faults ------------------------------------------------------------------------------
@@ -343,6 +352,8 @@ class FaultError(Exception):
 
 
 BODY_FAULTS = ("notxml", "emptyroot", "text", "raw", "huge", "deep", "nul")
+SIGNATURE_FAULTS = ("unsigned", "badsig", "flipsig", "nokeyid", "signwith")
+OTHER_FAULTS = ("status", "delay", "drop", "truncate") + SIGNATURE_FAULTS
 
 
 def b64url(value):
@@ -361,11 +372,13 @@ def parse_faults(texts):
             if not item:
                 continue
             name, _, value = item.partition("=")
-            if name not in ("status", "delay", "drop", "truncate") + BODY_FAULTS:
+            if name not in OTHER_FAULTS + BODY_FAULTS:
                 raise FaultError("unknown fault %r" % name)
             faults[name] = value
     if sum(1 for name in faults if name in BODY_FAULTS) > 1:
         raise FaultError("more than one body fault")
+    if "badsig" in faults and "flipsig" in faults:
+        raise FaultError("badsig and flipsig exclude each other")
     return faults
 
 
@@ -382,6 +395,7 @@ def number(faults, name, kind=int, low=0, high=None):
 class Answer:
     def __init__(self, status, body=b"", content_type="text/xml; charset=utf-8", blocks=None, length=None):
         self.status = status
+        self.text = None                # the text of a wrapper answer, which may get signed
         self.content_type = content_type
         self.body = body
         self.blocks = blocks            # a callable giving the body in blocks, for big answers
@@ -392,6 +406,29 @@ class Answer:
             yield from self.blocks()
         elif self.body:
             yield self.body
+
+
+def wrapper_answer(text):
+    answer = Answer(200, signing.answer_document(text))
+    answer.text = text
+    return answer
+
+
+def sign_answer(answer, faults, keys):
+    """Signs a wrapper answer with the key the faults pick, spoilt as they ask."""
+    if "signwith" in faults:
+        choice = number(faults, "signwith", low=0, high=len(keys) - 1 if keys else None)
+    else:
+        choice = 0
+    if answer.text is None or not keys or "unsigned" in faults:
+        return
+    key = keys[choice]
+    signature = key.sign(signing.signed_bytes(answer.text))
+    if "flipsig" in faults:
+        signature = signature[:-1] + bytes([signature[-1] ^ 0x01])
+    text = "@@not-base64@@" if "badsig" in faults else base64.b64encode(signature).decode("ascii")
+    answer.body = signing.answer_document(answer.text, text, None if "nokeyid" in faults else key.id)
+    answer.length = len(answer.body)
 
 
 def text_answer(status, text):
@@ -440,7 +477,7 @@ def fault_body(faults):
             text = raw.decode("utf-8")
         except UnicodeDecodeError:
             text = raw.decode("latin-1")
-        return Answer(200, wrapper_answer(text))
+        return wrapper_answer(text)
     if "raw" in faults:
         return Answer(200, b64url(faults["raw"]))
     if "huge" in faults:
@@ -615,11 +652,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 if answer is None:
                     answer = text_answer(status, "status %d as requested" % status)
                 answer.status = status
+            if answer is None:
+                answer = self.normal_answer(kind, method, rest, record, root)
+            sign_answer(answer, faults, self.server.keys)
         except FaultError as e:
             self.send_answer(text_answer(400, "fault: %s" % e), head_only)
             return
-        if answer is None:
-            answer = self.normal_answer(kind, method, rest, record, root)
+        except SigningError as e:
+            log("signing failed: %s" % e)
+            self.send_answer(text_answer(500, "signing failed"), head_only)
+            return
         self.send_answer(answer, head_only, truncate="truncate" in faults)
 
     def normal_answer(self, kind, method, rest, record, root):
@@ -633,7 +675,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if method == "GetClientUpdate":
                 token = record["token"]
                 replacements = {"{server}": self.server_base(), "{scope}": "/t/" + token if token else ""}
-                return Answer(200, wrapper_answer(answer_text_for(root, self.server.catalog, replacements)))
+                return wrapper_answer(answer_text_for(root, self.server.catalog, replacements,
+                                                      self.server.digests))
             return Answer(200, (XML_DECLARATION + '\r\n<boolean xmlns="' + SERVICE_NAMESPACE
                                 + '">true</boolean>').encode("ascii"))
         if kind in ("files", "banner") and self.command in ("GET", "HEAD"):
@@ -693,11 +736,13 @@ class Listener(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
     allow_reuse_address = True
 
-    def __init__(self, address, name, tls, catalog, recorder):
+    def __init__(self, address, name, tls, catalog, recorder, keys, digests):
         self.name = name
         self.tls = tls
         self.catalog = catalog
         self.recorder = recorder
+        self.keys = keys
+        self.digests = digests
         super().__init__(address, None)
 
     def server_bind(self):
@@ -761,13 +806,25 @@ def main(argv=None):
     parser.add_argument("--pid-file", metavar="F", help="write the process id here")
     parser.add_argument("--record", metavar="F", help="append every request to F as one JSON line")
     parser.add_argument("--certs", metavar="DIR", help="certificates made by make-certs: enables TLS")
+    parser.add_argument("--signing-key", action="append", default=[], metavar="FILE",
+                        help="P-256 private key (PEM) that signs the update check's answers; "
+                             "may be given more than once, the first one signs")
     args = parser.parse_args(argv)
+
+    keys = []
+    for path in args.signing_key:
+        try:
+            keys.append(signing.SigningKey(path))
+        except SigningError as e:
+            parser.error(str(e))
+        log("signing key %d: %s, key id %s" % (len(keys) - 1, path, keys[-1].id))
 
     for folder in args.catalog:
         if not os.path.isdir(folder):
             parser.error("catalog folder %s does not exist" % folder)
     catalog = Catalog(args.catalog)
     recorder = Recorder(args.record)
+    digests = signing.DigestCache()
 
     plan = [("main", args.port, None)]
     if args.certs:
@@ -777,7 +834,7 @@ def main(argv=None):
     listeners = []
     for name, port, pair in plan:
         tls = tls_context(args.certs, *pair) if pair else None
-        listeners.append(Listener((args.bind, port), name, tls, catalog, recorder))
+        listeners.append(Listener((args.bind, port), name, tls, catalog, recorder, keys, digests))
 
     if args.pid_file:
         write_atomically(args.pid_file, "%d\n" % os.getpid())
