@@ -26,15 +26,6 @@ using namespace testing_support;
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-std::string ReadFile(const std::wstring& path) {
-  std::ifstream file(std::filesystem::path(path), std::ios::binary);
-  std::stringstream content;
-  content << file.rdbuf();
-  return content.str();
-}
-
 // A product of the test's own, published as the process-wide record; its
 // folder under the vendor's temporary folder goes afterwards.
 class DownloadActionTest : public UpdateServerTest {
@@ -93,9 +84,9 @@ TEST_F(DownloadActionTest, FilesLandInTheirFoldersOfAFreshlyClearedCache) {
 
   LogCapture log;
   EXPECT_EQ(action_.Execute(), kActionSucceeded);
-  EXPECT_FALSE(Exists(cache_ + L"old"));
-  EXPECT_EQ(ReadFile(cache_ + L"setup.exe"), "setup");
-  EXPECT_EQ(ReadFile(cache_ + L"sub\\dir\\extra.txt"), "extra");
+  EXPECT_FALSE(PathExists(cache_ + L"old"));
+  EXPECT_EQ(ReadFileBytes(cache_ + L"setup.exe"), "setup");
+  EXPECT_EQ(ReadFileBytes(cache_ + L"sub\\dir\\extra.txt"), "extra");
   EXPECT_EQ(log.CountAt(L"INF", L"Downloading file \"setup.exe\" succeeded"), 1u);
   EXPECT_EQ(log.CountAt(L"INF", L"Downloading file \"extra.txt\" succeeded"), 1u);
   EXPECT_EQ(log.Count(L"wait 2500ms"), 0u);
@@ -103,7 +94,7 @@ TEST_F(DownloadActionTest, FilesLandInTheirFoldersOfAFreshlyClearedCache) {
   // An empty list clears the folder and downloads nothing.
   action_.mFiles.clear();
   EXPECT_EQ(action_.Execute(), kActionSucceeded);
-  EXPECT_FALSE(Exists(cache_ + L"setup.exe"));
+  EXPECT_FALSE(PathExists(cache_ + L"setup.exe"));
 }
 
 TEST_F(DownloadActionTest, TheFirstFileThatFailsEndsTheDownloads) {
@@ -115,9 +106,9 @@ TEST_F(DownloadActionTest, TheFirstFileThatFailsEndsTheDownloads) {
 
   LogCapture log;
   EXPECT_EQ(action_.Execute(), kActionDownloadFailed);
-  EXPECT_EQ(ReadFile(cache_ + L"first.txt"), "first");
-  EXPECT_FALSE(Exists(cache_ + L"second.txt"));
-  EXPECT_FALSE(Exists(cache_ + L"third.txt"));
+  EXPECT_EQ(ReadFileBytes(cache_ + L"first.txt"), "first");
+  EXPECT_FALSE(PathExists(cache_ + L"second.txt"));
+  EXPECT_FALSE(PathExists(cache_ + L"third.txt"));
   EXPECT_EQ(Requests(L"third.txt"), 0);
   EXPECT_EQ(log.CountAt(L"ERR", L"Download failed  " + action_.mFiles[1].mUrl), 1u);
 }
@@ -139,8 +130,8 @@ TEST_F(DownloadActionTest, TargetsOutsideTheCacheFolderAreRefusedBeforeAnythingI
     EXPECT_EQ(action_.Execute(), kActionDownloadFailed);
     EXPECT_EQ(log.CountAt(L"ERR", L"Download target refused, it does not lie inside " + cache_ + L": "), 1u);
     EXPECT_EQ(log.CountAt(L"ERR", L"Download failed  "), 1u);
-    EXPECT_FALSE(Exists(escaped));
-    EXPECT_FALSE(Exists(L"C:\\windows\\temp\\evil.exe"));
+    EXPECT_FALSE(PathExists(escaped));
+    EXPECT_FALSE(PathExists(L"C:\\windows\\temp\\evil.exe"));
   }
   EXPECT_EQ(Requests(L"evil.exe"), 0);
 }
@@ -160,7 +151,7 @@ TEST_F(DownloadActionTest, ACacheFolderReleasedDuringTheFirstWaitIsClearedOnTheS
   EXPECT_EQ(log.CountAt(L"WAR", L"first time fail to delete update directory"), 1u);
   EXPECT_EQ(log.CountAt(L"INF", L"wait 2500ms"), 1u);
   EXPECT_EQ(log.Count(L"seconde time"), 0u);
-  EXPECT_FALSE(Exists(cache_ + L"held.txt"));
+  EXPECT_FALSE(PathExists(cache_ + L"held.txt"));
 }
 
 TEST_F(DownloadActionTest, ACacheFolderThatStaysLockedFailsAfterThreeAttempts) {
@@ -209,7 +200,7 @@ TEST_F(DownloadActionTest, BrokenEntriesFailClearlyAndNothingLandsOutside) {
     Add(L"a.txt", L"", L"a.txt");
     Add(L"a.txt", L"", L"a.txt");
     EXPECT_EQ(action_.Execute(), kActionSucceeded);
-    EXPECT_EQ(ReadFile(cache_ + L"a.txt"), "a");
+    EXPECT_EQ(ReadFileBytes(cache_ + L"a.txt"), "a");
   }
   {
     // A thousand files whose first is missing end at the first.
@@ -237,7 +228,7 @@ TEST_F(DownloadActionTest, AFileThatDiffersFromWhatTheServerVouchedForIsDeletedA
     // Either case, with the size: kept.
     action_.mFiles = {entry(digest, L"3")};
     EXPECT_EQ(action_.Execute(), kActionSucceeded);
-    EXPECT_EQ(ReadFile(cache_ + L"setup.exe"), "abc");
+    EXPECT_EQ(ReadFileBytes(cache_ + L"setup.exe"), "abc");
   }
   const struct {
     std::wstring sha256;
@@ -253,7 +244,7 @@ TEST_F(DownloadActionTest, AFileThatDiffersFromWhatTheServerVouchedForIsDeletedA
     action_.mFiles = {entry(bad.sha256, bad.size)};
     LogCapture log;
     EXPECT_EQ(action_.Execute(), kActionDownloadFailed);
-    EXPECT_FALSE(Exists(cache_ + L"setup.exe"));
+    EXPECT_FALSE(PathExists(cache_ + L"setup.exe"));
     EXPECT_EQ(log.CountAt(L"ERR", L"Download " + cache_ + L"setup.exe does not match: "), 1u);
     EXPECT_EQ(log.CountAt(L"ERR", bad.line), 1u);
     EXPECT_EQ(log.CountAt(L"ERR", L"Download failed  "), 1u);

@@ -15,14 +15,13 @@
 
 namespace {
 
+using testing_support::PathExists;
 using testing_support::ScratchFolder;
 
 bool IsFolder(const std::wstring& path) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
-
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::string ReadAll(const std::wstring& path) {
   std::ifstream file(std::filesystem::path(path), std::ios::binary);
@@ -43,7 +42,7 @@ TEST(CreateDirectoryPath, CreatesEveryLevelWithParentsAndOnlyTheLastWithout) {
   const std::wstring deep = scratch.path() + L"a\\b\\c";
 
   EXPECT_FALSE(CreateDirectoryPath(deep, false));
-  EXPECT_FALSE(Exists(scratch.path() + L"a"));
+  EXPECT_FALSE(PathExists(scratch.path() + L"a"));
 
   ASSERT_TRUE(CreateDirectoryPath(deep, true));
   EXPECT_TRUE(IsFolder(scratch.path() + L"a\\b"));
@@ -74,7 +73,7 @@ TEST(DeleteDirectoryTree, RecursiveRemovesSubfoldersWithReadOnlyFiles) {
   MakeReadOnly(tree + L"two");
 
   EXPECT_TRUE(DeleteDirectoryTree(tree, true));
-  EXPECT_FALSE(Exists(tree));
+  EXPECT_FALSE(PathExists(tree));
   // Gone, or never there: the same answer.
   EXPECT_TRUE(DeleteDirectoryTree(tree, true));
   EXPECT_TRUE(DeleteDirectoryTree(tree, false));
@@ -87,8 +86,8 @@ TEST(DeleteDirectoryTree, WithoutRecursionKeepsSubfoldersAndTheFolder) {
   const std::wstring nested = scratch.WriteFile(L"tree\\sub\\nested.txt", "2");
 
   EXPECT_FALSE(DeleteDirectoryTree(tree, false));
-  EXPECT_FALSE(Exists(tree + L"file.txt"));
-  EXPECT_TRUE(Exists(nested));
+  EXPECT_FALSE(PathExists(tree + L"file.txt"));
+  EXPECT_TRUE(PathExists(nested));
 }
 
 TEST(DeleteDirectoryTree, DotNamesAreNeverDeleted) {
@@ -99,9 +98,9 @@ TEST(DeleteDirectoryTree, DotNamesAreNeverDeleted) {
   const std::wstring dotFolderFile = scratch.WriteFile(L"tree\\.git\\config", "3");
 
   EXPECT_FALSE(DeleteDirectoryTree(tree, true));
-  EXPECT_FALSE(Exists(tree + L"plain.txt"));
-  EXPECT_TRUE(Exists(hidden));
-  EXPECT_TRUE(Exists(dotFolderFile));
+  EXPECT_FALSE(PathExists(tree + L"plain.txt"));
+  EXPECT_TRUE(PathExists(hidden));
+  EXPECT_TRUE(PathExists(dotFolderFile));
 }
 
 // A symbolic link to a folder, the way a planted junction appears. Windows makes
@@ -172,11 +171,11 @@ TEST(DeleteDirectoryTree, LinksAreRemovedNeverFollowed) {
 
   // A link inside the tree, and a tree that is itself a link.
   const bool treeDeleted = DeleteDirectoryTree(tree, true);
-  EXPECT_EQ(treeDeleted, !Exists(tree));
+  EXPECT_EQ(treeDeleted, !PathExists(tree));
   const bool wholeDeleted = DeleteDirectoryTree(whole.path() + L"\\", true);
-  EXPECT_EQ(wholeDeleted, !Exists(whole.path()));
+  EXPECT_EQ(wholeDeleted, !PathExists(whole.path()));
 
-  EXPECT_FALSE(Exists(tree + L"file.txt"));
+  EXPECT_FALSE(PathExists(tree + L"file.txt"));
   EXPECT_EQ(ReadAll(outside), "not part of the tree");
 }
 
@@ -196,8 +195,8 @@ TEST(CopyDirectoryTree, CopiesOverwritesAndSkipsDotFolders) {
   EXPECT_EQ(ReadAll(target + L"app.exe"), "new app");
   EXPECT_EQ(ReadAll(target + L".settings"), "dot file");
   EXPECT_EQ(ReadAll(target + L"data\\\x03A9\x65E5.dat"), "wide name");
-  EXPECT_TRUE(Exists(target + L"data\\empty\\.keep"));
-  EXPECT_FALSE(Exists(target + L".cache"));
+  EXPECT_TRUE(PathExists(target + L"data\\empty\\.keep"));
+  EXPECT_FALSE(PathExists(target + L".cache"));
   EXPECT_EQ(ReadAll(target + L"extra.txt"), "stays");
 
   // A second copy over the first one, read-only source files included.
@@ -245,11 +244,11 @@ TEST(FolderTrees, EntryPathsOverTheLimitAreRefusedNotCut) {
 
   EXPECT_FALSE(CopyDirectoryTree(source, target));
   // Cut to 260 characters, the longer name would have overwritten the shorter one.
-  EXPECT_FALSE(Exists(target + fits) && ReadAll(target + fits) != "fits");
-  EXPECT_FALSE(Exists(target + tooLong));
+  EXPECT_FALSE(PathExists(target + fits) && ReadAll(target + fits) != "fits");
+  EXPECT_FALSE(PathExists(target + tooLong));
 
   EXPECT_FALSE(DeleteDirectoryTree(source, true));
-  EXPECT_TRUE(Exists(source + tooLong));
+  EXPECT_TRUE(PathExists(source + tooLong));
 
   // A folder whose search pattern would not fit is refused before anything is touched.
   const std::wstring deep = cleanup.Add(scratch.path() + NameForLength(scratch.path(), kMaxPathChars) + L"\\");
@@ -262,7 +261,7 @@ TEST(FolderTrees, EntryPathsOverTheLimitAreRefusedNotCut) {
   EXPECT_TRUE(CopyDirectoryTree(source, target));
   EXPECT_EQ(ReadAll(target + fits), "fits");
   EXPECT_TRUE(DeleteDirectoryTree(source, true));
-  EXPECT_FALSE(Exists(source));
+  EXPECT_FALSE(PathExists(source));
 }
 
 TEST(FolderTrees, SkippedFoldersDoNotCountAgainstTheLimit) {
@@ -279,7 +278,7 @@ TEST(FolderTrees, SkippedFoldersDoNotCountAgainstTheLimit) {
 
   EXPECT_TRUE(CopyDirectoryTree(source, target));
   EXPECT_EQ(ReadAll(target + L"f"), "at the limit");
-  EXPECT_FALSE(Exists(target + L".d"));
+  EXPECT_FALSE(PathExists(target + L".d"));
 }
 
 TEST(GetFileDate, LastAccessDayInLocalTime) {

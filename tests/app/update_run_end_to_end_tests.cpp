@@ -37,15 +37,6 @@ constexpr DWORD kTimeoutMs = 120000;
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-std::string ReadFile(const std::wstring& path) {
-  std::ifstream file(std::filesystem::path(path), std::ios::binary);
-  std::stringstream content;
-  content << file.rdbuf();
-  return content.str();
-}
-
 // The lines of the setup's record file.
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -132,7 +123,7 @@ class UpdateRunTest : public UpdateServerTest {
            "\\\\\"\"";
   }
 
-  std::vector<std::string> SetupRuns() const { return Lines(ReadFile(record_)); }
+  std::vector<std::string> SetupRuns() const { return Lines(ReadFileBytes(record_)); }
 
   // The UpdateStatus documents the scope received.
   std::vector<std::string> StatusReports() const {
@@ -180,10 +171,10 @@ TEST_F(UpdateRunTest, ASilentUpdateRunsTheSetupAndTheProductChanges) {
   ServeUpdate(/*majorUpgrade=*/false, SetupFiles());
   EXPECT_EQ(RunWorker(Switches(L"-UpdateSilent"), kTimeoutMs), 8u);
   EXPECT_EQ(SetupRuns(), (std::vector<std::string>{UpdateLine("REINSTALL=ALL REINSTALLMODE=vamus ")}));
-  EXPECT_EQ(ReadFile(installed_.path() + L"program.txt"), "2.0.0");
+  EXPECT_EQ(ReadFileBytes(installed_.path() + L"program.txt"), "2.0.0");
   // The setup is gone after its success; the other files stay for now.
-  EXPECT_FALSE(Exists(cache_ + L"setup.exe"));
-  EXPECT_TRUE(Exists(cache_ + L"new\\program.txt"));
+  EXPECT_FALSE(PathExists(cache_ + L"setup.exe"));
+  EXPECT_TRUE(PathExists(cache_ + L"new\\program.txt"));
   EXPECT_TRUE(Reported(-1));
   EXPECT_TRUE(Reported(0));
   const std::string log = Log();
@@ -217,7 +208,7 @@ TEST_F(UpdateRunTest, TheSetupsExitCodeDecidesTheEnd) {
     EXPECT_TRUE(Reported(-1));
     EXPECT_TRUE(Reported(c.status));
     // A failed setup leaves itself in the cache folder.
-    EXPECT_EQ(Exists(cache_ + L"setup.exe"), c.exitCode == 9);
+    EXPECT_EQ(PathExists(cache_ + L"setup.exe"), c.exitCode == 9);
   }
 }
 
@@ -226,9 +217,9 @@ TEST_F(UpdateRunTest, OnlyDownloadLeavesTheFilesAndRunsNoSetup) {
   ServeUpdate(/*majorUpgrade=*/false, SetupFiles());
   EXPECT_EQ(RunWorker(Switches(L"-UpdateSilent -OnlyDownload"), kTimeoutMs), 8u);
   EXPECT_TRUE(SetupRuns().empty());
-  EXPECT_TRUE(Exists(cache_ + L"setup.exe"));
-  EXPECT_TRUE(Exists(cache_ + L"new\\program.txt"));
-  EXPECT_EQ(ReadFile(installed_.path() + L"program.txt"), "1.0.0");
+  EXPECT_TRUE(PathExists(cache_ + L"setup.exe"));
+  EXPECT_TRUE(PathExists(cache_ + L"new\\program.txt"));
+  EXPECT_EQ(ReadFileBytes(installed_.path() + L"program.txt"), "1.0.0");
 }
 
 TEST_F(UpdateRunTest, WithoutASetupTheFilesAreCopiedIntoTheProductsFolder) {
@@ -236,8 +227,8 @@ TEST_F(UpdateRunTest, WithoutASetupTheFilesAreCopiedIntoTheProductsFolder) {
   ASSERT_TRUE(files_->Write(L"lib\\extra.dll", "extra"));
   ServeUpdate(/*majorUpgrade=*/false, File(L"new\\program.txt") + File(L"lib\\extra.dll", L"lib"));
   EXPECT_EQ(RunWorker(Switches(L"-UpdateSilent"), kTimeoutMs), 8u);
-  EXPECT_EQ(ReadFile(installed_.path() + L"program.txt"), "2.0.0");
-  EXPECT_EQ(ReadFile(installed_.path() + L"lib\\extra.dll"), "extra");
+  EXPECT_EQ(ReadFileBytes(installed_.path() + L"program.txt"), "2.0.0");
+  EXPECT_EQ(ReadFileBytes(installed_.path() + L"lib\\extra.dll"), "extra");
   EXPECT_TRUE(SetupRuns().empty());
   EXPECT_TRUE(Contains(Log(), "copy folder " + Narrow(cache_) + " successful"));
 }
@@ -246,8 +237,8 @@ TEST_F(UpdateRunTest, TheSecondOfThreeFilesFailingStopsTheRunBeforeTheSetup) {
   ServeSetup("0");
   ServeUpdate(/*majorUpgrade=*/false, File(L"setup.exe") + File(L"missing.txt") + File(L"setup-payload.ini"));
   EXPECT_EQ(RunWorker(Switches(L"-UpdateSilent"), kTimeoutMs), 9u);
-  EXPECT_TRUE(Exists(cache_ + L"setup.exe"));
-  EXPECT_FALSE(Exists(cache_ + L"setup-payload.ini"));
+  EXPECT_TRUE(PathExists(cache_ + L"setup.exe"));
+  EXPECT_FALSE(PathExists(cache_ + L"setup-payload.ini"));
   EXPECT_EQ(Requests(L"setup-payload.ini"), 0);
   EXPECT_TRUE(SetupRuns().empty());
   EXPECT_TRUE(Reported(9));
@@ -263,7 +254,7 @@ TEST_F(UpdateRunTest, ADownloadThatFailsOverHttpsComesOverHttp) {
   ServeUpdate(/*majorUpgrade=*/false,
               file(L"setup.exe", L"") + file(L"setup-payload.ini", L"") + file(L"new\\program.txt", L"new"));
   EXPECT_EQ(RunWorker(Switches(L"-UpdateSilent"), kTimeoutMs), 8u);
-  EXPECT_EQ(ReadFile(installed_.path() + L"program.txt"), "2.0.0");
+  EXPECT_EQ(ReadFileBytes(installed_.path() + L"program.txt"), "2.0.0");
   EXPECT_TRUE(Contains(Log(), "Try to connect without SSL: http://localhost:" + std::to_string(ports_.selfSigned)));
 }
 
@@ -273,7 +264,7 @@ TEST_F(UpdateRunTest, AFileNamedOutsideTheCacheFolderIsRefusedAndNothingRuns) {
   EXPECT_EQ(RunWorker(Switches(L"-UpdateSilent"), kTimeoutMs), 9u);
   std::wstring vendor;
   ASSERT_TRUE(GetVendorTempFolder(vendor));
-  EXPECT_FALSE(Exists(vendor + L"setup.exe"));
+  EXPECT_FALSE(PathExists(vendor + L"setup.exe"));
   EXPECT_EQ(Requests(L"setup.exe"), 0);
   EXPECT_TRUE(SetupRuns().empty());
   EXPECT_TRUE(Reported(9));
@@ -314,7 +305,7 @@ TEST_F(UpdateRunTest, ASetupWhoseDigestDiffersIsDeletedAndNeverRuns) {
                             "\" RelativeTargetFolder=\"\" FileName=\"setup.exe\" Sha256=\"" + wrong + "\"/>";
   ServeUpdate(/*majorUpgrade=*/false, setup + File(L"setup-payload.ini"));
   EXPECT_EQ(RunWorker(Switches(L"-UpdateSilent"), kTimeoutMs), 9u);
-  EXPECT_FALSE(Exists(cache_ + L"setup.exe"));
+  EXPECT_FALSE(PathExists(cache_ + L"setup.exe"));
   EXPECT_TRUE(SetupRuns().empty());
   EXPECT_TRUE(Reported(9));
   EXPECT_TRUE(Contains(Log(), "setup.exe does not match: expected SHA-256 " + wrong));

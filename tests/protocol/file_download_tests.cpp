@@ -21,15 +21,6 @@ using namespace testing_support;
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
-std::string ReadFile(const std::wstring& path) {
-  std::ifstream file(std::filesystem::path(path), std::ios::binary);
-  std::stringstream content;
-  content << file.rdbuf();
-  return content.str();
-}
-
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 class FileDownloadTest : public UpdateServerTest {
  protected:
   void SetUp() override {
@@ -54,7 +45,7 @@ TEST_F(FileDownloadTest, AFileArrivesWholeInAFolderCreatedWithItsParents) {
   const std::wstring folder = target_.path() + L"a\\b\\c\\";
   LogCapture log;
   ASSERT_TRUE(DownloadFile(UrlOf("https", ports_.main), folder, L"payload.bin", nullptr, true));
-  EXPECT_EQ(ReadFile(folder + L"payload.bin"), content_);
+  EXPECT_EQ(ReadFileBytes(folder + L"payload.bin"), content_);
   EXPECT_EQ(log.CountAt(L"INF", L"Downloading from: '" + UrlOf("https", ports_.main) + L"' - to: " + folder +
                                     L"payload.bin"),
             1u);
@@ -62,14 +53,14 @@ TEST_F(FileDownloadTest, AFileArrivesWholeInAFolderCreatedWithItsParents) {
   // Fresh from the server every time: the system's cache is not asked.
   ASSERT_TRUE(files_->Write(L"payload.bin", "changed"));
   ASSERT_TRUE(DownloadFile(UrlOf("https", ports_.main), folder, L"payload.bin", nullptr, true));
-  EXPECT_EQ(ReadFile(folder + L"payload.bin"), "changed");
+  EXPECT_EQ(ReadFileBytes(folder + L"payload.bin"), "changed");
 }
 
 TEST_F(FileDownloadTest, AFailedHttpsDownloadIsTriedOnceMoreOverPlainHttp) {
   // The self-signed port fails TLS; it speaks plain HTTP as well.
   LogCapture log;
   ASSERT_TRUE(DownloadFile(UrlOf("https", ports_.selfSigned), target_.path(), L"payload.bin", nullptr, true));
-  EXPECT_EQ(ReadFile(target_.path() + L"payload.bin"), content_);
+  EXPECT_EQ(ReadFileBytes(target_.path() + L"payload.bin"), content_);
   EXPECT_EQ(log.CountAt(L"INF", L"Try to connect without SSL: " + UrlOf("http", ports_.selfSigned)), 1u);
   EXPECT_EQ(log.CountAt(L"ERR", L"Download from"), 0u);
 }
@@ -85,7 +76,7 @@ TEST_F(FileDownloadTest, AFailedDownloadNamesTheLastAddressAndItsSignedCode) {
     EXPECT_EQ(log.CountAt(L"ERR", L"Download from '" + http + L"' failed with Code: -"), 1u);
     // The system hands the error page over as the file; it is not kept.
     EXPECT_EQ(log.CountAt(L"ERR", L"with status 404"), 2u);
-    EXPECT_FALSE(Exists(target_.path() + L"missing.bin"));
+    EXPECT_FALSE(PathExists(target_.path() + L"missing.bin"));
   }
   {
     // Over http: not tried again.
@@ -121,6 +112,6 @@ TEST_F(FileDownloadTest, AnAnswerCutShortIsAFailedDownload) {
   const bool downloaded =
       DownloadFile(UrlOf("http", ports_.main, L"truncate"), target_.path(), L"payload.bin", nullptr, true);
   EXPECT_FALSE(downloaded);
-  EXPECT_FALSE(Exists(target_.path() + L"payload.bin") && ReadFile(target_.path() + L"payload.bin") == content_);
+  EXPECT_FALSE(PathExists(target_.path() + L"payload.bin") && ReadFileBytes(target_.path() + L"payload.bin") == content_);
   EXPECT_EQ(log.CountAt(L"ERR", L"Download from"), 1u);
 }

@@ -3,12 +3,22 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <system_error>
 
 #include "win/strings.h"
 #include "win/unique_handle.h"
 
 namespace testing_support {
+
+bool PathExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string ReadFileBytes(const std::wstring& path) {
+  std::ifstream file(std::filesystem::path(path), std::ios::binary);
+  std::stringstream content;
+  content << file.rdbuf();
+  return content.str();
+}
 
 std::wstring UniqueName(const std::wstring& prefix) {
   static std::atomic<unsigned> counter{0};

@@ -9,6 +9,11 @@
 
 namespace testing_support {
 
+// Whether a file or folder is there.
+bool PathExists(const std::wstring& path);
+// The file's bytes; empty when it can't be read.
+std::string ReadFileBytes(const std::wstring& path);
+
 // A unique text for names that must not collide between tests or runs.
 std::wstring UniqueName(const std::wstring& prefix);
 

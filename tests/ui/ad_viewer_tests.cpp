@@ -20,6 +20,7 @@
 #include "product/program_infos_store.h"
 #include "product/settings.h"
 #include "support/child_process.h"
+#include "support/scratch.h"
 #include "support/served_files.h"
 #include "support/update_server.h"
 #include "ui/ad_viewer.h"
@@ -34,13 +35,6 @@ namespace {
 constexpr int kViewerTestLanguage = 1031;
 // What stands for a viewer of an earlier run in the cache folder.
 constexpr char kOldViewer[] = "old viewer";
-
-std::string ReadBytes(const std::wstring& path) {
-  std::ifstream in(std::filesystem::path(path), std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // Sets an environment variable of this process (and so of the viewers it
 // starts) for the object's lifetime.
@@ -133,9 +127,9 @@ TEST_F(AdViewerTest, SessionDownloadsTheViewerAndRunsItWithTheCampaignGuidAndLan
   const EnvironmentVariable exitCode(L"VLRN_AD_VIEWER_EXIT", L"3");
   RunAdViewerSession(url_, L"Fr\u00fchling-17");
   EXPECT_EQ(view_.endCodes, std::vector<int32_t>{256});
-  EXPECT_EQ(ReadBytes(viewerPath_), ReadBytes(StandIn()));
+  EXPECT_EQ(ReadFileBytes(viewerPath_), ReadFileBytes(StandIn()));
   EXPECT_EQ(ViewerDownloads(), 1);
-  EXPECT_EQ(ReadBytes(recordPath_), ExpectedRecordLine(L"Fr\u00fchling-17"));
+  EXPECT_EQ(ReadFileBytes(recordPath_), ExpectedRecordLine(L"Fr\u00fchling-17"));
   EXPECT_EQ(log_->CountAt(L"INF", L"Downloading from: '" + url_ + L"' - to: " + viewerPath_), 1u);
   EXPECT_EQ(log_->CountAt(L"INF", L"Successful"), 1u);
   EXPECT_EQ(log_->Count(L"REVoRuzure.exe not found!"), 0u);
@@ -150,7 +144,7 @@ TEST_F(AdViewerTest, SessionWithoutAddressStartsTheViewerThereWithoutDownloading
   PlaceViewer();
   RunAdViewerSession(L"", L"C-17");
   EXPECT_EQ(view_.endCodes, std::vector<int32_t>{256});
-  EXPECT_EQ(ReadBytes(recordPath_), ExpectedRecordLine(L"C-17"));
+  EXPECT_EQ(ReadFileBytes(recordPath_), ExpectedRecordLine(L"C-17"));
   EXPECT_EQ(ViewerDownloads(), 0);
   EXPECT_EQ(log_->Count(L"Downloading from: "), 0u);
 
@@ -160,7 +154,7 @@ TEST_F(AdViewerTest, SessionWithoutAddressStartsTheViewerThereWithoutDownloading
   RunAdViewerSession(L"", L"C-17");
   EXPECT_EQ(view_.endCodes, std::vector<int32_t>{257});
   EXPECT_EQ(log_->CountAt(L"WAR", L"REVoRuzure.exe not found!"), 1u);
-  EXPECT_FALSE(Exists(recordPath_));
+  EXPECT_FALSE(PathExists(recordPath_));
   EXPECT_EQ(ViewerDownloads(), 0);
   ExpectReports({});
 }
@@ -176,8 +170,8 @@ TEST_F(AdViewerTest, LockedOldViewerFailsTheSessionWithoutDownloadOrStart) {
   EXPECT_EQ(log_->CountAt(L"ERR", L"Can\u00b4t delete " + viewerPath_), 1u);
   EXPECT_EQ(log_->Count(L"Downloading from: "), 0u);
   EXPECT_EQ(ViewerDownloads(), 0);
-  EXPECT_EQ(ReadBytes(viewerPath_), ReadBytes(StandIn()));
-  EXPECT_FALSE(Exists(recordPath_));
+  EXPECT_EQ(ReadFileBytes(viewerPath_), ReadFileBytes(StandIn()));
+  EXPECT_FALSE(PathExists(recordPath_));
   EXPECT_EQ(log_->Count(L"Successful"), 0u);
   ExpectReports({});
 }
@@ -192,8 +186,8 @@ TEST_F(AdViewerTest, FailedDownloadFailsTheSessionWithoutStart) {
   EXPECT_EQ(log_->CountAt(L"ERR", L"Can\u00b4t download " + url + L" -> " + viewerPath_), 1u);
   EXPECT_GE(ViewerDownloads(), 1);
   // The old viewer was deleted before the download was tried.
-  EXPECT_NE(ReadBytes(viewerPath_), kOldViewer);
-  EXPECT_FALSE(Exists(recordPath_));
+  EXPECT_NE(ReadFileBytes(viewerPath_), kOldViewer);
+  EXPECT_FALSE(PathExists(recordPath_));
   EXPECT_EQ(log_->Count(L"Successful"), 0u);
   ExpectReports({});
 }
@@ -209,7 +203,7 @@ TEST_F(AdViewerTest, ViewerThatCannotStartFailsTheSession) {
   EXPECT_EQ(log_->CountAt(L"ERR", L"StartProcess for " + viewerPath_ + L" failed because: "), 1u);
   EXPECT_EQ(log_->CountAt(L"INF", L"exitCodeApplication 0"), 1u);
   EXPECT_EQ(log_->Count(L"Successful"), 0u);
-  EXPECT_FALSE(Exists(recordPath_));
+  EXPECT_FALSE(PathExists(recordPath_));
   ExpectReports({});
 }
 
@@ -232,7 +226,7 @@ TEST_F(AdViewerTest, CheckRunsTheViewerOnlyForSessionsThatShowTheirResult) {
 
   EXPECT_EQ(check(), RESULT_UPDATE_AVAILABLE);
   EXPECT_EQ(ViewerDownloads(), 1);
-  EXPECT_EQ(ReadBytes(recordPath_), ExpectedRecordLine(L"spring"));
+  EXPECT_EQ(ReadFileBytes(recordPath_), ExpectedRecordLine(L"spring"));
 
   for (int32_t CmdLineInfo::*quiet : {&CmdLineInfo::WriteCheckResultToReg, &CmdLineInfo::HideUpdateCheckResult,
                                       &CmdLineInfo::OnlyDownload, &CmdLineInfo::QuickCheck}) {
@@ -241,7 +235,7 @@ TEST_F(AdViewerTest, CheckRunsTheViewerOnlyForSessionsThatShowTheirResult) {
     options.*quiet = 0;
   }
   EXPECT_EQ(ViewerDownloads(), 1);
-  EXPECT_EQ(ReadBytes(recordPath_), ExpectedRecordLine(L"spring"));
+  EXPECT_EQ(ReadFileBytes(recordPath_), ExpectedRecordLine(L"spring"));
 
   // Without an address the viewer already there is started.
   const std::string withoutAddress =
@@ -250,7 +244,7 @@ TEST_F(AdViewerTest, CheckRunsTheViewerOnlyForSessionsThatShowTheirResult) {
                              ServiceBaseUrl(L"https", ports_.main, scope_, L"text=" + Base64Url(withoutAddress))));
   EXPECT_EQ(check(), RESULT_NO_UPDATE);
   EXPECT_EQ(ViewerDownloads(), 1);
-  EXPECT_EQ(ReadBytes(recordPath_), ExpectedRecordLine(L"spring") + ExpectedRecordLine(L"summer"));
+  EXPECT_EQ(ReadFileBytes(recordPath_), ExpectedRecordLine(L"spring") + ExpectedRecordLine(L"summer"));
   ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, ProductSettingsKey().c_str());
 }
 
