@@ -175,6 +175,17 @@ int wmain() {
   if (!arguments.empty()) arguments.erase(arguments.begin());
   const SetupRequest request = ParseSetupArguments(arguments);
 
+  // While it runs, the files it came with should be beyond change: it tries,
+  // as a process swapping them would, and records what the system said.
+  for (const std::wstring& name : payload.tamper) {
+    const std::wstring path = ResolvePayloadPath(folder, name);
+    const win::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const DWORD error = file ? 0 : ::GetLastError();
+    if (!AppendRecord(recordPath, L"tamper " + name + L": " + std::to_wstring(error))) return kSetupFailed;
+  }
+
   bool failed = false;
   std::optional<DWORD> installerCode;
   if (!payload.msi.empty()) {

@@ -223,6 +223,15 @@ bool ParsePayload(std::string_view utf8, Payload& payload, std::wstring& error) 
       payload.target = Utf8ToWide(value);
     } else if (key == L"msi") {
       payload.msi = Utf8ToWide(value);
+    } else if (key == L"tamper") {
+      payload.tamper.clear();
+      std::string_view rest = value;
+      while (!rest.empty()) {
+        const size_t comma = rest.find(',');
+        const std::string_view name = Trim(rest.substr(0, comma));
+        if (!name.empty()) payload.tamper.push_back(Utf8ToWide(name));
+        rest.remove_prefix(comma == std::string_view::npos ? rest.size() : comma + 1);
+      }
     }
   }
   return true;

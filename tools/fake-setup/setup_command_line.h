@@ -58,6 +58,7 @@ struct Payload {
   std::wstring copy;                     // folder whose contents go into the installation folder
   std::wstring target;                   // installation folder when INSTALLDIR is not given
   std::wstring msi;                      // package to install with msiexec
+  std::vector<std::wstring> tamper;      // files it tries to open for writing, as a swap would
 };
 
 // key=value lines in UTF-8 (a BOM allowed), blank and # lines skipped, keys

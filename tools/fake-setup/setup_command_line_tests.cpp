@@ -215,8 +215,10 @@ TEST(SetupPayload, ReadsItsKeysSkipsCommentsAndIgnoresUnknownOnes) {
       "msi=package.msi\n"
       "colour=blue\n"
       "   # indented comment\n"
-      "msi=other.msi";
+      "msi=other.msi\n"
+      "tamper= setup.exe , ,sub/x.txt";
   ASSERT_TRUE(ParsePayload(text, payload, error)) << error;
+  EXPECT_EQ((std::vector<std::wstring>{L"setup.exe", L"sub/x.txt"}), payload.tamper);
   EXPECT_EQ((std::vector<unsigned long>{1155, 0}), payload.exitCodes);
   EXPECT_EQ(L"files/new \u00e4", payload.copy);
   EXPECT_EQ(LR"(C:\Fallback)", payload.target);
