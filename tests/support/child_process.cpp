@@ -50,8 +50,8 @@ void ChildProcess::Kill() {
   ::WaitForSingleObject(process_.get(), 5000);
 }
 
-std::optional<DWORD> RunWorker(const std::wstring& args, DWORD timeoutMs) {
-  ChildProcess child(WorkerExePath(), args);
+std::optional<DWORD> RunWorker(const std::wstring& args, DWORD timeoutMs, const std::wstring& exePath) {
+  ChildProcess child(exePath, args);
   if (!child.started()) return std::nullopt;
   return child.Wait(timeoutMs);
 }

@@ -35,7 +35,9 @@ class ChildProcess {
   DWORD pid_ = 0;
 };
 
-// Starts the updater with args and waits; the exit code, or nothing on a time-out.
-std::optional<DWORD> RunWorker(const std::wstring& args, DWORD timeoutMs = 90000);
+// Starts the updater (or another build of it) with args and waits; the exit
+// code, or nothing on a time-out.
+std::optional<DWORD> RunWorker(const std::wstring& args, DWORD timeoutMs = 90000,
+                               const std::wstring& exePath = WorkerExePath());
 
 }  // namespace testing_support
