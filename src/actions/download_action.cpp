@@ -7,6 +7,7 @@
 #include "actions/file_digest.h"
 #include "actions/file_system.h"
 #include "actions/product_folders.h"
+#include "actions/verified_files.h"
 #include "log/log.h"
 #include "product/program_infos_store.h"
 #include "protocol/file_download.h"
@@ -32,17 +33,18 @@ void CompleteProgress() {
   gDialog->ShowDownloadProgress(false);
 }
 
-// The file against what the server vouched for; a file that differs is
-// deleted, so that nothing runs it.
+// The file against what the server vouched for. A file that differs is
+// deleted, so that nothing runs it; one that matches stays open against
+// change until its setup has run.
 bool MatchesWhatWasVouchedFor(const DownloadFileEntry& file, const std::wstring& path) {
   if (file.mSha256.empty() && file.mSize.empty()) return true;
+  win::UniqueFile opened = OpenAgainstChange(path);
   bool matches = true;
   if (!file.mSize.empty()) {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    const ULONGLONG size = ::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)
-                               ? (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow
-                               : 0;
-    const std::wstring actual = std::to_wstring(size);
+    LARGE_INTEGER size{};
+    const std::wstring actual = opened && ::GetFileSizeEx(opened.get(), &size)
+                                    ? std::to_wstring(static_cast<ULONGLONG>(size.QuadPart))
+                                    : L"(unreadable)";
     if (actual != file.mSize) {
       LogError(L"Download %s does not match: expected %s bytes, got %s", path.c_str(), file.mSize.c_str(),
                actual.c_str());
@@ -51,15 +53,29 @@ bool MatchesWhatWasVouchedFor(const DownloadFileEntry& file, const std::wstring&
   }
   if (matches && !file.mSha256.empty()) {
     const std::optional<Sha256Digest> expected = ParseSha256(file.mSha256);
-    const std::optional<Sha256Digest> actual = Sha256OfFile(path);
+    const std::optional<Sha256Digest> actual = opened ? Sha256OfOpenFile(opened.get()) : std::nullopt;
     if (!expected || !actual || *expected != *actual) {
       LogError(L"Download %s does not match: expected SHA-256 %s, got %s", path.c_str(), file.mSha256.c_str(),
                actual ? ToHex(*actual).c_str() : L"(unreadable)");
       matches = false;
     }
   }
-  if (!matches) ::DeleteFileW(path.c_str());
-  return matches;
+  if (!matches) {
+    opened.reset();
+    ::DeleteFileW(path.c_str());
+    return false;
+  }
+  HoldVerifiedFile(std::move(opened));
+  return true;
+}
+
+// A signed instruction vouches for every file it names; one it gives no
+// digest for could be anything.
+const DownloadFileEntry* FirstWithoutDigest(const std::vector<DownloadFileEntry>& files) {
+  for (const DownloadFileEntry& file : files) {
+    if (file.mSha256.empty()) return &file;
+  }
+  return nullptr;
 }
 
 // Three attempts, 10 s of waiting in all: a setup that has just ended may
@@ -101,9 +117,17 @@ int32_t ActionDownload::Execute() {
   std::wstring cacheFolder;
   GetProductCacheFolder(cacheFolder, GetProgramInfos(), true);
   cacheFolder += L"Cache\\";
+  ReleaseVerifiedFiles();  // an earlier download's files go with the folder
   if (!ClearCacheFolder(cacheFolder)) return kActionCacheNotCleared;
 
   if (gDialog != nullptr) gDialog->ShowDownloadProgress(true);
+  if (const DownloadFileEntry* file = mDigestsRequired ? FirstWithoutDigest(mFiles) : nullptr) {
+    LogError(L"Download %s refused: the signed instruction gives no SHA-256 for it", file->mUrl.c_str());
+    ShowMessage(win::FormatW(GetText(kTextDownloadFailed, language), file->mFileName.c_str()));
+    if (gDialog != nullptr) gDialog->SetFailedDownloadUrl(file->mUrl);
+    CompleteProgress();
+    return kActionDownloadFailed;
+  }
   for (const DownloadFileEntry& file : mFiles) {
     ShowMessage(win::FormatW(GetText(kTextDownloadingFile, language), file.mFileName.c_str()));
     const std::optional<std::wstring> folder =

@@ -27,4 +27,7 @@ class ActionDownload : public ActionBase {
   int32_t Execute() override;
 
   std::vector<DownloadFileEntry> mFiles;
+  // Set for a signed instruction: a file without a SHA-256 is refused before
+  // anything is downloaded.
+  bool mDigestsRequired = false;
 };

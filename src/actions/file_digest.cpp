@@ -20,32 +20,59 @@ int HexValue(wchar_t c) {
   return -1;
 }
 
+// One SHA-256 computation through CNG.
+class Sha256Hasher {
+ public:
+  Sha256Hasher() {
+    if (BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(algorithm_.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
+      ::BCryptCreateHash(algorithm_.get(), hash_.put(), nullptr, 0, nullptr, 0, 0);
+    }
+  }
+  bool valid() const { return hash_.valid(); }
+  bool Add(std::span<const uint8_t> bytes) {
+    // CNG takes a mutable pointer but only reads through it.
+    return BCRYPT_SUCCESS(::BCryptHashData(hash_.get(), const_cast<PUCHAR>(bytes.data()),
+                                           static_cast<ULONG>(bytes.size()), 0));
+  }
+  std::optional<Sha256Digest> Finish() {
+    Sha256Digest digest{};
+    if (!BCRYPT_SUCCESS(::BCryptFinishHash(hash_.get(), digest.data(), static_cast<ULONG>(digest.size()), 0))) {
+      return std::nullopt;
+    }
+    return digest;
+  }
+
+ private:
+  win::UniqueAlgorithmProvider algorithm_;
+  win::UniqueHash hash_;
+};
+
 }  // namespace
 
 std::optional<Sha256Digest> Sha256OfFile(const std::wstring& path) {
   const win::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file) return std::nullopt;
-  win::UniqueAlgorithmProvider algorithm;
-  if (!BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(algorithm.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
-    return std::nullopt;
-  }
-  win::UniqueHash hash;
-  if (!BCRYPT_SUCCESS(::BCryptCreateHash(algorithm.get(), hash.put(), nullptr, 0, nullptr, 0, 0))) {
-    return std::nullopt;
-  }
+  return Sha256OfOpenFile(file.get());
+}
+
+std::optional<Sha256Digest> Sha256OfOpenFile(HANDLE file) {
+  Sha256Hasher hasher;
+  if (!hasher.valid()) return std::nullopt;
   std::vector<UCHAR> block(kBlockBytes);
   DWORD read = 0;
   while (true) {
-    if (!::ReadFile(file.get(), block.data(), kBlockBytes, &read, nullptr)) return std::nullopt;
+    if (!::ReadFile(file, block.data(), kBlockBytes, &read, nullptr)) return std::nullopt;
     if (read == 0) break;
-    if (!BCRYPT_SUCCESS(::BCryptHashData(hash.get(), block.data(), read, 0))) return std::nullopt;
+    if (!hasher.Add({block.data(), read})) return std::nullopt;
   }
-  Sha256Digest digest{};
-  if (!BCRYPT_SUCCESS(::BCryptFinishHash(hash.get(), digest.data(), static_cast<ULONG>(digest.size()), 0))) {
-    return std::nullopt;
-  }
-  return digest;
+  return hasher.Finish();
+}
+
+std::optional<Sha256Digest> Sha256Of(std::span<const uint8_t> bytes) {
+  Sha256Hasher hasher;
+  if (!hasher.valid() || !hasher.Add(bytes)) return std::nullopt;
+  return hasher.Finish();
 }
 
 std::optional<Sha256Digest> ParseSha256(std::wstring_view hex) {

@@ -10,6 +10,7 @@
 #include "actions/installer_command.h"
 #include "actions/process_control.h"
 #include "actions/product_folders.h"
+#include "actions/verified_files.h"
 #include "log/log.h"
 #include "product/installed_product_sources.h"
 #include "product/program_infos_store.h"
@@ -47,14 +48,15 @@ std::wstring CacheFolder(bool trailingBackslash) {
 
 // Runs the setup and, when it asks for it, once more without taking anything
 // from the web. Nothing when it could not be started.
+// The checked downloads stay unchangeable until the last run has ended.
 std::optional<DWORD> RunSetup(const std::wstring& file, std::wstring arguments) {
   DWORD exitCode = 0;
-  if (StartProcess(file, arguments, true, exitCode, false) != 0) return std::nullopt;
-  if (exitCode == kSetupRunAgain) {
-    if (StartProcess(file, WithoutSetupFromWeb(std::move(arguments)), true, exitCode, false) != 0) {
-      return std::nullopt;
-    }
+  bool started = StartProcess(file, arguments, true, exitCode, false) == 0;
+  if (started && exitCode == kSetupRunAgain) {
+    started = StartProcess(file, WithoutSetupFromWeb(std::move(arguments)), true, exitCode, false) == 0;
   }
+  ReleaseVerifiedFiles();
+  if (!started) return std::nullopt;
   return exitCode;
 }
 
@@ -83,8 +85,10 @@ int32_t CopyNewFiles(const std::wstring& cacheFolder, const std::wstring& setupP
   ShowMessage(kTextCopyingNewFiles);
   if (!CopyDirectoryTree(cacheFolder, GetProgramInfos().InstalledLocation)) {
     LogError(L"can not copy directory %s because: \"%s\"", cacheFolder.c_str(), GetLastErrorText().c_str());
+    ReleaseVerifiedFiles();
     return kActionCopyFailed;
   }
+  ReleaseVerifiedFiles();
   LogInfo(L"copy folder %s successful", cacheFolder.c_str());
   EnableCloseCommand(true);
   return kActionSucceeded;

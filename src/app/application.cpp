@@ -78,9 +78,10 @@ void LogStartLines(const ProgramInfos& info, const std::wstring& commandLine) {
   LogInfo(L"InstalledLocation: %s", info.InstalledLocation.c_str());
 }
 
-int32_t RunSession(CmdLineInfo options) {
+int32_t RunSession(CmdLineInfo options, const std::vector<InstructionKey>& instructionKeys) {
   auto session = std::make_unique<Session>();
   session->Options = std::move(options);
+  session->Worker.mInstructionKeys = instructionKeys;
   session->Worker.CmdLine = &session->Options;
   session->Controller = std::make_unique<Dialog>(&session->Worker, &session->Options, &session->Window);
   if (!session->Options.UpdateSilent) {
@@ -113,8 +114,9 @@ bool IsIncomplete(const ProgramInfos& info) {
 
 }  // namespace
 
-VLRenovaWorkerApplication::VLRenovaWorkerApplication(std::wstring commandLine)
-    : commandLine_(std::move(commandLine)) {}
+VLRenovaWorkerApplication::VLRenovaWorkerApplication(std::wstring commandLine,
+                                                     std::vector<InstructionKey> instructionKeys)
+    : commandLine_(std::move(commandLine)), instructionKeys_(std::move(instructionKeys)) {}
 
 bool VLRenovaWorkerApplication::InitInstance() {
   RestrictDllSearchPath();
@@ -148,7 +150,7 @@ bool VLRenovaWorkerApplication::InitInstance() {
   }
 
   ClearUpdateResult(programInfos);
-  ExitCode = RunSession(std::move(cmdInfo));
+  ExitCode = RunSession(std::move(cmdInfo), instructionKeys_);
   return true;
 }
 

@@ -4,10 +4,14 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "protocol/instruction_key.h"
 
 class VLRenovaWorkerApplication {
  public:
-  explicit VLRenovaWorkerApplication(std::wstring commandLine);
+  // instructionKeys: the keys built into this updater, see RenovaWorker.
+  explicit VLRenovaWorkerApplication(std::wstring commandLine, std::vector<InstructionKey> instructionKeys = {});
 
   // The start-up sequence; false when start-up refuses to run.
   bool InitInstance();
@@ -18,4 +22,5 @@ class VLRenovaWorkerApplication {
 
  private:
   std::wstring commandLine_;
+  std::vector<InstructionKey> instructionKeys_;
 };

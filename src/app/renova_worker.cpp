@@ -3,8 +3,11 @@
 #include <wininet.h>
 
 #include <array>
+#include <memory>
+#include <optional>
 #include <string>
 
+#include "actions/download_action.h"
 #include "actions/error_text.h"
 #include "actions/product_folders.h"
 #include "log/log.h"
@@ -13,7 +16,10 @@
 #include "protocol/answer_text.h"
 #include "protocol/client_status.h"
 #include "protocol/instruction_document.h"
+#include "protocol/signed_answer.h"
 #include "protocol/update_status_report.h"
+#include "protocol/utc_time.h"
+#include "protocol/version_order.h"
 #include "protocol/web_service.h"
 #include "ui/ad_viewer.h"
 #include "ui/text_table.h"
@@ -74,6 +80,19 @@ const CmdLineInfo& OptionsOf(const CmdLineInfo* cmdLine) {
   return cmdLine != nullptr ? *cmdLine : kNoSwitches;
 }
 
+// An offer of a version older than the one installed. Without either
+// version there is nothing to compare: a first installation has none.
+bool IsDowngrade(const std::wstring& offered, const std::wstring& installed) {
+  return !offered.empty() && !installed.empty() && CompareVersions(offered, installed) < 0;
+}
+
+// Every download of a signed instruction must name its digest.
+void RequireDigests(ActionList& mainActions) {
+  for (const std::unique_ptr<ActionBase>& action : mainActions) {
+    if (action->mActionType == kActionDownload) static_cast<ActionDownload&>(*action).mDigestsRequired = true;
+  }
+}
+
 // Takes the first action off the list and destroys it.
 void DropFirst(ActionList& actions) { actions.erase(actions.begin()); }
 
@@ -105,7 +124,8 @@ WorkerResult RenovaWorker::CheckWithRequest(const tinyxml2::XMLDocument& request
   std::wstring answer;
   const unsigned postResult = PostToWebService(kClientStatusArgument, request, kGetClientUpdateMethod, answer);
   std::string text;
-  ExtractAnswerText(answer, text);
+  AnswerSignature signature;
+  ExtractAnswerText(answer, text, signature);
 
   if (postResult != 0) {
     LogError(L"result != S_OK");
@@ -125,7 +145,13 @@ WorkerResult RenovaWorker::CheckWithRequest(const tinyxml2::XMLDocument& request
   }
 
   bool offer = false;
+  const bool signedOnly = !mInstructionKeys.empty();
   if (win::ToWide(text, CP_THREAD_ACP) != kNoUpdateAnswer) {
+    // Nothing of an answer the vendor did not sign is read, let alone run.
+    if (signedOnly && !AcceptSignedAnswer(text, signature, mInstructionKeys, UtcNow())) {
+      WriteLastUpdateCheckNow(infos);
+      return {RESULT_SERVER_NOT_REACHABLE, 0};
+    }
     const int32_t parseResult = LoadInstructionXml(text.c_str(), PreActions, MainActions, PostActions, Instruction,
                                                    options);
     LogInfo(L"Load and Read Instruction.xml end with result code: %d", parseResult);
@@ -137,6 +163,17 @@ WorkerResult RenovaWorker::CheckWithRequest(const tinyxml2::XMLDocument& request
       return {RESULT_SERVER_NOT_REACHABLE, 0};
     }
     offer = parseResult != kInstructionNothingAvailable || Instruction.HasErrorMessage != 0;
+    if (signedOnly && parseResult != kInstructionNothingAvailable) {
+      // An old signed offer, sent again, must not take the product back.
+      if (IsDowngrade(Instruction.NewProductVersion, infos.ProgramVersion)) {
+        LogError(L"The instruction offers version %s, older than the installed %s; the offer is refused",
+                 Instruction.NewProductVersion.c_str(), infos.ProgramVersion.c_str());
+        DropInstruction();
+        WriteLastUpdateCheckNow(infos);
+        return {RESULT_SERVER_NOT_REACHABLE, 0};
+      }
+      RequireDigests(MainActions);
+    }
   }
 
   WorkerResult result;
@@ -174,8 +211,13 @@ WorkerResult RenovaWorker::CheckWithRequest(const tinyxml2::XMLDocument& request
   const bool quietSession = options.WriteCheckResultToReg != 0 || options.HideUpdateCheckResult != 0 ||
                             options.OnlyDownload != 0 || options.QuickCheck != 0;
   if (!quietSession && !Instruction.AdCampaignId.empty()) {
-    if (!Instruction.AdViewerUrl.empty()) DownloadAdViewer(Instruction.AdViewerUrl);
-    StartAdViewer(Instruction.AdCampaignId);
+    if (signedOnly && Instruction.AdViewerSha256.empty()) {
+      LogError(L"The ad viewer is not started: the signed instruction gives no SHA-256 for it");
+    } else {
+      if (!Instruction.AdViewerUrl.empty()) DownloadAdViewer(Instruction.AdViewerUrl);
+      StartAdViewer(Instruction.AdCampaignId,
+                    signedOnly ? std::optional<std::wstring>(Instruction.AdViewerSha256) : std::nullopt);
+    }
   }
   return result;
 }
@@ -213,6 +255,13 @@ WorkerResult RenovaWorker::RunInstallation(DownloadCallback* downloadCallback) {
   RemoveEmptyCacheFolder(infos);
   if (infos.IsStubExe == 1) RunPostActions();
   return {RESULT_RUN_DONE, updateId};
+}
+
+void RenovaWorker::DropInstruction() {
+  PreActions.clear();
+  MainActions.clear();
+  PostActions.clear();
+  Instruction = InstructionInfo{};
 }
 
 void RenovaWorker::RemoveEmptyCacheFolder(const ProgramInfos& infos) {

@@ -6,12 +6,14 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include <tinyxml2.h>
 
 #include "actions/action_base.h"
 #include "app/updater_base.h"
 #include "product/program_infos.h"
+#include "protocol/instruction_key.h"
 
 class RenovaWorker : public UpdaterBase {
  public:
@@ -48,10 +50,17 @@ class RenovaWorker : public UpdaterBase {
   RequestBuilder mBuildRequest;
   ConnectedStateQuery mGetConnectedState;
 
+  // The keys the vendor built in. With any, only a signed instruction is
+  // read, every download must match its digest, and no older version is
+  // taken; without, every answer is read as it comes.
+  std::vector<InstructionKey> mInstructionKeys;
+
  private:
   // The check once the request exists; the caller writes the result for the
   // product when asked to.
   WorkerResult CheckWithRequest(const tinyxml2::XMLDocument& request, const ProgramInfos& infos,
                                 const CmdLineInfo& options);
   void RemoveEmptyCacheFolder(const ProgramInfos& infos);
+  // Forgets a refused instruction: nothing of it may run.
+  void DropInstruction();
 };

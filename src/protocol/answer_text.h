@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "protocol/instruction_signature.h"
+
 inline constexpr int kAnswerTextFound = 0;
 inline constexpr int kAnswerNotXml = 10;
 inline constexpr int kAnswerNoRoot = 11;
@@ -12,3 +14,6 @@ inline constexpr int kAnswerNoRoot = 11;
 // the answer itself. kAnswerTextFound (text possibly empty), kAnswerNotXml or
 // kAnswerNoRoot; text is empty on every failure.
 int ExtractAnswerText(const std::wstring& answer, std::string& text);
+// The same, and the root element's Signature and SignatureKey attributes
+// (each nothing when absent, or on failure).
+int ExtractAnswerText(const std::wstring& answer, std::string& text, AnswerSignature& signature);

@@ -191,6 +191,7 @@ int32_t ParseGeneralInformations(const XMLElement& root, InstructionInfo& info) 
     info.AdViewerUrl = *text;
     LogInfo(L"AdViewerDownloadUrl = %s", text->c_str());
   }
+  if (const auto text = ChildText(root, "AdViewerSha256")) info.AdViewerSha256 = *text;
   if (const auto text = ChildText(root, "AdCampaignId")) {
     info.AdCampaignId = *text;
     LogInfo(L"AdCampaignId = %s", text->c_str());

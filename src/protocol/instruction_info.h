@@ -21,5 +21,6 @@ struct InstructionInfo {
   int32_t UpdateSilent = 0;                             // (R) from the command line
   std::wstring OsNotCompatibleUrl;                      // not empty: this system is not supported
   std::wstring AdViewerUrl;
+  std::wstring AdViewerSha256;                          // what a signed instruction vouches for
   std::wstring AdCampaignId;
 };

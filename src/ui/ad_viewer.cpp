@@ -2,10 +2,12 @@
 
 #include <windows.h>
 
+#include "actions/file_digest.h"
 #include "actions/machine_guid.h"
 #include "actions/os_version.h"
 #include "actions/process_control.h"
 #include "actions/product_folders.h"
+#include "actions/verified_files.h"
 #include "app/startup_messages.h"
 #include "log/log.h"
 #include "product/program_infos_store.h"
@@ -35,6 +37,19 @@ std::wstring CacheFolder(const ProgramInfos& infos) {
   return folder;
 }
 
+// The viewer against the digest; on a match it comes back open against change.
+win::UniqueFile CheckedViewer(const std::wstring& path, const std::wstring& vouchedSha256) {
+  win::UniqueFile opened = OpenAgainstChange(path);
+  const std::optional<Sha256Digest> expected = ParseSha256(vouchedSha256);
+  const std::optional<Sha256Digest> actual = opened ? Sha256OfOpenFile(opened.get()) : std::nullopt;
+  if (expected && actual && *expected == *actual) return opened;
+  LogError(L"Ad viewer %s does not match: expected SHA-256 %s, got %s", path.c_str(), vouchedSha256.c_str(),
+           actual ? ToHex(*actual).c_str() : L"(unreadable)");
+  opened.reset();
+  ::DeleteFileW(path.c_str());
+  return {};
+}
+
 }  // namespace
 
 bool DownloadAdViewer(const std::wstring& url) {
@@ -53,7 +68,7 @@ bool DownloadAdViewer(const std::wstring& url) {
   return true;
 }
 
-bool StartAdViewer(const std::wstring& campaignId) {
+bool StartAdViewer(const std::wstring& campaignId, const std::optional<std::wstring>& vouchedSha256) {
   if (IsDebugEnabled()) ShowDebugBox(L"REVoRuzure starting ...");
   OSVERSIONINFOEXW os{};
   const bool osKnown = GetOsVersion(os) == 0;
@@ -63,6 +78,11 @@ bool StartAdViewer(const std::wstring& campaignId) {
   if (!CanOpenForReading(path)) {
     LogWarning(L"REVoRuzure.exe not found!");
     return false;
+  }
+  win::UniqueFile checked;
+  if (vouchedSha256) {
+    checked = CheckedViewer(path, *vouchedSha256);
+    if (!checked) return false;
   }
   std::wstring machineGuid;
   if (!GetMachineGuid(machineGuid)) return false;

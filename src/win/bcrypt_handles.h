@@ -1,5 +1,5 @@
 #pragma once
-// Owners of CNG objects: an algorithm provider and a hash.
+// Owners of CNG objects: an algorithm provider, a hash and a key.
 
 #include <windows.h>
 #include <bcrypt.h>
@@ -22,7 +22,15 @@ struct HashTraits {
   static void Close(Type h) { ::BCryptDestroyHash(h); }
 };
 
+struct KeyTraits {
+  using Type = BCRYPT_KEY_HANDLE;
+  static Type Invalid() { return nullptr; }
+  static bool IsValid(Type h) { return h != nullptr; }
+  static void Close(Type h) { ::BCryptDestroyKey(h); }
+};
+
 using UniqueAlgorithmProvider = UniqueHandle<AlgorithmProviderTraits>;
 using UniqueHash = UniqueHandle<HashTraits>;
+using UniqueKey = UniqueHandle<KeyTraits>;
 
 }  // namespace win

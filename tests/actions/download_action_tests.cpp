@@ -13,6 +13,7 @@
 
 #include "actions/file_system.h"
 #include "actions/product_folders.h"
+#include "actions/verified_files.h"
 #include "product/program_infos_store.h"
 #include "support/log_capture.h"
 #include "support/scratch.h"
@@ -46,6 +47,7 @@ class DownloadActionTest : public UpdateServerTest {
   }
 
   void TearDown() override {
+    ReleaseVerifiedFiles();
     if (!productFolder_.empty()) DeleteDirectoryTree(productFolder_, true);
   }
 
@@ -249,4 +251,61 @@ TEST_F(DownloadActionTest, AFileThatDiffersFromWhatTheServerVouchedForIsDeletedA
     EXPECT_EQ(log.CountAt(L"ERR", bad.line), 1u);
     EXPECT_EQ(log.CountAt(L"ERR", L"Download failed  "), 1u);
   }
+}
+
+TEST_F(DownloadActionTest, CheckedFilesCantBeChangedUntilReleasedAndOthersStayFree) {
+  ASSERT_TRUE(files_->Write(L"setup.exe", "abc"));
+  ASSERT_TRUE(files_->Write(L"readme.txt", "free"));
+  const std::wstring digest = L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";  // of "abc"
+  const std::string url = files_->Url("https", ports_.main, L"setup.exe");
+  action_.mFiles = {{std::wstring(url.begin(), url.end()), L"", L"setup.exe", digest, L""}};
+  Add(L"readme.txt", L"", L"readme.txt");
+  ASSERT_EQ(action_.Execute(), kActionSucceeded);
+  EXPECT_EQ(HeldVerifiedFileCount(), 1u);
+
+  const std::wstring checked = cache_ + L"setup.exe";
+  const auto openForWriting = [](const std::wstring& path) {
+    win::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file ? ERROR_SUCCESS : ::GetLastError();
+  };
+  EXPECT_EQ(openForWriting(checked), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_FALSE(::DeleteFileW(checked.c_str()));
+  EXPECT_FALSE(::MoveFileExW(checked.c_str(), (cache_ + L"moved.exe").c_str(), MOVEFILE_REPLACE_EXISTING));
+  EXPECT_FALSE(::CopyFileW((cache_ + L"readme.txt").c_str(), checked.c_str(), FALSE)) << "replaced by a copy";
+  // Reading and running stay possible.
+  EXPECT_EQ(ReadFileBytes(checked), "abc");
+  EXPECT_EQ(openForWriting(cache_ + L"readme.txt"), static_cast<DWORD>(ERROR_SUCCESS)) << "unchecked files are free";
+
+  ReleaseVerifiedFiles();
+  EXPECT_EQ(openForWriting(checked), static_cast<DWORD>(ERROR_SUCCESS));
+
+  // A new download releases what an earlier one held before clearing the folder.
+  ASSERT_EQ(action_.Execute(), kActionSucceeded);
+  action_.mFiles.clear();
+  EXPECT_EQ(action_.Execute(), kActionSucceeded);
+  EXPECT_FALSE(PathExists(checked));
+  EXPECT_EQ(HeldVerifiedFileCount(), 0u);
+}
+
+TEST_F(DownloadActionTest, ASignedInstructionsFileWithoutDigestIsRefusedBeforeAnyDownload) {
+  ASSERT_TRUE(files_->Write(L"setup.exe", "abc"));
+  ASSERT_TRUE(files_->Write(L"readme.txt", "free"));
+  const std::string url = files_->Url("https", ports_.main, L"setup.exe");
+  action_.mFiles = {{std::wstring(url.begin(), url.end()), L"", L"setup.exe",
+                     L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad", L""}};
+  Add(L"readme.txt", L"", L"readme.txt");
+  action_.mDigestsRequired = true;
+  LogCapture log;
+  EXPECT_EQ(action_.Execute(), kActionDownloadFailed);
+  EXPECT_EQ(log.CountAt(L"ERR", L"Download " + action_.mFiles[1].mUrl +
+                                    L" refused: the signed instruction gives no SHA-256 for it"),
+            1u);
+  EXPECT_EQ(Requests(L"setup.exe") + Requests(L"readme.txt"), 0);
+  EXPECT_FALSE(PathExists(cache_ + L"setup.exe"));
+
+  // With every digest given the same list downloads.
+  action_.mFiles.pop_back();
+  EXPECT_EQ(action_.Execute(), kActionSucceeded);
+  EXPECT_EQ(ReadFileBytes(cache_ + L"setup.exe"), "abc");
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "actions/file_digest.h"
 #include "actions/file_system.h"
 #include "actions/machine_guid.h"
 #include "actions/product_folders.h"
@@ -20,8 +21,11 @@
 #include "product/program_infos_store.h"
 #include "product/settings.h"
 #include "support/child_process.h"
+#include "support/log_capture.h"
+#include "support/scoped_environment.h"
 #include "support/scratch.h"
 #include "support/served_files.h"
+#include "support/test_keys.h"
 #include "support/update_server.h"
 #include "ui/ad_viewer.h"
 #include "ui/session_test_support.h"
@@ -36,21 +40,6 @@ constexpr int kViewerTestLanguage = 1031;
 // What stands for a viewer of an earlier run in the cache folder.
 constexpr char kOldViewer[] = "old viewer";
 
-// Sets an environment variable of this process (and so of the viewers it
-// starts) for the object's lifetime.
-class EnvironmentVariable {
- public:
-  EnvironmentVariable(const wchar_t* name, const std::wstring& value) : name_(name) {
-    ::SetEnvironmentVariableW(name, value.c_str());
-  }
-  ~EnvironmentVariable() { ::SetEnvironmentVariableW(name_, nullptr); }
-  EnvironmentVariable(const EnvironmentVariable&) = delete;
-  EnvironmentVariable& operator=(const EnvironmentVariable&) = delete;
-
- private:
-  const wchar_t* name_;
-};
-
 class AdViewerTest : public SessionTest {
  protected:
   void SetUp() override {
@@ -61,7 +50,7 @@ class AdViewerTest : public SessionTest {
     viewerPath_ = cacheFolder_ + L"REVoRuzure.exe";
     ::DeleteFileW(viewerPath_.c_str());
     recordPath_ = folder_.path() + L"viewer-record.txt";
-    record_ = std::make_unique<EnvironmentVariable>(L"VLRN_AD_VIEWER_RECORD", recordPath_);
+    record_ = std::make_unique<ScopedEnvironment>(L"VLRN_AD_VIEWER_RECORD", recordPath_);
     // A scope apart from the session's reports, so that downloads can be counted alone.
     filesScope_ = NewScope();
     served_ = std::make_unique<ServedFiles>(filesScope_);
@@ -113,7 +102,7 @@ class AdViewerTest : public SessionTest {
   std::wstring url_;
   std::wstring machineGuid_;
   std::wstring filesScope_;
-  std::unique_ptr<EnvironmentVariable> record_;
+  std::unique_ptr<ScopedEnvironment> record_;
   std::unique_ptr<ServedFiles> served_;
 };
 
@@ -124,7 +113,7 @@ TEST_F(AdViewerTest, SessionDownloadsTheViewerAndRunsItWithTheCampaignGuidAndLan
   ASSERT_FALSE(folder_.WriteFile(L"old.exe", kOldViewer).empty());
   ASSERT_TRUE(::CopyFileW((folder_.path() + L"old.exe").c_str(), viewerPath_.c_str(), FALSE));
   // The viewer's own exit code is not the updater's business: it ran.
-  const EnvironmentVariable exitCode(L"VLRN_AD_VIEWER_EXIT", L"3");
+  const ScopedEnvironment exitCode(L"VLRN_AD_VIEWER_EXIT", L"3");
   RunAdViewerSession(url_, L"Fr\u00fchling-17");
   EXPECT_EQ(view_.endCodes, std::vector<int32_t>{256});
   EXPECT_EQ(ReadFileBytes(viewerPath_), ReadFileBytes(StandIn()));
@@ -245,6 +234,47 @@ TEST_F(AdViewerTest, CheckRunsTheViewerOnlyForSessionsThatShowTheirResult) {
   EXPECT_EQ(check(), RESULT_NO_UPDATE);
   EXPECT_EQ(ViewerDownloads(), 1);
   EXPECT_EQ(ReadFileBytes(recordPath_), ExpectedRecordLine(L"spring") + ExpectedRecordLine(L"summer"));
+  ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, ProductSettingsKey().c_str());
+}
+
+TEST_F(AdViewerTest, ASignedCheckStartsTheViewerOnlyWhenItMatchesTheDigestTheAnswerGives) {
+  const std::optional<Sha256Digest> digest = Sha256OfFile(StandIn());
+  const std::optional<InstructionKey> first = TestKey(1);
+  const std::optional<InstructionKey> second = TestKey(2);
+  ASSERT_TRUE(digest && first && second);
+  CmdLineInfo options;
+  options.ProgramInfo = GetProgramInfos();
+  // A signed check (the service signs with the first key) whose answer
+  // offers nothing but the viewer, with the given digest element.
+  auto check = [&](const std::string& digestElement) {
+    const std::string answer = "<Instruction><UpdateId>0</UpdateId><AdViewerUrl>" + win::ToUtf8(url_) +
+                               "</AdViewerUrl>" + digestElement + "<AdCampaignId>signed</AdCampaignId></Instruction>";
+    EXPECT_TRUE(WriteRegString(HKEY_CURRENT_USER, ProductSettingsKey(), L"DebugUrl_v2",
+                               ServiceBaseUrl(L"https", ports_.main, scope_, L"text=" + Base64Url(answer))));
+    RenovaWorker worker;
+    worker.CmdLine = &options;
+    worker.mInstructionKeys = {*first, *second};
+    EXPECT_EQ(worker.CheckForUpdate().UpdateResult, RESULT_NO_UPDATE);
+  };
+
+  {
+    LogCapture log;
+    check("");
+    EXPECT_EQ(log.CountAt(L"ERR", L"The ad viewer is not started: the signed instruction gives no SHA-256 for it"), 1u);
+    EXPECT_EQ(ViewerDownloads(), 0);
+  }
+  {
+    LogCapture log;
+    check("<AdViewerSha256>ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad</AdViewerSha256>");
+    EXPECT_EQ(log.CountAt(L"ERR", L"Ad viewer " + viewerPath_ + L" does not match: expected SHA-256 ba7816bf"), 1u);
+    EXPECT_EQ(ViewerDownloads(), 1);
+    EXPECT_FALSE(PathExists(viewerPath_)) << "a viewer that differs stays behind";
+  }
+  EXPECT_EQ(ReadFileBytes(recordPath_), "") << "a viewer ran that the answer did not vouch for";
+
+  check("<AdViewerSha256>" + win::ToUtf8(ToHex(*digest)) + "</AdViewerSha256>");
+  EXPECT_EQ(ViewerDownloads(), 2);
+  EXPECT_EQ(ReadFileBytes(recordPath_), ExpectedRecordLine(L"signed"));
   ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, ProductSettingsKey().c_str());
 }
 

@@ -1,0 +1,37 @@
+# Writes <dir>/instruction_keys.h for a list of public keys, each the 64 bytes
+# X||Y of an ECDSA P-256 key as 128 hexadecimal digits. source names where the
+# keys come from, for the header's comment and for error messages.
+function(vlrn_write_instruction_keys dir keys source)
+  list(LENGTH keys count)
+  if(count GREATER 2)
+    message(FATAL_ERROR "${source}: at most two keys (one to rotate to), got ${count}")
+  endif()
+  set(rows "")
+  foreach(key IN LISTS keys)
+    string(TOLOWER "${key}" key)
+    string(LENGTH "${key}" length)
+    if(NOT length EQUAL 128 OR NOT key MATCHES "^[0-9a-f]+$")
+      message(FATAL_ERROR "${source}: a key is 128 hexadecimal digits (X then Y), got '${key}'")
+    endif()
+    string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${key}")
+    string(APPEND rows "    {{${bytes}}},\n")
+  endforeach()
+  set(VLRN_KEYS_SOURCE "${source}")
+  set(VLRN_KEYS_COUNT ${count})
+  set(VLRN_KEYS_ROWS "${rows}")
+  configure_file(${CMAKE_SOURCE_DIR}/cmake/instruction_keys.h.in ${dir}/instruction_keys.h @ONLY)
+endfunction()
+
+# The 128 hexadecimal digits X||Y of the public half of an EC key in PEM.
+function(vlrn_public_key_hex pem out)
+  execute_process(COMMAND ${VLRN_OPENSSL} ec -in ${pem} -pubout -outform DER
+                  OUTPUT_FILE ${pem}.pub.der RESULT_VARIABLE result ERROR_QUIET)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "openssl can't read the key ${pem}")
+  endif()
+  file(READ ${pem}.pub.der der HEX)
+  string(LENGTH "${der}" length)
+  math(EXPR start "${length} - 128")
+  string(SUBSTRING "${der}" ${start} 128 hex)
+  set(${out} ${hex} PARENT_SCOPE)
+endfunction()
