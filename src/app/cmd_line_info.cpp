@@ -28,6 +28,23 @@ constexpr std::array<std::pair<std::wstring_view, Pending>, 12> kValueSwitches{{
     {L"CheckIntervalInHours", Pending::CheckIntervalInHours},
 }};
 
+// The flag switches and the field each sets to 1.
+std::array<std::pair<std::wstring_view, int32_t*>, 11> FlagSwitches(CmdLineInfo& info) {
+  return {{
+      {L"IsStubExe", &info.ProgramInfo.IsStubExe},
+      {L"QuickCheck", &info.QuickCheck},
+      {L"UpdateCheckSilent", &info.UpdateCheckSilent},
+      {L"UpdateSilent", &info.UpdateSilent},
+      {L"WriteCheckResultToReg", &info.WriteCheckResultToReg},
+      {L"HideUpdateCheckResult", &info.HideUpdateCheckResult},
+      {L"OnlyDownload", &info.OnlyDownload},
+      {L"Tray", &info.Tray},
+      {L"OnlyAdViewer", &info.OnlyAdViewer},
+      {L"RestartAfterSelfUpdate", &info.RestartAfterSelfUpdate},
+      {L"UpdateFromVersionV1", &info.UpdateFromVersionV1},
+  }};
+}
+
 // The updater's own full path, fetched once per process (at most the path limit).
 const std::wstring& OwnModulePath() {
   static const std::wstring path = [] {
@@ -98,20 +115,7 @@ void CmdLineInfo::ParseParam(std::wstring_view argument, bool /*hadSwitchMark*/,
     }
   }
 
-  const std::pair<std::wstring_view, int32_t*> flags[] = {
-      {L"IsStubExe", &ProgramInfo.IsStubExe},
-      {L"QuickCheck", &QuickCheck},
-      {L"UpdateCheckSilent", &UpdateCheckSilent},
-      {L"UpdateSilent", &UpdateSilent},
-      {L"WriteCheckResultToReg", &WriteCheckResultToReg},
-      {L"HideUpdateCheckResult", &HideUpdateCheckResult},
-      {L"OnlyDownload", &OnlyDownload},
-      {L"Tray", &Tray},
-      {L"OnlyAdViewer", &OnlyAdViewer},
-      {L"RestartAfterSelfUpdate", &RestartAfterSelfUpdate},
-      {L"UpdateFromVersionV1", &UpdateFromVersionV1},
-  };
-  for (const auto& [name, field] : flags) {
+  for (const auto& [name, field] : FlagSwitches(*this)) {
     if (argument == name) {
       *field = 1;
       if (field == &UpdateFromVersionV1) {
@@ -131,4 +135,12 @@ void CmdLineInfo::ParseCommandLine(std::wstring_view commandLine) {
     if (hadMark) arg.remove_prefix(1);
     ParseParam(arg, hadMark, i + 1 == args.size());
   }
+}
+
+std::vector<std::wstring> KnownSwitchNames() {
+  std::vector<std::wstring> names;
+  for (const auto& entry : kValueSwitches) names.emplace_back(entry.first);
+  CmdLineInfo unused;
+  for (const auto& entry : FlagSwitches(unused)) names.emplace_back(entry.first);
+  return names;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "product/program_infos.h"
 
@@ -53,3 +54,6 @@ struct CmdLineInfo {
 
 // "C:\Apps\Foo\\\" and "C:\Apps\Foo" both become "C:\Apps\Foo\"; "" becomes "\".
 std::wstring NormaliseInstalledLocation(std::wstring_view location);
+
+// Every switch name the parser knows, value switches first.
+std::vector<std::wstring> KnownSwitchNames();

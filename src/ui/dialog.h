@@ -59,6 +59,14 @@ inline constexpr int32_t kEndInstallationAvailable = 64;
 inline constexpr int32_t kEndAdViewerStarted = 256;
 inline constexpr int32_t kEndAdViewerFailed = 257;
 inline constexpr int32_t kEndBitUpdateRan = 8;
+// Every code a session can end with, for those who document them.
+inline constexpr int32_t kEndCodes[] = {kEndNothingToDo,           kEndError,
+                                        kEndUpdateNotTaken,        kEndMajorUpgradeAvailable,
+                                        kEndMajorUpgradeAvailable | kEndUpdateNotTaken,
+                                        kEndUnexpectedInUpgradeOffer, kEndUpdateSucceeded,
+                                        kEndUpdateFailed,          kEndInstallationSucceeded,
+                                        kEndInstallationFailed,    kEndInstallationAvailable,
+                                        kEndAdViewerStarted,       kEndAdViewerFailed};
 
 class Dialog;
 
