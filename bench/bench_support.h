@@ -44,4 +44,11 @@ inline int PortFromFile() {
   return port;
 }
 
+// One figure for bench/run, which collects these lines into its table: what
+// was measured, the ratio to its baseline, the goal and whether it is met.
+inline void PrintFigure(const wchar_t* name, const std::wstring& measured, double ratio, const wchar_t* goal,
+                        bool met) {
+  std::wprintf(L"FIGURE\t%ls\t%ls\t%.2f\t%ls\t%ls\n", name, measured.c_str(), ratio, goal, met ? L"met" : L"MISSED");
+}
+
 }  // namespace bench

@@ -132,5 +132,10 @@ int wmain(int argc, wchar_t** argv) {
                post / barePost);
   std::wprintf(L"read 8 MiB answer        %7.2f ms    %7.2f ms     %5.2f   <= 1.5\n", read * 1e3,
                bareReadTime * 1e3, read / bareReadTime);
+  bench::PrintFigure(L"post vs bare WinINet post", win::FormatW(L"%.2f ms vs %.2f ms", post * 1e3, barePost * 1e3),
+                     post / barePost, L"<= 1.2", post / barePost <= 1.2);
+  bench::PrintFigure(L"8 MiB answer vs bare read loop",
+                     win::FormatW(L"%.1f ms vs %.1f ms", read * 1e3, bareReadTime * 1e3), read / bareReadTime,
+                     L"<= 1.5", read / bareReadTime <= 1.5);
   return 0;
 }

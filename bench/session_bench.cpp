@@ -12,6 +12,7 @@
 //                                   by default read from ..\update-server\port
 #include <windows.h>
 #include <wininet.h>
+#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -42,6 +43,9 @@ using bench::PortFromFile;
 constexpr int kDefaultRounds = 15;
 constexpr wchar_t kProduct[] = L"Session Bench";
 constexpr wchar_t kScope[] = L"sessionbench";
+// Where a child writes its peak working set: under Wine the system can't be
+// asked once the child has gone.
+constexpr wchar_t kPeakFileVariable[] = L"VLRN_BENCH_PEAK_FILE";
 
 std::wstring SessionSwitches() {
   return std::wstring(L"-ProgramName \"") + kProduct +
@@ -49,9 +53,12 @@ std::wstring SessionSwitches() {
 }
 
 // Runs one process to its end; its wall time, or a negative value when it
-// did not start or ended with an unexpected code.
-double TimeProcess(const std::wstring& exe, const std::wstring& args) {
+// did not start or ended with an unexpected code. peak: its peak working set.
+double TimeProcess(const std::wstring& exe, const std::wstring& args, SIZE_T* peak = nullptr) {
   std::wstring commandLine = L"\"" + exe + L"\" " + args;
+  const std::wstring peakFile = OwnFolder() + L"session_bench.peak";
+  ::DeleteFileW(peakFile.c_str());
+  ::SetEnvironmentVariableW(kPeakFileVariable, peak != nullptr ? peakFile.c_str() : nullptr);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
@@ -65,11 +72,34 @@ double TimeProcess(const std::wstring& exe, const std::wstring& args) {
   DWORD code = 1;
   ::GetExitCodeProcess(info.hProcess, &code);
   ::CloseHandle(info.hThread);
+  if (peak != nullptr) {
+    unsigned long long bytes = 0;
+    if (FILE* file = _wfopen(peakFile.c_str(), L"r")) {
+      if (std::fscanf(file, "%llu", &bytes) != 1) bytes = 0;
+      std::fclose(file);
+    }
+    *peak = static_cast<SIZE_T>(bytes);
+  }
   ::CloseHandle(info.hProcess);
   return code == 0 ? elapsed : -1;
 }
 
 // --- The child modes -------------------------------------------------------------------
+
+// A child's peak working set, written where the parent asked; the child's
+// exit code passes through.
+int WithPeakReported(int exitCode) {
+  wchar_t path[MAX_PATH] = {};
+  PROCESS_MEMORY_COUNTERS counters{};
+  if (::GetEnvironmentVariableW(kPeakFileVariable, path, MAX_PATH) > 0 &&
+      ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters)) {
+    if (FILE* file = _wfopen(path, L"w")) {
+      std::fprintf(file, "%llu\n", static_cast<unsigned long long>(counters.PeakWorkingSetSize));
+      std::fclose(file);
+    }
+  }
+  return exitCode;
+}
 
 int BarePost(int port) {
   const win::UniqueInternetHandle session(
@@ -117,8 +147,8 @@ int Session(bool wake) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc >= 3 && std::wcscmp(argv[1], L"--bare") == 0) return BarePost(_wtoi(argv[2]));
-  if (argc >= 2 && std::wcscmp(argv[1], L"--wake") == 0) return Session(true);
+  if (argc >= 3 && std::wcscmp(argv[1], L"--bare") == 0) return WithPeakReported(BarePost(_wtoi(argv[2])));
+  if (argc >= 2 && std::wcscmp(argv[1], L"--wake") == 0) return WithPeakReported(Session(true));
   if (argc >= 2 && std::wcscmp(argv[1], L"--nowake") == 0) return Session(false);
 
   const int port = argc > 1 ? _wtoi(argv[1]) : PortFromFile();
@@ -142,11 +172,16 @@ int wmain(int argc, wchar_t** argv) {
 
   const std::wstring self = OwnFolder() + L"session_bench.exe";
   const std::wstring updater = OwnFolder() + L"VLRenovaWorker.exe";
-  std::vector<double> exe, wake, nowake, bare;
+  std::vector<double> exe, wake, nowake, bare, exePeak, barePeak;
   const std::wstring bareArgs = win::FormatW(L"--bare %d", port);
   for (int i = 0; i < rounds; ++i) {
-    const double times[] = {TimeProcess(updater, SessionSwitches()), TimeProcess(self, L"--wake"),
-                            TimeProcess(self, L"--nowake"), TimeProcess(self, bareArgs)};
+    SIZE_T peaks[2] = {};
+    // The session's memory is taken from this program's run of it: the same
+    // image as the bare process, so only what the session adds differs.
+    const double times[] = {TimeProcess(updater, SessionSwitches()), TimeProcess(self, L"--wake", &peaks[0]),
+                            TimeProcess(self, L"--nowake"), TimeProcess(self, bareArgs, &peaks[1])};
+    exePeak.push_back(static_cast<double>(peaks[0]));
+    barePeak.push_back(static_cast<double>(peaks[1]));
     if (*std::min_element(std::begin(times), std::end(times)) < 0) {
       std::fwprintf(stderr, L"session_bench: a run failed; is the service running on port %d?\n", port);
       ::RegDeleteTreeW(HKEY_CURRENT_USER, settings.c_str());
@@ -169,5 +204,15 @@ int wmain(int argc, wchar_t** argv) {
                Median(wake) / base);
   std::wprintf(L"same session, timer only            %7.0f ms     %5.2f\n", Median(nowake) * 1e3,
                Median(nowake) / base);
+  const double peak = Median(exePeak), barePeakSize = Median(barePeak);
+  std::wprintf(L"peak working set: session (with the wake-up) %.1f MiB, bare process %.1f MiB, ratio %.2f "
+               L"(goal <= 1.5)\n",
+               peak / 1048576, barePeakSize / 1048576, peak / barePeakSize);
+  bench::PrintFigure(L"quiet session vs bare process + one post",
+                     win::FormatW(L"%.0f ms vs %.0f ms", Median(exe) * 1e3, base * 1e3), Median(exe) / base,
+                     L"<= 1.3", Median(exe) / base <= 1.3);
+  bench::PrintFigure(L"peak memory: session vs bare process",
+                     win::FormatW(L"%.1f MiB vs %.1f MiB", peak / 1048576, barePeakSize / 1048576),
+                     peak / barePeakSize, L"<= 1.5", peak / barePeakSize <= 1.5);
   return 0;
 }
