@@ -44,6 +44,27 @@ inline int PortFromFile() {
   return port;
 }
 
+// Runs exe with args to its end; its wall time in seconds, or a negative
+// value when it did not start or ended with a code other than 0.
+inline double TimeProcess(const std::wstring& exe, const std::wstring& args) {
+  std::wstring commandLine = L"\"" + exe + L"\" " + args;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  const double start = Now();
+  if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &info)) {
+    return -1;
+  }
+  ::WaitForSingleObject(info.hProcess, INFINITE);
+  const double elapsed = Now() - start;
+  DWORD code = 1;
+  ::GetExitCodeProcess(info.hProcess, &code);
+  ::CloseHandle(info.hThread);
+  ::CloseHandle(info.hProcess);
+  return code == 0 ? elapsed : -1;
+}
+
 // One figure for bench/run, which collects these lines into its table: what
 // was measured, the ratio to its baseline, the goal and whether it is met.
 inline void PrintFigure(const wchar_t* name, const std::wstring& measured, double ratio, const wchar_t* goal,

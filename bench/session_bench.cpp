@@ -52,26 +52,13 @@ std::wstring SessionSwitches() {
          L"\" -ProgramVersion 1.0 -Language 1033 -InstalledLocation C:\\ -UpdateCheckSilent -QuickCheck";
 }
 
-// Runs one process to its end; its wall time, or a negative value when it
-// did not start or ended with an unexpected code. peak: its peak working set.
+// One process run to its end, as bench::TimeProcess times it; peak: its peak
+// working set, which the child reports itself.
 double TimeProcess(const std::wstring& exe, const std::wstring& args, SIZE_T* peak = nullptr) {
-  std::wstring commandLine = L"\"" + exe + L"\" " + args;
   const std::wstring peakFile = OwnFolder() + L"session_bench.peak";
   ::DeleteFileW(peakFile.c_str());
   ::SetEnvironmentVariableW(kPeakFileVariable, peak != nullptr ? peakFile.c_str() : nullptr);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info{};
-  const double start = Now();
-  if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &info)) {
-    return -1;
-  }
-  ::WaitForSingleObject(info.hProcess, INFINITE);
-  const double elapsed = Now() - start;
-  DWORD code = 1;
-  ::GetExitCodeProcess(info.hProcess, &code);
-  ::CloseHandle(info.hThread);
+  const double elapsed = bench::TimeProcess(exe, args);
   if (peak != nullptr) {
     unsigned long long bytes = 0;
     if (FILE* file = _wfopen(peakFile.c_str(), L"r")) {
@@ -80,8 +67,7 @@ double TimeProcess(const std::wstring& exe, const std::wstring& args, SIZE_T* pe
     }
     *peak = static_cast<SIZE_T>(bytes);
   }
-  ::CloseHandle(info.hProcess);
-  return code == 0 ? elapsed : -1;
+  return elapsed;
 }
 
 // --- The child modes -------------------------------------------------------------------

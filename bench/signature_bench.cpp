@@ -66,24 +66,9 @@ std::wstring Base64Url(const std::string& bytes) {
 }
 
 double TimeSession(const std::wstring& exe) {
-  std::wstring commandLine = L"\"" + exe + L"\" -ProgramName \"" + kProduct +
-                             L"\" -ProgramVersion 1.0 -Language 1033 -InstalledLocation C:\\ "
-                             L"-UpdateCheckSilent -QuickCheck";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info{};
-  const double start = bench::Now();
-  if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &info)) {
-    return -1;
-  }
-  ::WaitForSingleObject(info.hProcess, INFINITE);
-  const double elapsed = bench::Now() - start;
-  DWORD code = 1;
-  ::GetExitCodeProcess(info.hProcess, &code);
-  ::CloseHandle(info.hThread);
-  ::CloseHandle(info.hProcess);
-  return code == 0 ? elapsed : -1;
+  return bench::TimeProcess(exe, std::wstring(L"-ProgramName \"") + kProduct +
+                                     L"\" -ProgramVersion 1.0 -Language 1033 -InstalledLocation C:\\ "
+                                     L"-UpdateCheckSilent -QuickCheck");
 }
 
 }  // namespace
