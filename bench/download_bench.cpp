@@ -51,8 +51,8 @@ std::optional<ULONGLONG> AnnouncedSize(const std::wstring& url) {
 
   const win::UniqueInternetHandle session(
       ::InternetOpenW(L"download_bench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  const win::UniqueInternetHandle connection(::InternetConnectW(session.get(), host, parts.nPort, nullptr, nullptr,
-                                                                INTERNET_SERVICE_HTTP, 0, 0));
+  const win::UniqueInternetHandle connection(
+      ::InternetConnectW(session.get(), host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
   const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                       (parts.nScheme == INTERNET_SCHEME_HTTPS ? INTERNET_FLAG_SECURE : 0);
   const win::UniqueInternetHandle request(
@@ -82,8 +82,7 @@ std::optional<ULONGLONG> FileSize(const std::wstring& path) {
 SIZE_T PeakWorkingSet() {
   PROCESS_MEMORY_COUNTERS counters{};
   counters.cb = sizeof counters;
-  return ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters) ? counters.PeakWorkingSetSize
-                                                                                  : 0;
+  return ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters) ? counters.PeakWorkingSetSize : 0;
 }
 
 // The URL's last path segment, without a query.
@@ -99,8 +98,9 @@ int wmain(int argc, wchar_t** argv) {
   const bool peakOnly = argc >= 2 && std::wcscmp(argv[1], L"--peak") == 0;
   const int first = peakOnly ? 2 : 1;
   if (argc < first + 2 || argc > first + 3 || (peakOnly && argc != 4)) {
-    std::fwprintf(stderr, L"usage: download_bench <url> <folder> [rounds]\n"
-                          L"       download_bench --peak <url> <folder>\n");
+    std::fwprintf(stderr,
+                  L"usage: download_bench <url> <folder> [rounds]\n"
+                  L"       download_bench --peak <url> <folder>\n");
     return 1;
   }
   const std::wstring url = argv[first];

@@ -76,12 +76,12 @@ double BareWriteAndFlush(int lines) {
   for (int i = 0; i < lines; ++i) {
     SYSTEMTIME now{};
     ::GetLocalTime(&now);
-    const int length = std::swprintf(text, std::size(text),
-                                     L"%02u.%02u.%04u %02u:%02u:%02u:%03u INF: VLRN:[%05lx] Downloading %ls: %d of %d "
-                                     L"bytes (%u%%)\r\n",
-                                     now.wDay, now.wMonth, now.wYear, now.wHour, now.wMinute, now.wSecond,
-                                     now.wMilliseconds, ::GetCurrentThreadId(), product.c_str(), i, lines,
-                                     static_cast<unsigned>(i * 100ull / lines));
+    const int length =
+        std::swprintf(text, std::size(text),
+                      L"%02u.%02u.%04u %02u:%02u:%02u:%03u INF: VLRN:[%05lx] Downloading %ls: %d of %d "
+                      L"bytes (%u%%)\r\n",
+                      now.wDay, now.wMonth, now.wYear, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds,
+                      ::GetCurrentThreadId(), product.c_str(), i, lines, static_cast<unsigned>(i * 100ull / lines));
     const int size = ::WideCharToMultiByte(CP_ACP, 0, text, length, bytes, sizeof bytes, nullptr, nullptr);
     DWORD written = 0;
     ::WriteFile(file, bytes, static_cast<DWORD>(size), &written, nullptr);

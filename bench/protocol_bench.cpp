@@ -81,8 +81,9 @@ int wmain(int argc, wchar_t** argv) {
   WriteRegString(HKEY_CURRENT_USER, settings, L"DebugUrl_v2", base);
 
   tinyxml2::XMLDocument document;
-  document.Parse("<ClientStatus><Version>9.4.10</Version><Informations><ProgramName>Protocol Bench</ProgramName>"
-                 "</Informations></ClientStatus>");
+  document.Parse(
+      "<ClientStatus><Version>9.4.10</Version><Informations><ProgramName>Protocol Bench</ProgramName>"
+      "</Informations></ClientStatus>");
   tinyxml2::XMLPrinter printer;
   document.Accept(&printer);
   const std::string body = win::ToNarrow(std::wstring(kClientStatusArgument) + L"=" +
@@ -103,8 +104,7 @@ int wmain(int argc, wchar_t** argv) {
     const bool bareOk = BarePost(postObject, port, body, received);
     bare.push_back(Now() - start);
     if (result != 0 || !bareOk) {
-      std::fwprintf(stderr, L"protocol_bench: a post failed (%u); is the service running on port %d?\n", result,
-                    port);
+      std::fwprintf(stderr, L"protocol_bench: a post failed (%u); is the service running on port %d?\n", result, port);
       ::RegDeleteTreeW(HKEY_CURRENT_USER, settings.c_str());
       return 2;
     }
@@ -130,8 +130,8 @@ int wmain(int argc, wchar_t** argv) {
   std::wprintf(L"%d rounds, medians          client      bare WinINet   ratio   goal\n", rounds);
   std::wprintf(L"one post                 %7.2f ms    %7.2f ms     %5.2f   <= 1.2\n", post * 1e3, barePost * 1e3,
                post / barePost);
-  std::wprintf(L"read 8 MiB answer        %7.2f ms    %7.2f ms     %5.2f   <= 1.5\n", read * 1e3,
-               bareReadTime * 1e3, read / bareReadTime);
+  std::wprintf(L"read 8 MiB answer        %7.2f ms    %7.2f ms     %5.2f   <= 1.5\n", read * 1e3, bareReadTime * 1e3,
+               read / bareReadTime);
   bench::PrintFigure(L"post vs bare WinINet post", win::FormatW(L"%.2f ms vs %.2f ms", post * 1e3, barePost * 1e3),
                      post / barePost, L"<= 1.2", post / barePost <= 1.2);
   bench::PrintFigure(L"8 MiB answer vs bare read loop",

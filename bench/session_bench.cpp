@@ -96,8 +96,9 @@ int BarePost(int port) {
   const win::UniqueInternetHandle request(::HttpOpenRequestW(connection.get(), L"POST", object.c_str(), nullptr,
                                                              nullptr, nullptr, INTERNET_FLAG_SECURE, 1));
   static constexpr wchar_t kHeader[] = L"Content-Type: application/x-www-form-urlencoded";
-  std::string body = "clientStatusXML=%253cClientStatus%253e%253cInformations%253e%253cProgramName%253e"
-                     "Session+Bench%253c%252fProgramName%253e%253c%252fInformations%253e%253c%252fClientStatus%253e";
+  std::string body =
+      "clientStatusXML=%253cClientStatus%253e%253cInformations%253e%253cProgramName%253e"
+      "Session+Bench%253c%252fProgramName%253e%253c%252fInformations%253e%253c%252fClientStatus%253e";
   if (!request || !::HttpSendRequestW(request.get(), kHeader, static_cast<DWORD>(-1), body.data(),
                                       static_cast<DWORD>(body.size()))) {
     return 2;
@@ -124,8 +125,7 @@ int Session(bool wake) {
   StartLog(GetProgramInfos().ProgramName.c_str());
   RenovaWorker worker;
   worker.CmdLine = &options;
-  std::unique_ptr<DialogWindow> window =
-      wake ? std::make_unique<DialogWindow>() : std::make_unique<TimerOnlyWindow>();
+  std::unique_ptr<DialogWindow> window = wake ? std::make_unique<DialogWindow>() : std::make_unique<TimerOnlyWindow>();
   Dialog dialog(&worker, &options, window.get());
   return static_cast<int>(window->RunModal(dialog));
 }
@@ -147,8 +147,8 @@ int wmain(int argc, wchar_t** argv) {
   // On Windows the desktop is always there; Wine starts its desktop process
   // with the first window and ends it with the last one. A window of this
   // program keeps it for the runs, so no run pays for starting it.
-  const HWND desktopKeeper = ::CreateWindowExW(0, L"STATIC", L"session_bench", 0, 0, 0, 0, 0, nullptr, nullptr,
-                                               nullptr, nullptr);
+  const HWND desktopKeeper =
+      ::CreateWindowExW(0, L"STATIC", L"session_bench", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
 
   ProgramInfos product;
   product.ProgramName = kProduct;
@@ -186,19 +186,19 @@ int wmain(int argc, wchar_t** argv) {
   std::wprintf(L"bare process and one WinINet post   %7.0f ms\n", base * 1e3);
   std::wprintf(L"quiet session, VLRenovaWorker.exe   %7.0f ms     %5.2f          <= 1.3\n", Median(exe) * 1e3,
                Median(exe) / base);
-  std::wprintf(L"same session, with the wake-up      %7.0f ms     %5.2f\n", Median(wake) * 1e3,
-               Median(wake) / base);
+  std::wprintf(L"same session, with the wake-up      %7.0f ms     %5.2f\n", Median(wake) * 1e3, Median(wake) / base);
   std::wprintf(L"same session, timer only            %7.0f ms     %5.2f\n", Median(nowake) * 1e3,
                Median(nowake) / base);
   const double peak = Median(exePeak), barePeakSize = Median(barePeak);
-  std::wprintf(L"peak working set: session (with the wake-up) %.1f MiB, bare process %.1f MiB, ratio %.2f "
-               L"(goal <= 1.5)\n",
-               peak / 1048576, barePeakSize / 1048576, peak / barePeakSize);
+  std::wprintf(
+      L"peak working set: session (with the wake-up) %.1f MiB, bare process %.1f MiB, ratio %.2f "
+      L"(goal <= 1.5)\n",
+      peak / 1048576, barePeakSize / 1048576, peak / barePeakSize);
   bench::PrintFigure(L"quiet session vs bare process + one post",
-                     win::FormatW(L"%.0f ms vs %.0f ms", Median(exe) * 1e3, base * 1e3), Median(exe) / base,
-                     L"<= 1.3", Median(exe) / base <= 1.3);
+                     win::FormatW(L"%.0f ms vs %.0f ms", Median(exe) * 1e3, base * 1e3), Median(exe) / base, L"<= 1.3",
+                     Median(exe) / base <= 1.3);
   bench::PrintFigure(L"peak memory: session vs bare process",
-                     win::FormatW(L"%.1f MiB vs %.1f MiB", peak / 1048576, barePeakSize / 1048576),
-                     peak / barePeakSize, L"<= 1.5", peak / barePeakSize <= 1.5);
+                     win::FormatW(L"%.1f MiB vs %.1f MiB", peak / 1048576, barePeakSize / 1048576), peak / barePeakSize,
+                     L"<= 1.5", peak / barePeakSize <= 1.5);
   return 0;
 }

@@ -83,8 +83,9 @@ int wmain(int argc, wchar_t** argv) {
   std::string signature = ReadText(keys + L"signed-sample.txt.sig.b64");
   while (!signature.empty() && (signature.back() == '\n' || signature.back() == '\r')) signature.pop_back();
   if (port <= 0 || rounds <= 0 || !first || !second || text.empty()) {
-    std::fwprintf(stderr, L"usage: signature_bench [port] [rounds] (needs the service's port and the build's "
-                          L"test-keys)\n");
+    std::fwprintf(stderr,
+                  L"usage: signature_bench [port] [rounds] (needs the service's port and the build's "
+                  L"test-keys)\n");
     return 1;
   }
 
@@ -100,14 +101,14 @@ int wmain(int argc, wchar_t** argv) {
     }
   }
 
-  const HWND desktopKeeper = ::CreateWindowExW(0, L"STATIC", L"signature_bench", 0, 0, 0, 0, 0, nullptr, nullptr,
-                                               nullptr, nullptr);
+  const HWND desktopKeeper =
+      ::CreateWindowExW(0, L"STATIC", L"signature_bench", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
   ProgramInfos product;
   product.ProgramName = kProduct;
   const std::wstring settings = GetProductSettingsKey(product);
-  WriteRegString(HKEY_CURRENT_USER, settings, L"DebugUrl_v2",
-                 win::FormatW(L"https://localhost:%d/t/%s/f/text=%s/Renova/", port, kScope,
-                              Base64Url(kInstruction).c_str()));
+  WriteRegString(
+      HKEY_CURRENT_USER, settings, L"DebugUrl_v2",
+      win::FormatW(L"https://localhost:%d/t/%s/f/text=%s/Renova/", port, kScope, Base64Url(kInstruction).c_str()));
   const std::wstring plain = bench::OwnFolder() + L"VLRenovaWorker.exe";
   const std::wstring signedBuild = bench::OwnFolder() + L"VLRenovaWorkerSigned.exe";
   std::vector<double> plainTimes, signedTimes;
@@ -115,8 +116,10 @@ int wmain(int argc, wchar_t** argv) {
     const double a = i % 2 == 0 ? TimeSession(plain) : TimeSession(signedBuild);
     const double b = i % 2 == 0 ? TimeSession(signedBuild) : TimeSession(plain);
     if (a < 0 || b < 0) {
-      std::fwprintf(stderr, L"signature_bench: a session failed; is the service running on port %d and "
-                            L"signing with the tests' first key?\n", port);
+      std::fwprintf(stderr,
+                    L"signature_bench: a session failed; is the service running on port %d and "
+                    L"signing with the tests' first key?\n",
+                    port);
       ::RegDeleteTreeW(HKEY_CURRENT_USER, settings.c_str());
       return 2;
     }
@@ -134,8 +137,8 @@ int wmain(int argc, wchar_t** argv) {
   const double withCheck = bench::Median(signedTimes);
   std::wprintf(L"signature check: first in the process %.2f ms, median of %d %.2f ms\n", firstCheck * 1e3, kChecks,
                check * 1e3);
-  std::wprintf(L"quiet session: %.0f ms, signed build %.0f ms (medians of %d rounds)\n", session * 1e3,
-               withCheck * 1e3, rounds);
+  std::wprintf(L"quiet session: %.0f ms, signed build %.0f ms (medians of %d rounds)\n", session * 1e3, withCheck * 1e3,
+               rounds);
   std::wprintf(L"first signature check / quiet session: %.2f %%, goal < 5 %%: %ls\n", firstCheck / session * 100,
                firstCheck / session < 0.05 ? L"met" : L"MISSED");
   bench::PrintFigure(L"signature check / quiet session",

@@ -44,7 +44,7 @@ class ActionBase {
 
   DownloadCallback* mCallback = nullptr;  // set on the download action just before it runs
   int32_t mActionType;
-  int32_t mPostActionCompatible;              // may stand in the Post list
+  int32_t mPostActionCompatible;                  // may stand in the Post list
   int32_t mPostInstallationActionCompatible = 0;  // runs after a fresh installation too
 };
 

@@ -25,7 +25,8 @@ bool IsDeviceName(std::wstring_view component) {
   for (const std::wstring_view device : kPlain) {
     if (EqualsIgnoringCase(stem, device)) return true;
   }
-  if (stem.size() == 4 && (EqualsIgnoringCase(stem.substr(0, 3), L"COM") || EqualsIgnoringCase(stem.substr(0, 3), L"LPT"))) {
+  if (stem.size() == 4 &&
+      (EqualsIgnoringCase(stem.substr(0, 3), L"COM") || EqualsIgnoringCase(stem.substr(0, 3), L"LPT"))) {
     // COM0 to COM9 and the superscript digits the system also takes.
     const wchar_t digit = stem[3];
     return (digit >= L'0' && digit <= L'9') || digit == L'\u00b9' || digit == L'\u00b2' || digit == L'\u00b3';

@@ -31,8 +31,8 @@ class Sha256Hasher {
   bool valid() const { return hash_.valid(); }
   bool Add(std::span<const uint8_t> bytes) {
     // CNG takes a mutable pointer but only reads through it.
-    return BCRYPT_SUCCESS(::BCryptHashData(hash_.get(), const_cast<PUCHAR>(bytes.data()),
-                                           static_cast<ULONG>(bytes.size()), 0));
+    return BCRYPT_SUCCESS(
+        ::BCryptHashData(hash_.get(), const_cast<PUCHAR>(bytes.data()), static_cast<ULONG>(bytes.size()), 0));
   }
   std::optional<Sha256Digest> Finish() {
     Sha256Digest digest{};

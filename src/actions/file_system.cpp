@@ -50,9 +50,7 @@ bool FitsPathLimit(const std::wstring& path) {
 
 bool IsDotName(const wchar_t* name) { return name[0] == L'.'; }
 
-bool IsFolderEntry(const WIN32_FIND_DATAW& entry) {
-  return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
+bool IsFolderEntry(const WIN32_FIND_DATAW& entry) { return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 
 // Clears read-only, hidden and system first: each of them blocks the deletion.
 bool DeleteOneFile(const std::wstring& path) {
@@ -79,9 +77,7 @@ std::wstring WithoutFinalBackslash(std::wstring path) {
 // folder, so a link planted there must not lead the updater, with its rights,
 // to delete or change files elsewhere: a link is removed itself, never walked
 // or changed through.
-bool IsLinkEntry(const WIN32_FIND_DATAW& entry) {
-  return (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
+bool IsLinkEntry(const WIN32_FIND_DATAW& entry) { return (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
 
 bool IsLinkedFolder(const std::wstring& folder) {
   // Asked without the final "\", which would give the target's attributes.
@@ -201,9 +197,7 @@ bool CopyDirectoryTree(const std::wstring& source, const std::wstring& target) {
   return ::GetLastError() == ERROR_NO_MORE_FILES;
 }
 
-bool IsMissingFileError(unsigned long error) {
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
+bool IsMissingFileError(unsigned long error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
 bool GetFileDate(const std::wstring& path, std::wstring& date) {
   win::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,

@@ -39,8 +39,8 @@ std::wstring FeatureProperties(const std::vector<MsiFeatureState>& features) {
 
 std::wstring UpdateCommandLine(const std::wstring& cacheFolder, const std::wstring& uiSwitch,
                                const std::wstring& properties, const std::wstring& installedLocation) {
-  return win::FormatW(L"\"%s\\Setup.exe\" /s /NoSetupFromWeb /v\"%s %s INSTALLDIR=\\\"%s\\\\\"\"",
-                      cacheFolder.c_str(), uiSwitch.c_str(), properties.c_str(), installedLocation.c_str());
+  return win::FormatW(L"\"%s\\Setup.exe\" /s /NoSetupFromWeb /v\"%s %s INSTALLDIR=\\\"%s\\\\\"\"", cacheFolder.c_str(),
+                      uiSwitch.c_str(), properties.c_str(), installedLocation.c_str());
 }
 
 std::wstring WithoutSetupFromWeb(std::wstring commandLine) {

@@ -10,10 +10,8 @@ constexpr LONG kStatusSuccess = 0;
 constexpr LONG kStatusDllNotFound = static_cast<LONG>(0xC0000135);
 constexpr LONG kStatusProcedureNotFound = static_cast<LONG>(0xC000007A);
 
-using LdrLoadDllFunction = LONG(NTAPI*)(PWSTR searchPath, PULONG characteristics, PUNICODE_STRING name,
-                                        PVOID* module);
-using LdrGetProcedureAddressFunction = LONG(NTAPI*)(PVOID module, PANSI_STRING name, ULONG ordinal,
-                                                    PVOID* address);
+using LdrLoadDllFunction = LONG(NTAPI*)(PWSTR searchPath, PULONG characteristics, PUNICODE_STRING name, PVOID* module);
+using LdrGetProcedureAddressFunction = LONG(NTAPI*)(PVOID module, PANSI_STRING name, ULONG ordinal, PVOID* address);
 using RtlInitUnicodeStringFunction = VOID(NTAPI*)(PUNICODE_STRING target, PCWSTR source);
 using RtlInitStringFunction = VOID(NTAPI*)(PSTRING target, PCSZ source);
 using RtlGetVersionFunction = LONG(NTAPI*)(PRTL_OSVERSIONINFOW info);

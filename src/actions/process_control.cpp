@@ -33,8 +33,8 @@ Pass StopMatchingProcesses(const std::wstring& imageName, DWORD processId) {
     return Pass::Failed;
   }
   do {
-    const bool matches = ::_wcsicmp(entry.szExeFile, imageName.c_str()) == 0 &&
-                         (processId == 0 || processId == entry.th32ProcessID);
+    const bool matches =
+        ::_wcsicmp(entry.szExeFile, imageName.c_str()) == 0 && (processId == 0 || processId == entry.th32ProcessID);
     if (!matches) continue;
     LogInfo(L"terminate process: %s", imageName.c_str());
     win::UniqueProcess process(::OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID));
@@ -123,8 +123,8 @@ DWORD CreateChildProcess(const std::wstring& file, const std::wstring& arguments
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info{};
-  if (!::CreateProcessW(file.empty() ? nullptr : file.c_str(), writable.data(), nullptr, nullptr, FALSE, 0,
-                        nullptr, nullptr, &startup, &info)) {
+  if (!::CreateProcessW(file.empty() ? nullptr : file.c_str(), writable.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &info)) {
     return StartFailed(file);
   }
   const win::UniqueProcess process(info.hProcess);
@@ -146,8 +146,7 @@ bool StopProcess(const std::wstring& imageName, DWORD processId, int attempt) {
   }
 }
 
-DWORD StartProcess(const std::wstring& file, const std::wstring& arguments, bool wait, DWORD& exitCode,
-                   bool elevated) {
+DWORD StartProcess(const std::wstring& file, const std::wstring& arguments, bool wait, DWORD& exitCode, bool elevated) {
   exitCode = 0;
   return elevated ? StartThroughShell(file, arguments, wait, exitCode)
                   : CreateChildProcess(file, arguments, wait, exitCode);

@@ -17,5 +17,4 @@ bool StopProcess(const std::wstring& imageName, DWORD processId, int attempt);
 // wait, blocks until the program ends and stores its exit code in exitCode (set to
 // 0 first). 0 when the program was started (and its exit code read), else the
 // system's error code.
-DWORD StartProcess(const std::wstring& file, const std::wstring& arguments, bool wait, DWORD& exitCode,
-                   bool elevated);
+DWORD StartProcess(const std::wstring& file, const std::wstring& arguments, bool wait, DWORD& exitCode, bool elevated);

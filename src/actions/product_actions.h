@@ -17,7 +17,7 @@ class ActionProductUpdate : public ActionBase {
   ActionProductUpdate() : ActionBase(kActionProductUpdate, 0) {}
   int32_t Execute() override;
 
-  int32_t mIsMajorUpgrade = 0;   // reinstall every file (the instruction's IsReInstallModeAMUS)
+  int32_t mIsMajorUpgrade = 0;  // reinstall every file (the instruction's IsReInstallModeAMUS)
   int32_t mSuppressReboot = 0;
-  int32_t mSilent = 0;           // the installer shows no user interface
+  int32_t mSilent = 0;  // the installer shows no user interface
 };

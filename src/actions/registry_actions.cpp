@@ -37,8 +37,7 @@ int32_t ActionSetRegKey::ParseFromXml(const tinyxml2::XMLElement& element) {
 }
 
 int32_t ActionSetRegKey::Execute() {
-  LogInfo(L"setting reg key %s with Value %s(%s) = %s", mKey.c_str(), mValue.c_str(), mType.c_str(),
-          mData.c_str());
+  LogInfo(L"setting reg key %s with Value %s(%s) = %s", mKey.c_str(), mValue.c_str(), mType.c_str(), mData.c_str());
   const win::UniqueRegKey key = CreateRegKey(HKEY_LOCAL_MACHINE, mKey);
   if (!key) return kActionRegistryNotSet;
 

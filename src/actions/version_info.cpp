@@ -94,8 +94,8 @@ bool GetFileVersionString(const std::wstring& path, const std::wstring& stringNa
 
   bool found = false;
   for (const Translation& translation : translations) {
-    const std::wstring subBlock = win::FormatW(L"\\StringFileInfo\\%04x%04x\\%s", translation.language,
-                                               translation.codePage, stringName.c_str());
+    const std::wstring subBlock =
+        win::FormatW(L"\\StringFileInfo\\%04x%04x\\%s", translation.language, translation.codePage, stringName.c_str());
     if (subBlock.size() > kMaxSubBlockChars) {
       LogError(L"version string name %s is too long", stringName.c_str());
       return false;

@@ -108,8 +108,7 @@ int32_t RunSession(CmdLineInfo options, const std::vector<InstructionKey>& instr
 }
 
 bool IsIncomplete(const ProgramInfos& info) {
-  return info.ProgramName.empty() || info.DisplayName.empty() || info.ProgramVersion.empty() ||
-         info.Language == 0;
+  return info.ProgramName.empty() || info.DisplayName.empty() || info.ProgramVersion.empty() || info.Language == 0;
 }
 
 }  // namespace

@@ -55,7 +55,9 @@ const std::wstring& OwnModulePath() {
   return path;
 }
 
-bool IsTrimmedBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\v' || c == L'\f'; }
+bool IsTrimmedBlank(wchar_t c) {
+  return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\v' || c == L'\f';
+}
 
 std::wstring Trim(std::wstring_view token) {
   while (!token.empty() && IsTrimmedBlank(token.back())) token.remove_suffix(1);
@@ -87,6 +89,7 @@ void CmdLineInfo::ParseParam(std::wstring_view argument, bool /*hadSwitchMark*/,
   if (PendingSwitch != Pending::None) {
     const Pending pending = std::exchange(PendingSwitch, Pending::None);
     ProgramInfos& info = ProgramInfo;
+    // clang-format off
     switch (pending) {
       case Pending::UpdateIntervalInHours: UpdateIntervalInHours = win::AtoiW(argument); break;
       case Pending::ProgramName:
@@ -105,6 +108,7 @@ void CmdLineInfo::ParseParam(std::wstring_view argument, bool /*hadSwitchMark*/,
       case Pending::CheckIntervalInHours: CheckIntervalInHours = win::AtoiW(argument); break;
       case Pending::None: break;
     }
+    // clang-format on
     return;
   }
 

@@ -4,8 +4,8 @@
 #include "instruction_keys.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  VLRenovaWorkerApplication application(
-      ::GetCommandLineW(), {kBuiltInInstructionKeys.begin(), kBuiltInInstructionKeys.end()});
+  VLRenovaWorkerApplication application(::GetCommandLineW(),
+                                        {kBuiltInInstructionKeys.begin(), kBuiltInInstructionKeys.end()});
   application.InitInstance();
   return application.ExitInstance();
 }

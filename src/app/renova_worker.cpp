@@ -152,8 +152,8 @@ WorkerResult RenovaWorker::CheckWithRequest(const tinyxml2::XMLDocument& request
       WriteLastUpdateCheckNow(infos);
       return {RESULT_SERVER_NOT_REACHABLE, 0};
     }
-    const int32_t parseResult = LoadInstructionXml(text.c_str(), PreActions, MainActions, PostActions, Instruction,
-                                                   options);
+    const int32_t parseResult =
+        LoadInstructionXml(text.c_str(), PreActions, MainActions, PostActions, Instruction, options);
     LogInfo(L"Load and Read Instruction.xml end with result code: %d", parseResult);
     if (parseResult == kInstructionNotXml || parseResult == kInstructionNoRoot) {
       // A damaged instruction is no offer: the parser has left everything as

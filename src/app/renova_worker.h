@@ -42,10 +42,9 @@ class RenovaWorker : public UpdaterBase {
   // connection state (a machine that reaches the test service and has a
   // network interface counts as online). Both are the real calls unless a
   // test replaces them.
-  using RequestBuilder = std::unique_ptr<tinyxml2::XMLDocument> (*)(const ProgramInfos& infos,
-                                                                   bool updateCheckSilent,
-                                                                   bool updateCheckAfterTrayMessage,
-                                                                   int32_t* errorCode);
+  using RequestBuilder = std::unique_ptr<tinyxml2::XMLDocument> (*)(const ProgramInfos& infos, bool updateCheckSilent,
+                                                                    bool updateCheckAfterTrayMessage,
+                                                                    int32_t* errorCode);
   using ConnectedStateQuery = BOOL(WINAPI*)(LPDWORD flags, DWORD reserved);
   RequestBuilder mBuildRequest;
   ConnectedStateQuery mGetConnectedState;

@@ -13,14 +13,14 @@ class DownloadCallback;
 // produced; the session starts with RESULT_NO_UPDATE before the check answers.
 enum UpdateResult : int32_t {
   RESULT_NO_UPDATE = 1,
-  RESULT_NO_INSTALLATION = 2,         // installation mode: nothing to install
+  RESULT_NO_INSTALLATION = 2,  // installation mode: nothing to install
   RESULT_UPDATE_AVAILABLE = 3,
-  RESULT_UPDATE_AND_UPGRADE = 4,      // an update and a major upgrade are offered
+  RESULT_UPDATE_AND_UPGRADE = 4,  // an update and a major upgrade are offered
   RESULT_INSTALLATION_AVAILABLE = 8,
-  RESULT_SERVER_NOT_REACHABLE = 9,    // post failed while online, or the answer was empty or unreadable
+  RESULT_SERVER_NOT_REACHABLE = 9,  // post failed while online, or the answer was empty or unreadable
   RESULT_OFFLINE = 10,
   RESULT_REQUEST_NOT_BUILT = 11,
-  RESULT_SERVER_ERROR = 12,           // the answer carries an error message
+  RESULT_SERVER_ERROR = 12,  // the answer carries an error message
   RESULT_RUN_DONE = 13,
   RESULT_ACTION_FAILED = 14,
   RESULT_CANCELED = 15,

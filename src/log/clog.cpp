@@ -162,14 +162,13 @@ void CLog::PrintText(int category, int level, const wchar_t* source, const wchar
   Write(level, 0, source, category, 1, text);
 }
 
-void CLog::PrintTexts(int level, const wchar_t* source, const wchar_t* t1, const wchar_t* t2,
-                      const wchar_t* t3) {
+void CLog::PrintTexts(int level, const wchar_t* source, const wchar_t* t1, const wchar_t* t2, const wchar_t* t3) {
   if (!Passes(level)) return;
   Write(level, 0, source, 0, kMaxTexts, t1, t2, t3);
 }
 
-void CLog::Write(int level, DWORD eventId, const wchar_t* source, int category, int count,
-                 const wchar_t* t1, const wchar_t* t2, const wchar_t* t3) {
+void CLog::Write(int level, DWORD eventId, const wchar_t* source, int category, int count, const wchar_t* t1,
+                 const wchar_t* t2, const wchar_t* t3) {
   if (!Ready()) return;
   if (CLog* target = ForwardTarget()) {
     try {

@@ -25,8 +25,8 @@
 #include "win/unique_handle.h"
 
 // Limits of the log's texts, in characters without the terminator.
-inline constexpr size_t kLogSourceNameChars = 40;     // the log's own source (Init)
-inline constexpr size_t kLogFormattedChars = 12287;   // a formatted or composed message
+inline constexpr size_t kLogSourceNameChars = 40;      // the log's own source (Init)
+inline constexpr size_t kLogFormattedChars = 12287;    // a formatted or composed message
 inline constexpr size_t kLogResourceTextChars = 4095;  // a string resource before formatting
 inline constexpr size_t kLogResourceFormattedChars = 12288;
 
@@ -111,8 +111,8 @@ class CLog {
 
   // Composes and writes a message from count (0-3) ready texts, the second and
   // third behind " | ". A null text adds nothing, not even its " | ".
-  void Write(int level, DWORD eventId, const wchar_t* source, int category, int count,
-             const wchar_t* t1 = nullptr, const wchar_t* t2 = nullptr, const wchar_t* t3 = nullptr);
+  void Write(int level, DWORD eventId, const wchar_t* source, int category, int count, const wchar_t* t1 = nullptr,
+             const wchar_t* t2 = nullptr, const wchar_t* t3 = nullptr);
 
   // Configures the log from the values __LogLevel__, __LogToFile__,
   // __LogFile__, __LogNoEncrypt_@@__, __NoFlush__ and __OpenConsole__ of a

@@ -85,8 +85,8 @@ void CLog::WriteDiagnostics(HINSTANCE module, int diagLevel, int logLevel) {
   line(logLevel, L"module_handle_exe=%p", exe);
   line(logLevel, L"module_path_exe='%s'", exePath.c_str());
   line(logLevel, L"fver=%lu.%lu.%lu.%lu, pver=%lu.%lu.%lu.%lu", exeVersion.file[0], exeVersion.file[1],
-       exeVersion.file[2], exeVersion.file[3], exeVersion.product[0], exeVersion.product[1],
-       exeVersion.product[2], exeVersion.product[3]);
+       exeVersion.file[2], exeVersion.file[3], exeVersion.product[0], exeVersion.product[1], exeVersion.product[2],
+       exeVersion.product[3]);
 
   const std::wstring modulePath = module != nullptr ? ModulePath(module) : exePath;
   const FileVersion moduleVersion = ReadFileVersion(modulePath);

@@ -60,11 +60,10 @@ HRESULT CLog::ConfigureFromRegistry(HINSTANCE module, HKEY root, const wchar_t* 
   if (settings.level != 0) SetThreshold(settings.level > INT_MAX ? INT_MAX : static_cast<int>(settings.level));
 
   if (settings.toFile != 0 && !settings.file.empty()) {
-    const bool opened =
-        settings.noEncrypt == kLogNoEncryptMagic
-            ? SetLogFile(settings.file.c_str(), kLogTextChannel, true, rotation)
-            : SetLogFile(settings.file.c_str(), kLogRecordChannel, true,
-                         rotation != 0 ? rotation : kLogDefaultRotation);
+    const bool opened = settings.noEncrypt == kLogNoEncryptMagic
+                            ? SetLogFile(settings.file.c_str(), kLogTextChannel, true, rotation)
+                            : SetLogFile(settings.file.c_str(), kLogRecordChannel, true,
+                                         rotation != 0 ? rotation : kLogDefaultRotation);
     if (!opened) return S_OK;
   }
   WriteDiagnostics(module, kDiagnosticLevel, kLogLevelAudit);

@@ -22,12 +22,23 @@ bool InsertAccepts(std::wstring_view spec, const LogArg& arg) {
   const bool narrowLength = length.find(L'h') != std::wstring_view::npos;
   const bool wideLength = length.find(L'l') != std::wstring_view::npos || length.find(L'w') != std::wstring_view::npos;
   switch (type) {
-    case L's': return arg.kind() == (narrowLength ? LogArg::Kind::kNarrowText : LogArg::Kind::kWideText);
-    case L'S': return arg.kind() == (wideLength ? LogArg::Kind::kWideText : LogArg::Kind::kNarrowText);
-    case L'd': case L'i': case L'u': case L'x': case L'X': case L'o': case L'c': case L'C':
+    case L's':
+      return arg.kind() == (narrowLength ? LogArg::Kind::kNarrowText : LogArg::Kind::kWideText);
+    case L'S':
+      return arg.kind() == (wideLength ? LogArg::Kind::kWideText : LogArg::Kind::kNarrowText);
+    case L'd':
+    case L'i':
+    case L'u':
+    case L'x':
+    case L'X':
+    case L'o':
+    case L'c':
+    case L'C':
       return arg.kind() == LogArg::Kind::kInteger;
-    case L'p': return arg.kind() != LogArg::Kind::kFloat;
-    default: return false;  // FormatMessageW has no floating point
+    case L'p':
+      return arg.kind() != LogArg::Kind::kFloat;
+    default:
+      return false;  // FormatMessageW has no floating point
   }
 }
 

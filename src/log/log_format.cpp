@@ -25,11 +25,11 @@ struct Conversion {
   int width = -1;
   bool precisionFromArg = false;
   int precision = -1;
-  bool wide64 = false;    // a 64-bit integer length ("ll", "I64", "I", "z", ...)
-  bool narrow = false;    // "h", "hh" on texts and characters
+  bool wide64 = false;        // a 64-bit integer length ("ll", "I64", "I", "z", ...)
+  bool narrow = false;        // "h", "hh" on texts and characters
   bool explicitWide = false;  // "l", "w" on texts and characters
   wchar_t type = 0;
-  size_t end = 0;         // index after the conversion
+  size_t end = 0;  // index after the conversion
 };
 
 bool IsFlag(wchar_t c) { return c == L'-' || c == L'+' || c == L' ' || c == L'#' || c == L'0'; }
@@ -77,12 +77,14 @@ Conversion ParseConversion(std::wstring_view format, size_t start) {
     c.narrow = true;
     i += 2;
   } else if (i < format.size()) {
+    // clang-format off
     switch (format[i]) {
       case L'h': c.narrow = true; ++i; break;
       case L'l': case L'w': c.explicitWide = true; ++i; break;
       case L'I': case L'j': case L'z': case L't': case L'L': c.wide64 = true; ++i; break;
       default: break;
     }
+    // clang-format on
   }
   if (i < format.size()) c.type = format[i++];
   c.end = i;
@@ -90,6 +92,7 @@ Conversion ParseConversion(std::wstring_view format, size_t start) {
 }
 
 ArgClass ClassOf(const Conversion& c) {
+  // clang-format off
   switch (c.type) {
     case L'd': case L'i': case L'o': case L'u': case L'x': case L'X': return ArgClass::kInteger;
     case L'e': case L'E': case L'f': case L'F': case L'g': case L'G': case L'a': case L'A':
@@ -102,10 +105,12 @@ ArgClass ClassOf(const Conversion& c) {
     case L'n': case L'Z': return ArgClass::kNever;
     default: return ArgClass::kUnknown;
   }
+  // clang-format on
 }
 
 bool Accepts(ArgClass expected, const LogArg& arg) {
   using Kind = LogArg::Kind;
+  // clang-format off
   switch (expected) {
     case ArgClass::kInteger:
     case ArgClass::kChar: return arg.kind() == Kind::kInteger;
@@ -115,6 +120,7 @@ bool Accepts(ArgClass expected, const LogArg& arg) {
     case ArgClass::kPointer: return arg.kind() != Kind::kFloat;
     default: return false;
   }
+  // clang-format on
 }
 
 class ArgCursor {
@@ -195,9 +201,9 @@ std::wstring FormatNumber(const Conversion& c, ArgClass expected, const LogArg& 
       return PadText(std::wstring(1, ch), c.flags, c.width);
     }
     default:
-      return PrintOne(NumberSpec(c, L"", L'p'), const_cast<void*>(arg.kind() == LogArg::Kind::kInteger
-                                                                      ? reinterpret_cast<const void*>(arg.bits())
-                                                                      : arg.pointer()));
+      return PrintOne(NumberSpec(c, L"", L'p'),
+                      const_cast<void*>(arg.kind() == LogArg::Kind::kInteger ? reinterpret_cast<const void*>(arg.bits())
+                                                                             : arg.pointer()));
   }
 }
 

@@ -67,8 +67,7 @@ class LogArg {
 // pointers (wide and narrow strings as pointers). Anything else, a
 // std::wstring for example, does not compile.
 template <typename T>
-concept LogArgument = std::is_arithmetic_v<T> || std::is_enum_v<T> || std::is_pointer_v<T> ||
-                      std::is_null_pointer_v<T>;
+concept LogArgument = std::is_arithmetic_v<T> || std::is_enum_v<T> || std::is_pointer_v<T> || std::is_null_pointer_v<T>;
 
 template <LogArgument T>
 LogArg MakeLogArg(T value) {

@@ -17,6 +17,4 @@ inline constexpr int kLogLevelCodeCount = 22;
 const wchar_t* LogLevelCode(int level);
 
 // A message passes when its level is "always" or not above the threshold.
-constexpr bool LogLevelPasses(int level, int threshold) {
-  return level == kLogLevelAlways || level <= threshold;
-}
+constexpr bool LogLevelPasses(int level, int threshold) { return level == kLogLevelAlways || level <= threshold; }

@@ -23,8 +23,8 @@ SYSTEMTIME ToLocalTime(const FILETIME& utc) {
 std::wstring FormatLogStamp(const FILETIME& utc) {
   const SYSTEMTIME t = ToLocalTime(utc);
   wchar_t stamp[64] = {};
-  ::swprintf(stamp, std::size(stamp), L"%02u.%02u.%04u %02u:%02u:%02u:%03u", t.wDay, t.wMonth, t.wYear,
-             t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+  ::swprintf(stamp, std::size(stamp), L"%02u.%02u.%04u %02u:%02u:%02u:%03u", t.wDay, t.wMonth, t.wYear, t.wHour,
+             t.wMinute, t.wSecond, t.wMilliseconds);
   return stamp;
 }
 
@@ -38,8 +38,7 @@ std::wstring FormatLogHead(int level, std::wstring_view source) {
   return head;
 }
 
-std::wstring FormatLogLine(int level, const FILETIME& utc, std::wstring_view source,
-                           std::wstring_view message) {
+std::wstring FormatLogLine(int level, const FILETIME& utc, std::wstring_view source, std::wstring_view message) {
   std::wstring line = FormatLogStamp(utc);
   if (line.size() < kStampColumnWidth) line.resize(kStampColumnWidth, L' ');
   line += L' ';

@@ -17,5 +17,4 @@ std::wstring FormatLogStamp(const FILETIME& utc);
 // "<code>: <source>:" or, with an empty source, "<code>: ".
 std::wstring FormatLogHead(int level, std::wstring_view source);
 
-std::wstring FormatLogLine(int level, const FILETIME& utc, std::wstring_view source,
-                           std::wstring_view message);
+std::wstring FormatLogLine(int level, const FILETIME& utc, std::wstring_view source, std::wstring_view message);

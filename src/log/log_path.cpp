@@ -6,8 +6,7 @@
 namespace {
 
 void ReplaceAll(std::wstring& text, std::wstring_view placeHolder, std::wstring_view value) {
-  for (size_t at = text.find(placeHolder); at != std::wstring::npos;
-       at = text.find(placeHolder, at + value.size())) {
+  for (size_t at = text.find(placeHolder); at != std::wstring::npos; at = text.find(placeHolder, at + value.size())) {
     text.replace(at, placeHolder.size(), value);
   }
 }

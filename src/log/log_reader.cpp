@@ -51,8 +51,8 @@ class RecordParser {
     uint32_t levelLength = 0;
     uint32_t timeLength = 0;
     const bool ok = ReadUint32(record.category) && ReadUint32(total) && ReadUint32(levelLength) &&
-                    levelLength == kLogRecordLevelBytes && ReadUint32(record.level) &&
-                    ReadUint32(timeLength) && timeLength == kLogRecordTimeBytes && ReadUint64(record.time) &&
+                    levelLength == kLogRecordLevelBytes && ReadUint32(record.level) && ReadUint32(timeLength) &&
+                    timeLength == kLogRecordTimeBytes && ReadUint64(record.time) &&
                     ReadText(record.source, kLogRecordMaxSourceBytes) &&
                     ReadText(record.message, kLogRecordMaxTextBytes) &&
                     ReadText(record.extra, kLogRecordMaxTextBytes) && cursor_.position() - start_ == total;
@@ -129,9 +129,7 @@ void Unscramble(std::string& text, uint8_t rotation) {
 }
 
 // Text up to its first zero byte: scrambled texts carry their terminator.
-std::wstring ToEntryText(const std::string& bytes) {
-  return FromLogBytes(std::string_view(bytes.c_str()));
-}
+std::wstring ToEntryText(const std::string& bytes) { return FromLogBytes(std::string_view(bytes.c_str())); }
 
 void FillEntry(const RawRecord& record, LogEntry& entry) {
   entry.version = record.version;
@@ -165,8 +163,8 @@ HRESULT OpenLogReader(const wchar_t* path, bool scramble, uint8_t rotation, LogR
   if (name.empty() || name.size() > kMaxPathChars) return E_INVALIDARG;
   // Shared for reading only: a file that a log still writes can't be opened,
   // and no log opens one while it is being read.
-  win::UniqueFile file(
-      ::CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  win::UniqueFile file(::CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return E_FAIL;
   reader.reset(new LogReader(std::move(file)));
   reader->scramble = scramble;
@@ -205,8 +203,8 @@ HRESULT ReadLogRecord(LogReader& reader, LogEntry& entry, DWORD& flags, DWORD op
   return S_OK;
 }
 
-HRESULT ReadLogRecords(LogReader& reader, size_t count, size_t& read, std::vector<LogEntry>* entries,
-                       DWORD options, uint64_t& skippedBytes) {
+HRESULT ReadLogRecords(LogReader& reader, size_t count, size_t& read, std::vector<LogEntry>* entries, DWORD options,
+                       uint64_t& skippedBytes) {
   read = 0;
   while (count == 0 || read < count) {
     LogEntry entry;

@@ -13,8 +13,8 @@
 #include "log/log_entry.h"
 
 // Results besides S_OK (an entry), S_FALSE (end of file) and the system's errors.
-inline constexpr HRESULT kLogReadBadVersion = static_cast<HRESULT>(0x80040301);   // not a record start
-inline constexpr HRESULT kLogReadCorrupt = static_cast<HRESULT>(0x80040302);      // short, inconsistent, over a limit
+inline constexpr HRESULT kLogReadBadVersion = static_cast<HRESULT>(0x80040301);  // not a record start
+inline constexpr HRESULT kLogReadCorrupt = static_cast<HRESULT>(0x80040302);     // short, inconsistent, over a limit
 // Part of the file format's set of results; bit rotation can't fail, so this
 // reader never returns it.
 inline constexpr HRESULT kLogReadUnscrambleFailed = static_cast<HRESULT>(0x80040303);
@@ -56,8 +56,8 @@ HRESULT ReadLogRecord(LogReader& reader, LogEntry& entry, DWORD& flags, DWORD op
 // discarded), with a marker entry before each record that followed a corrupt
 // stretch when kLogReadMarkCorruption is set. read receives the number of
 // records. S_OK, S_FALSE when the file held no record at all, or an error.
-HRESULT ReadLogRecords(LogReader& reader, size_t count, size_t& read, std::vector<LogEntry>* entries,
-                       DWORD options, uint64_t& skippedBytes);
+HRESULT ReadLogRecords(LogReader& reader, size_t count, size_t& read, std::vector<LogEntry>* entries, DWORD options,
+                       uint64_t& skippedBytes);
 
 // Appends the entries' text lines to the file at path (opened like a log
 // file, without place-holders). S_OK or E_FAIL.

@@ -25,9 +25,7 @@ constexpr uint8_t RotateByteLeft(uint8_t value, unsigned count) {
   return static_cast<uint8_t>((value << count) | (value >> ((8 - count) % 8)));
 }
 
-constexpr uint8_t RotateByteRight(uint8_t value, unsigned count) {
-  return RotateByteLeft(value, 8 - count % 8);
-}
+constexpr uint8_t RotateByteRight(uint8_t value, unsigned count) { return RotateByteLeft(value, 8 - count % 8); }
 
 // The bytes of one record. Texts are cut so that each stored text, terminator
 // included, stays within the limits the reader accepts.

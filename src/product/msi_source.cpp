@@ -54,8 +54,7 @@ bool ProductMatches(const std::wstring& productCode, const ProgramInfos& info) {
 
   const ProductProperty name = GetProductProperty(productCode, kProductName);
   if (name.status != ERROR_SUCCESS) {
-    LogError(L"MsiGetProductInfo 'INSTALLPROPERTY_PRODUCTNAME' failed and returned: %d",
-             static_cast<int>(name.status));
+    LogError(L"MsiGetProductInfo 'INSTALLPROPERTY_PRODUCTNAME' failed and returned: %d", static_cast<int>(name.status));
     return false;
   }
   return name.value == info.ProgramName;

@@ -24,8 +24,8 @@ void RemoveAll(std::wstring& text, std::wstring_view part) {
 std::wstring CompleteEditionName(const std::wstring& displayName) {
   std::wstring name = displayName;
   const std::wstring edition = GetText(kTextEditionEdition, kAnyLanguage);
-  for (const TextId wordId : {kTextEditionProfessional, kTextEditionServer, kTextEditionWorkstation,
-                              kTextEditionTech, kTextEditionAdmin, kTextEditionExpress}) {
+  for (const TextId wordId : {kTextEditionProfessional, kTextEditionServer, kTextEditionWorkstation, kTextEditionTech,
+                              kTextEditionAdmin, kTextEditionExpress}) {
     const std::wstring word = GetText(wordId, kAnyLanguage);
     const size_t at = name.find(word);
     if (at == std::wstring::npos) continue;

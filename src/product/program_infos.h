@@ -12,12 +12,12 @@ struct ProgramInfos {
   std::wstring ProductEditionName;    // DisplayName with edition word and preview suffix
   std::wstring DisplayNameForLabels;  // DisplayName with every "&" doubled
   std::wstring ProgramVersion;
-  std::wstring InstallDate;           // normally yyyymmdd
-  std::wstring InstalledLocation;     // ends with a backslash where a source guarantees it
-  std::wstring UninstallKeyName;      // subkey under ...\CurrentVersion\Uninstall
+  std::wstring InstallDate;        // normally yyyymmdd
+  std::wstring InstalledLocation;  // ends with a backslash where a source guarantees it
+  std::wstring UninstallKeyName;   // subkey under ...\CurrentVersion\Uninstall
   std::vector<std::wstring> FileList;
-  int32_t Language = 0;               // Windows language identifier; 0 = unknown
-  int32_t IsStubExe = 0;              // 1: installation mode
+  int32_t Language = 0;   // Windows language identifier; 0 = unknown
+  int32_t IsStubExe = 0;  // 1: installation mode
   std::wstring AffiliateId;
 };
 

@@ -94,8 +94,7 @@ void WriteIgnoredVersionUpdate(const ProgramInfos& programInfos, const std::wstr
 void ClearIgnoredVersionUpdate(const ProgramInfos& programInfos) { WriteIgnoredVersionUpdate(programInfos, L""); }
 
 int ReadIgnoredMajorVersionUpgrade(const ProgramInfos& programInfos) {
-  const auto text =
-      ReadRegString(HKEY_CURRENT_USER, GetProductSettingsKey(programInfos), kIgnoreMajorVersionUpgrade);
+  const auto text = ReadRegString(HKEY_CURRENT_USER, GetProductSettingsKey(programInfos), kIgnoreMajorVersionUpgrade);
   return text ? win::AtoiW(*text) : kNotIgnoredMajorVersion;
 }
 

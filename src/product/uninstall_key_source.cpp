@@ -56,8 +56,7 @@ bool FindUninstallEntry(const ProgramInfos& info, std::wstring& keyName) {
   if (!info.InstalledLocation.empty()) {
     if (GetUninstallRegKey(keyName, L"InstallLocation", info.InstalledLocation)) return true;
     const std::wstring englishLocation = ReplaceGermanProgramFolder(info.InstalledLocation);
-    if (englishLocation != info.InstalledLocation &&
-        GetUninstallRegKey(keyName, L"InstallLocation", englishLocation)) {
+    if (englishLocation != info.InstalledLocation && GetUninstallRegKey(keyName, L"InstallLocation", englishLocation)) {
       return true;
     }
   }

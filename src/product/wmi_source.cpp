@@ -144,8 +144,7 @@ Win32ProductsResult SearchWin32Products(ProgramInfos& info) {
   }
 
   win::ComPtr<IWbemLocator> locator;
-  result = ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
-                              locator.put_void());
+  result = ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator, locator.put_void());
   if (FAILED(result)) {
     LogError(L"Failed to create IWbemLocator object. %s", ErrorText(result).c_str());
     return Win32ProductsResult::kLocatorFailed;
@@ -153,8 +152,7 @@ Win32ProductsResult SearchWin32Products(ProgramInfos& info) {
 
   win::ComPtr<IWbemServices> services;
   const win::ScopedBstr namespacePath(kNamespace);
-  result = locator->ConnectServer(namespacePath.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
-                                  services.put());
+  result = locator->ConnectServer(namespacePath.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, services.put());
   if (FAILED(result)) {
     LogError(L"Could not connect. %s", ErrorText(result).c_str());
     return Win32ProductsResult::kConnectFailed;
@@ -181,6 +179,4 @@ Win32ProductsResult SearchWin32Products(ProgramInfos& info) {
   return SearchProducts(products.get(), info);
 }
 
-bool ReadFromWin32_Products(ProgramInfos& info) {
-  return SearchWin32Products(info) == Win32ProductsResult::kFound;
-}
+bool ReadFromWin32_Products(ProgramInfos& info) { return SearchWin32Products(info) == Win32ProductsResult::kFound; }

@@ -18,7 +18,7 @@ bool ReadInteger(std::span<const uint8_t> der, size_t& at, uint8_t* out) {
   if (length == 0 || length > kPartBytes + 1 || der.size() - at < length) return false;
   std::span<const uint8_t> value = der.subspan(at, length);
   at += length;
-  if ((value[0] & 0x80) != 0) return false;                                // negative
+  if ((value[0] & 0x80) != 0) return false;                                       // negative
   if (value.size() > 1 && value[0] == 0 && (value[1] & 0x80) == 0) return false;  // not minimal
   if (value[0] == 0) value = value.subspan(1);
   if (value.size() > kPartBytes) return false;

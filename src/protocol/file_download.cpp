@@ -71,8 +71,7 @@ class DownloadWatch : public IBindStatusCallback, public IHttpNegotiate {
   HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD* flags, BINDINFO* info) override {
     return progress_ != nullptr ? progress_->GetBindInfo(flags, info) : E_NOTIMPL;
   }
-  HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD flags, DWORD size, FORMATETC* format,
-                                            STGMEDIUM* medium) override {
+  HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD flags, DWORD size, FORMATETC* format, STGMEDIUM* medium) override {
     return progress_ != nullptr ? progress_->OnDataAvailable(flags, size, format, medium) : S_OK;
   }
   HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID iid, IUnknown* object) override {

@@ -63,8 +63,7 @@ unsigned ReadBody(HINTERNET request, std::wstring& answer) {
     for (DWORD i = 0; i < read; ++i) out[i] = static_cast<wchar_t>(static_cast<signed char>(block[i]));
   }
   if (announced && total < *announced) {
-    LogError(L"the answer ended after %u of %u bytes", static_cast<unsigned>(total),
-             static_cast<unsigned>(*announced));
+    LogError(L"the answer ended after %u of %u bytes", static_cast<unsigned>(total), static_cast<unsigned>(*announced));
     answer.clear();
     return kPostAnswerIncomplete;
   }
@@ -95,8 +94,8 @@ unsigned CHttpWrapper::PostUrl(const std::wstring& url, std::wstring& answer) {
   ::SetLastError(0);
   const DWORD secureFlag = parts->secure ? INTERNET_FLAG_SECURE : 0;
   const win::UniqueInternetHandle connection(::InternetConnectW(mSession.get(), parts->server.c_str(), parts->port,
-                                                                nullptr, nullptr, INTERNET_SERVICE_HTTP,
-                                                                secureFlag, kContext));
+                                                                nullptr, nullptr, INTERNET_SERVICE_HTTP, secureFlag,
+                                                                kContext));
   if (!connection) {
     const DWORD error = ::GetLastError();
     if (error == 0) {

@@ -10,10 +10,10 @@
 // PostUrl's own results; any other non-zero result is an HTTP status (100 to
 // 999) or a WinINet error number (12000 and up).
 inline constexpr unsigned kPostSucceeded = 0;
-inline constexpr unsigned kPostNotSent = 1;          // no connection or request, or nothing sent
-inline constexpr unsigned kPostNoStatus = 2;         // the status code could not be read
-inline constexpr unsigned kPostAnswerTooLarge = 3;   // the body passed kMaxAnswerBytes
-inline constexpr unsigned kPostAnswerIncomplete = 4; // the body ended before its announced length
+inline constexpr unsigned kPostNotSent = 1;           // no connection or request, or nothing sent
+inline constexpr unsigned kPostNoStatus = 2;          // the status code could not be read
+inline constexpr unsigned kPostAnswerTooLarge = 3;    // the body passed kMaxAnswerBytes
+inline constexpr unsigned kPostAnswerIncomplete = 4;  // the body ended before its announced length
 
 // An instruction is a few KiB; a server that sends more than this is broken
 // or hostile, and reading it whole could exhaust memory.

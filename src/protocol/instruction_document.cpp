@@ -107,8 +107,8 @@ void AppendProductActions(const InstructionInfo& info, ActionList& mainActions) 
 
 }  // namespace
 
-int32_t LoadInstructionXml(const char* text, ActionList& preActions, ActionList& mainActions,
-                           ActionList& postActions, InstructionInfo& info, const CmdLineInfo& options) {
+int32_t LoadInstructionXml(const char* text, ActionList& preActions, ActionList& mainActions, ActionList& postActions,
+                           InstructionInfo& info, const CmdLineInfo& options) {
   LogInfo(L"loading Instruction.xml");
   tinyxml2::XMLDocument document;
   if (text == nullptr || document.Parse(text) != tinyxml2::XML_SUCCESS) return kInstructionNotXml;

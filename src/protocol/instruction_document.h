@@ -20,8 +20,8 @@ inline constexpr int32_t kInstructionNothingAvailable = 18;  // UpdateId 0
 // main lists are appended to; the Post list is rebuilt when the answer has a
 // Post element. On 10 and 11 nothing is changed; on 18 only the general
 // information; on 3 the general information and the Pre list.
-int32_t LoadInstructionXml(const char* text, ActionList& preActions, ActionList& mainActions,
-                           ActionList& postActions, InstructionInfo& info, const CmdLineInfo& options);
+int32_t LoadInstructionXml(const char* text, ActionList& preActions, ActionList& mainActions, ActionList& postActions,
+                           InstructionInfo& info, const CmdLineInfo& options);
 
 // The steps of LoadInstructionXml; each returns 1.
 int32_t ParseGeneralInformations(const tinyxml2::XMLElement& root, InstructionInfo& info);

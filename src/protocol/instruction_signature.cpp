@@ -62,8 +62,7 @@ SignatureVerdict VerifyInstructionSignature(std::string_view text, const AnswerS
   }
   if (candidates.empty()) return SignatureVerdict::kUnknownKey;
 
-  const std::optional<Sha256Digest> digest =
-      Sha256Of({reinterpret_cast<const uint8_t*>(text.data()), text.size()});
+  const std::optional<Sha256Digest> digest = Sha256Of({reinterpret_cast<const uint8_t*>(text.data()), text.size()});
   if (!digest) return SignatureVerdict::kInvalid;
   for (const InstructionKey* key : candidates) {
     if (SignedBy(*key, *digest, *decoded)) return SignatureVerdict::kValid;

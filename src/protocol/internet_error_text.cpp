@@ -28,8 +28,8 @@ std::wstring GetInternetErrorText(DWORD error) {
   } else {
     // WinINet's texts live in its own module; the system's cover the rest.
     const DWORD flags = FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
-    length = ::FormatMessageW(flags, ::GetModuleHandleW(L"wininet.dll"), error, 0, buffer,
-                              kMaxInternetErrorChars + 1, nullptr);
+    length = ::FormatMessageW(flags, ::GetModuleHandleW(L"wininet.dll"), error, 0, buffer, kMaxInternetErrorChars + 1,
+                              nullptr);
   }
   if (length > kMaxInternetErrorChars) length = kMaxInternetErrorChars;
   std::wstring text = WithoutLineBreaks(buffer, length);

@@ -11,9 +11,7 @@ namespace {
 // An attribute from the network is shown in a log line, not all of it.
 constexpr size_t kShownCharacters = 64;
 
-std::wstring Shown(const std::string& text) {
-  return win::ToWide(text.substr(0, kShownCharacters), CP_UTF8);
-}
+std::wstring Shown(const std::string& text) { return win::ToWide(text.substr(0, kShownCharacters), CP_UTF8); }
 
 // The root's Expires element: absent, or when it ends.
 bool HasNotExpired(const std::string& text, uint64_t now) {
@@ -38,8 +36,8 @@ bool HasNotExpired(const std::string& text, uint64_t now) {
 
 }  // namespace
 
-bool AcceptSignedAnswer(const std::string& text, const AnswerSignature& signature,
-                        std::span<const InstructionKey> keys, uint64_t now) {
+bool AcceptSignedAnswer(const std::string& text, const AnswerSignature& signature, std::span<const InstructionKey> keys,
+                        uint64_t now) {
   switch (VerifyInstructionSignature(text, signature, keys)) {
     case SignatureVerdict::kValid:
       LogInfo(L"The instruction's signature is valid");
@@ -51,8 +49,9 @@ bool AcceptSignedAnswer(const std::string& text, const AnswerSignature& signatur
       LogError(L"The signature of the server's answer can't be read; the answer is refused");
       return false;
     case SignatureVerdict::kUnknownKey:
-      LogError(L"The server's answer is signed with key \"%s\", which this updater does not know; the answer is refused",
-               Shown(signature.KeyId.value_or("")).c_str());
+      LogError(
+          L"The server's answer is signed with key \"%s\", which this updater does not know; the answer is refused",
+          Shown(signature.KeyId.value_or("")).c_str());
       return false;
     case SignatureVerdict::kInvalid:
       LogError(L"The signature of the server's answer is not valid; the answer is refused");

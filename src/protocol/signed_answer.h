@@ -11,5 +11,5 @@
 
 // True when the instruction text may be read. Every refusal has its own
 // error line. now: UTC in FILETIME units.
-bool AcceptSignedAnswer(const std::string& text, const AnswerSignature& signature,
-                        std::span<const InstructionKey> keys, uint64_t now);
+bool AcceptSignedAnswer(const std::string& text, const AnswerSignature& signature, std::span<const InstructionKey> keys,
+                        uint64_t now);

@@ -18,7 +18,7 @@ namespace {
 // the process, also while its static objects are being destroyed.
 SRWLOCK gReportsLock = SRWLOCK_INIT;
 CONDITION_VARIABLE gReportEnded = CONDITION_VARIABLE_INIT;
-int gRunningReports = 0;    // guarded by gReportsLock
+int gRunningReports = 0;  // guarded by gReportsLock
 
 // What the running reports are, so that the exit can name the ones it gives up.
 struct RunningReport {
@@ -27,8 +27,8 @@ struct RunningReport {
 };
 constexpr int kNamedReports = 64;
 RunningReport gNamedReports[kNamedReports] = {};  // guarded by gReportsLock; empty slots have no method
-bool gProcessEnding = false;  // guarded by gReportsLock: no new reports
-bool gReportsAbandoned = false;  // guarded by gReportsLock: static objects may be gone
+bool gProcessEnding = false;                      // guarded by gReportsLock: no new reports
+bool gReportsAbandoned = false;                   // guarded by gReportsLock: static objects may be gone
 INIT_ONCE gExitWaitInstalled = INIT_ONCE_STATIC_INIT;
 
 // Runs at exit, before the destructors of the objects a report reads.
@@ -42,8 +42,7 @@ void WaitForReportsAtExit() {
   gReportsAbandoned = gRunningReports > 0;
   for (const RunningReport& report : gNamedReports) {
     if (report.methodPath != nullptr) {
-      LogError(L"%s with status %d given up: the process ended before it was sent", report.methodPath,
-               report.status);
+      LogError(L"%s with status %d given up: the process ended before it was sent", report.methodPath, report.status);
     }
   }
   ::ReleaseSRWLockExclusive(&gReportsLock);
@@ -152,15 +151,14 @@ bool StartUpdateStatusReport(int32_t status, int32_t updateId) {
   return StartReport(std::move(report), status, ReportUpdateStatusThread, kReportUpdateStatusMethod);
 }
 
-bool StartUpgradeOfferStatusReport(int32_t status, const std::wstring& programName,
-                                   const std::wstring& programVersion, int32_t majorVersion) {
+bool StartUpgradeOfferStatusReport(int32_t status, const std::wstring& programName, const std::wstring& programVersion,
+                                   int32_t majorVersion) {
   auto report = std::make_unique<UpgradeOfferStatusReport>();
   report->Status = status;
   report->ProgramName = programName;
   report->ProgramVersion = programVersion;
   report->MajorVersion = majorVersion;
-  return StartReport(std::move(report), status, ReportUpgradeOfferStatusThread,
-                     kReportUpgradeOfferStatusMethod);
+  return StartReport(std::move(report), status, ReportUpgradeOfferStatusThread, kReportUpgradeOfferStatusMethod);
 }
 
 DWORD WINAPI ReportUpdateStatusThread(LPVOID report) {

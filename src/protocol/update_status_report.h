@@ -20,8 +20,8 @@ inline constexpr DWORD kReportExitWaitMs = 5000;
 // Start the report's thread and return at once. False when no thread was
 // started: CreateThread failed (logged), or the process is already ending.
 bool StartUpdateStatusReport(int32_t status, int32_t updateId);
-bool StartUpgradeOfferStatusReport(int32_t status, const std::wstring& programName,
-                                   const std::wstring& programVersion, int32_t majorVersion);
+bool StartUpgradeOfferStatusReport(int32_t status, const std::wstring& programName, const std::wstring& programVersion,
+                                   int32_t majorVersion);
 
 // The report threads, started only by the two calls above: each takes over
 // what its start call made (the record and the report's place among the

@@ -20,17 +20,15 @@ int DaysInMonth(int year, int month) {
   return month == 2 && leap ? 29 : kDays[month - 1];
 }
 
-uint64_t Ticks(const FILETIME& time) {
-  return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
+uint64_t Ticks(const FILETIME& time) { return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
 
 }  // namespace
 
 std::optional<uint64_t> ParseUtcTime(std::string_view text) {
   // 0123456789012345678 9
   // YYYY-MM-DDTHH:MM:SS Z
-  if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' ||
-      text[16] != ':' || text[19] != 'Z') {
+  if (text.size() != 20 || text[4] != '-' || text[7] != '-' || text[10] != 'T' || text[13] != ':' || text[16] != ':' ||
+      text[19] != 'Z') {
     return std::nullopt;
   }
   const int fields[] = {Digits(text, 0, 4),  Digits(text, 5, 2),  Digits(text, 8, 2),

@@ -578,10 +578,10 @@ void Dialog::OnClose() {
       caption = GetText(kTextCancelInstallationCaption, info.Language);
       text = GetText(kTextCancelInstallationQuestion, info.Language);
     } else {
-      caption = ReplaceUpdaterName(GetText(kTextEndUpdaterCaption, info.Language), mOptions->WindowCaption,
-                                   info.Language);
-      text = ReplaceUpdaterName(GetText(kTextEndUpdaterQuestion, info.Language), mOptions->WindowCaption,
-                                info.Language);
+      caption =
+          ReplaceUpdaterName(GetText(kTextEndUpdaterCaption, info.Language), mOptions->WindowCaption, info.Language);
+      text =
+          ReplaceUpdaterName(GetText(kTextEndUpdaterQuestion, info.Language), mOptions->WindowCaption, info.Language);
     }
     if (!mView->AskYesNo(caption, text)) return;  // the session goes on
     if (mDialogState == UPDATE_IN_PROGRESS || mDialogState == INSTALLATION_PREPARATION) {

@@ -28,8 +28,8 @@ INT_PTR DialogWindow::RunModal(Dialog& dialog) {
   mDialog = &dialog;
   const INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&controls);
-  const INT_PTR code = ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_VLRENOVA_DIALOG),
-                                         nullptr, DialogProc, reinterpret_cast<LPARAM>(this));
+  const INT_PTR code = ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_VLRENOVA_DIALOG), nullptr,
+                                         DialogProc, reinterpret_cast<LPARAM>(this));
   mWindow.store(nullptr);
   return code;
 }
@@ -160,7 +160,8 @@ void DialogWindow::MakeBoldFont() {
 void DialogWindow::CreateHeader() {
   const ProgramInfos product = GetProgramInfos();
   const auto font = reinterpret_cast<HFONT>(::SendMessageW(hwnd(), WM_GETFONT, 0, 0));
-  mHeader.Create(hwnd(), font, product.ProductEditionName, VersionSubtitle(product.ProgramVersion, product.IsStubExe == 1));
+  mHeader.Create(hwnd(), font, product.ProductEditionName,
+                 VersionSubtitle(product.ProgramVersion, product.IsStubExe == 1));
 }
 
 std::wstring VersionSubtitle(const std::wstring& version, bool majorOnly) {
@@ -270,9 +271,7 @@ void DialogWindow::SetProgressPosition(int32_t percent) {
 
 void DialogWindow::ShowDownloadProgress(bool visible) { ShowControl(IDC_DOWNLOAD_PROGRESS, visible); }
 
-void DialogWindow::SetDownloadProgressText(const std::wstring& text) {
-  SetControlText(IDC_DOWNLOAD_PROGRESS, text);
-}
+void DialogWindow::SetDownloadProgressText(const std::wstring& text) { SetControlText(IDC_DOWNLOAD_PROGRESS, text); }
 
 void DialogWindow::EnableCloseCommand(bool enabled) {
   const HWND window = hwnd();

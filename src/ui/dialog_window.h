@@ -80,7 +80,7 @@ class DialogWindow : public SessionView {
   std::atomic<HWND> mWindow{nullptr};
   win::UniqueFont mBoldFont;  // the version line's and the hint caption's
   CWizTrackWnd mHeader;
-  win::UniqueBitmap mBanner;  // the picture the header band shows
+  win::UniqueBitmap mBanner;    // the picture the header band shows
   CHyperLink mChangeLogLink;    // 1015: change log, further information, the failed download
   CHyperLink mUpgradeHintLink;  // 1016
   CHyperLink mPopupLink;        // 1026

@@ -21,8 +21,7 @@ HRESULT STDMETHODCALLTYPE DownloadCallback::QueryInterface(REFIID iid, void** ob
   return E_NOINTERFACE;
 }
 
-HRESULT STDMETHODCALLTYPE DownloadCallback::OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
-                                                        LPCWSTR) {
+HRESULT STDMETHODCALLTYPE DownloadCallback::OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode, LPCWSTR) {
   if (statusCode != BINDSTATUS_DOWNLOADINGDATA || gDialog == nullptr) return S_OK;
   gDialog->SetProgressPosition(Percent(progress, progressMax));
   const std::wstring label = win::FormatW(GetText(kTextTwoValues, GetProgramInfos().Language),

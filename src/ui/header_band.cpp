@@ -75,8 +75,8 @@ void CWizTrackWnd::Place() {
   if (mWindow != nullptr && ::IsWindow(mWindow)) ::DestroyWindow(mWindow);
   RECT client{};
   ::GetClientRect(mParent, &client);
-  mWindow = ::CreateWindowExW(0, kClassName, L"", WS_CHILD | WS_VISIBLE, 0, 0, client.right - client.left,
-                              Height(), mParent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kControlId)),
+  mWindow = ::CreateWindowExW(0, kClassName, L"", WS_CHILD | WS_VISIBLE, 0, 0, client.right - client.left, Height(),
+                              mParent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kControlId)),
                               ::GetModuleHandleW(nullptr), nullptr);
   if (mWindow == nullptr) return;
   ::SetWindowLongPtrW(mWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));

@@ -193,8 +193,8 @@ bool CHyperLink::Attach(HWND control) {
   SizeToText();
   if ((mFlags & kLinkNoHandCursor) == 0) mHandCursor = LinkHandCursor();
 
-  mTooltip.reset(::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
-                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, mControl, nullptr,
+  mTooltip.reset(::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, mControl, nullptr,
                                    ::GetModuleHandleW(nullptr), nullptr));
   if (mTooltip) {
     TOOLINFOW tool = {};
@@ -313,8 +313,7 @@ void CHyperLink::SizeToText() {
     if (!dc) return;
     const HGDIOBJ font = mLinkFont ? static_cast<HGDIOBJ>(mLinkFont.get()) : ::GetStockObject(SYSTEM_FONT);
     const HGDIOBJ old = ::SelectObject(dc.get(), font);
-    const BOOL measured =
-        ::GetTextExtentPoint32W(dc.get(), text.c_str(), static_cast<int>(text.size()), &extent);
+    const BOOL measured = ::GetTextExtentPoint32W(dc.get(), text.c_str(), static_cast<int>(text.size()), &extent);
     ::SelectObject(dc.get(), old);
     if (!measured) return;
   }
@@ -366,8 +365,8 @@ LRESULT CALLBACK CHyperLink::ParentProc(HWND window, UINT message, WPARAM wParam
   auto* self = reinterpret_cast<CHyperLink*>(refData);
   if (message == WM_CTLCOLORSTATIC && reinterpret_cast<HWND>(lParam) == self->mControl) {
     const HDC dc = reinterpret_cast<HDC>(wParam);
-    ::SetTextColor(dc, ChooseLinkTextColour({self->mPressed, self->mHover, self->mVisited}, self->mFlags,
-                                            self->mColours));
+    ::SetTextColor(dc,
+                   ChooseLinkTextColour({self->mPressed, self->mHover, self->mVisited}, self->mFlags, self->mColours));
     ::SetBkColor(dc, self->mBackgroundColour);
     ::SetBkMode(dc, TRANSPARENT);
     return reinterpret_cast<LRESULT>(::GetStockObject(HOLLOW_BRUSH));

@@ -68,10 +68,9 @@ void DialogWindow::ShowStateDisplay(int32_t state) {
       return;
     case MAJOR_UPGRADE_OFFER:
       popup(true);
-      SetControlText(IDC_SERVER_VERSION,
-                     DoubleAmpersands(win::FormatW(GetText(kTextProductVersion, language),
-                                                   product.ProductEditionName.c_str(),
-                                                   instruction.MajorUpgradeProductVersion)));
+      SetControlText(IDC_SERVER_VERSION, DoubleAmpersands(win::FormatW(GetText(kTextProductVersion, language),
+                                                                       product.ProductEditionName.c_str(),
+                                                                       instruction.MajorUpgradeProductVersion)));
       message(kTextPaidUpgradeAvailable);
       ShowControl(IDC_UPDATE_NOW_BUTTON, false);
       return;
@@ -84,7 +83,8 @@ void DialogWindow::ShowStateDisplay(int32_t state) {
       SetControlText(IDC_SERVER_VERSION, DoubleAmpersands(instruction.MaxUpdateableProductVersionExistingOnServer));
       showVersion(true);
       ShowControl(IDC_DONT_SHOW_AGAIN, options.UpdateCheckSilent != 0);
-      if (!instruction.ChangeLogUrl.empty()) SetLink(IDC_CHANGE_LOG_LINK, text(kTextShowChanges), instruction.ChangeLogUrl);
+      if (!instruction.ChangeLogUrl.empty())
+        SetLink(IDC_CHANGE_LOG_LINK, text(kTextShowChanges), instruction.ChangeLogUrl);
       upgradeHint(!instruction.MajorUpgradeProductUrl.empty());
       return;
     case NO_UPDATE_AVAILABLE:

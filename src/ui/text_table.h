@@ -8,8 +8,8 @@
 
 // The text ids. Texts marked "format" are printf formats with the arguments named.
 enum TextId : int {
-  kTextUpdateAvailable = 0,          // "A more up-to-date program version is available. ..."
-  kTextAlreadyUpToDate = 1,          // "You already have the most recent version."
+  kTextUpdateAvailable = 0,  // "A more up-to-date program version is available. ..."
+  kTextAlreadyUpToDate = 1,  // "You already have the most recent version."
   kTextInstallationNotAvailable = 2,
   kTextCacheDeleteFailed = 3,
   kTextOk = 4,
@@ -24,13 +24,13 @@ enum TextId : int {
   kTextInstallationFailed = 13,
   kTextConnectingToServer = 14,
   kTextDeletingCache = 15,
-  kTextDownloadingFile = 16,         // format: file name
-  kTextDownloadSucceeded = 17,       // format: file name
-  kTextDownloadFailed = 18,          // format: file name
+  kTextDownloadingFile = 16,    // format: file name
+  kTextDownloadSucceeded = 17,  // format: file name
+  kTextDownloadFailed = 18,     // format: file name
   kTextStartingInstallation = 19,
   kTextCopyingNewFiles = 20,
   kTextUpdatingUpdater = 21,
-  kTextTwoValues = 22,               // format: two texts, "%s / %s"
+  kTextTwoValues = 22,  // format: two texts, "%s / %s"
   kTextProductLabel = 23,
   kTextYourVersionLabel = 24,
   kTextAvailableVersionLabel = 25,
@@ -56,7 +56,7 @@ enum TextId : int {
   kTextUpgradeAlsoAvailable = 45,
   kTextUpgradeMoreInformation = 46,
   kTextPrepareUpdateCheck = 47,
-  kTextUpdaterError = 48,            // "... has encountered an error. Please contact the support."
+  kTextUpdaterError = 48,  // "... has encountered an error. Please contact the support."
   kTextUse64BitApplication = 49,
   kTextUpdaterCaption = 50,
   kTextOtherSessionActive = 51,
@@ -66,9 +66,9 @@ enum TextId : int {
   kTextRemindLater = 55,
   kTextPaidUpgradeAvailable = 56,
   kTextDontShowNoticeAgain = 57,
-  kTextProductVersion = 58,          // format: product name, major version ("%s - version %d")
+  kTextProductVersion = 58,  // format: product name, major version ("%s - version %d")
   kTextInstallAndReplace = 59,
-  kTextUpdaterName = 60,             // the updater's own name, replaced by a WindowCaption
+  kTextUpdaterName = 60,  // the updater's own name, replaced by a WindowCaption
   kTextOsNotSupported = 61,
   kTextFurtherInformation = 62,
   kTextDownloadManually = 63,

@@ -53,8 +53,7 @@ class ComPtr {
 // CoInitializeEx for the life of a scope; balanced only when it succeeded.
 class ScopedComInit {
  public:
-  explicit ScopedComInit(DWORD model = COINIT_APARTMENTTHREADED)
-      : hr_(::CoInitializeEx(nullptr, model)) {}
+  explicit ScopedComInit(DWORD model = COINIT_APARTMENTTHREADED) : hr_(::CoInitializeEx(nullptr, model)) {}
   ~ScopedComInit() {
     if (SUCCEEDED(hr_)) ::CoUninitialize();
   }

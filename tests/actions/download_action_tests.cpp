@@ -58,8 +58,8 @@ class DownloadActionTest : public UpdateServerTest {
   // How often the service was asked for the served file.
   int Requests(const std::wstring& servedName) const {
     int count = 0;
-    const std::string path = "/files/" + std::string(scope_.begin(), scope_.end()) + "/" +
-                             std::string(servedName.begin(), servedName.end());
+    const std::string path =
+        "/files/" + std::string(scope_.begin(), scope_.end()) + "/" + std::string(servedName.begin(), servedName.end());
     for (int i = 0; i < RecordCount(ports_.main, scope_); ++i) {
       const std::optional<std::string> requested = RecordField(ports_.main, scope_, i, "path");
       if (requested && requested->ends_with(path)) ++count;
@@ -121,9 +121,14 @@ TEST_F(DownloadActionTest, TargetsOutsideTheCacheFolderAreRefusedBeforeAnythingI
   const struct {
     const wchar_t* relative;
     const wchar_t* name;
-  } targets[] = {{L"..", L"evil.exe"}, {L"", L"..\\evil.exe"}, {L"sub\\..\\..", L"evil.exe"},
-                 {L"", L"evil.exe:stream"}, {L"", L"NUL"}, {L"C:\\windows\\temp", L"evil.exe"},
-                 {L"\\\\localhost\\c$", L"evil.exe"}, {L"", L"evil.exe."}};
+  } targets[] = {{L"..", L"evil.exe"},
+                 {L"", L"..\\evil.exe"},
+                 {L"sub\\..\\..", L"evil.exe"},
+                 {L"", L"evil.exe:stream"},
+                 {L"", L"NUL"},
+                 {L"C:\\windows\\temp", L"evil.exe"},
+                 {L"\\\\localhost\\c$", L"evil.exe"},
+                 {L"", L"evil.exe."}};
   for (const auto& target : targets) {
     SCOPED_TRACE(testing::PrintToString(std::wstring(target.relative) + L"|" + target.name));
     action_.mFiles.clear();
@@ -158,8 +163,8 @@ TEST_F(DownloadActionTest, ACacheFolderReleasedDuringTheFirstWaitIsClearedOnTheS
 
 TEST_F(DownloadActionTest, ACacheFolderThatStaysLockedFailsAfterThreeAttempts) {
   ASSERT_TRUE(CreateDirectoryPath(cache_, true));
-  const win::UniqueFile held(::CreateFileW((cache_ + L"held.txt").c_str(), GENERIC_WRITE, 0, nullptr,
-                                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const win::UniqueFile held(::CreateFileW((cache_ + L"held.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
   ASSERT_TRUE(held.valid());
   ASSERT_TRUE(files_->Write(L"setup.exe", "setup"));
   Add(L"setup.exe", L"", L"setup.exe");
@@ -265,8 +270,9 @@ TEST_F(DownloadActionTest, CheckedFilesCantBeChangedUntilReleasedAndOthersStayFr
 
   const std::wstring checked = cache_ + L"setup.exe";
   const auto openForWriting = [](const std::wstring& path) {
-    win::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    win::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
     return file ? ERROR_SUCCESS : ::GetLastError();
   };
   EXPECT_EQ(openForWriting(checked), static_cast<DWORD>(ERROR_SHARING_VIOLATION));

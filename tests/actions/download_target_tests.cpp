@@ -56,7 +56,9 @@ TEST(DownloadTarget, EveryWayOutOfTheCacheFolderIsRefused) {
       {L"", L""},
       {L"", L"a\\b"},
       {L"", L"a<b"},
-      {L"", L"a\x01" L"b"},
+      {L"",
+       L"a\x01"
+       L"b"},
       {L"da?ta", L"x"},
   };
   for (const auto& target : refused) {
@@ -70,8 +72,8 @@ TEST(DownloadTarget, PathComponentsThatNameAPlainFile) {
   for (const wchar_t* plain : {L"a", L"setup.exe", L".config", L"COM10", L"LPT", L"CONSOLE.txt", L"a b"}) {
     EXPECT_TRUE(IsPlainPathComponent(plain)) << testing::PrintToString(std::wstring(plain));
   }
-  for (const wchar_t* device : {L"CON", L"con.txt", L"PRN", L"AUX", L"NUL", L"COM0", L"COM9", L"LPT1", L"CONIN$",
-                                L"COM\u00b9"}) {
+  for (const wchar_t* device :
+       {L"CON", L"con.txt", L"PRN", L"AUX", L"NUL", L"COM0", L"COM9", L"LPT1", L"CONIN$", L"COM\u00b9"}) {
     EXPECT_FALSE(IsPlainPathComponent(device)) << testing::PrintToString(std::wstring(device));
   }
 }

@@ -25,8 +25,8 @@ TEST(FileDigest, OnlySixtyFourHexDigitsAreADigest) {
   ASSERT_TRUE(ParseSha256(lower).has_value());
   EXPECT_EQ(ParseSha256(upper), ParseSha256(lower));
   EXPECT_EQ(ToHex(*ParseSha256(upper)), lower);
-  for (const std::wstring& bad : {lower.substr(1), lower + L"0", L" " + lower.substr(1), lower.substr(0, 63) + L"g",
-                                  std::wstring()}) {
+  for (const std::wstring& bad :
+       {lower.substr(1), lower + L"0", L" " + lower.substr(1), lower.substr(0, 63) + L"g", std::wstring()}) {
     EXPECT_FALSE(ParseSha256(bad).has_value()) << testing::PrintToString(bad);
   }
 }

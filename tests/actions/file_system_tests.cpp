@@ -140,8 +140,8 @@ class FolderLink {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          parent_.c_str(), &startup, &info)) {
+    if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, parent_.c_str(),
+                          &startup, &info)) {
       return false;
     }
     win::UniqueProcess process(info.hProcess);

@@ -4,8 +4,7 @@
 #include <gtest/gtest.h>
 
 TEST(FeatureProperties, EachStateGoesToItsPropertyInListOrder) {
-  const std::vector<MsiFeatureState> features = {
-      {L"A", 4}, {L"B", 2}, {L"C", 1}, {L"D", 4}, {L"E", 3}};
+  const std::vector<MsiFeatureState> features = {{L"A", 4}, {L"B", 2}, {L"C", 1}, {L"D", 4}, {L"E", 3}};
   EXPECT_EQ(FeatureProperties(features), L"ADDLOCAL=ALL ADDSOURCE=A,D REMOVE=B ADVERTISE=C");
   // Only local features: everything is covered by ADDLOCAL=ALL.
   EXPECT_EQ(FeatureProperties({{L"Main", 3}, {L"Help", 3}}), L"ADDLOCAL=ALL");

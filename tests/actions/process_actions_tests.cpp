@@ -44,8 +44,8 @@ TEST(ProcessActions, StartProcessRunsTheProgramOfTheInstallationFolderWithoutWai
 
   // A program that runs until it is ended, under a name no other test uses.
   const std::wstring name = testing_support::UniqueName(L"tool") + L".exe";
-  ASSERT_TRUE(::CopyFileW((testing_support::BinFolder() + L"hold_events.exe").c_str(),
-                          (folder.path() + name).c_str(), FALSE));
+  ASSERT_TRUE(
+      ::CopyFileW((testing_support::BinFolder() + L"hold_events.exe").c_str(), (folder.path() + name).c_str(), FALSE));
 
   tinyxml2::XMLDocument document;
   ActionStartProcess start;

@@ -194,8 +194,8 @@ TEST(StartProcess, WithAFileTheCommandLineIsTheQuotedFileASpaceAndTheArguments) 
   EXPECT_EQ(StartProcess(bare, L"", true, exitCode, false), 0u);
   EXPECT_EQ(exitCode, 0u);
   EXPECT_EQ(RecordedCommandLine(bare), L"\"" + bare + L"\" ");
-  EXPECT_EQ(log.CountAt(L"INF", L"Try start application " + bare + L" per CreateProcess with commandline: \"" +
-                                    bare + L"\" "),
+  EXPECT_EQ(log.CountAt(L"INF",
+                        L"Try start application " + bare + L" per CreateProcess with commandline: \"" + bare + L"\" "),
             1u);
 
   EXPECT_EQ(StartProcess(withArguments, L"--exit 5", true, exitCode, false), 0u);

@@ -103,8 +103,9 @@ TEST_F(RegistryActions, AnUnknownTypeCreatesTheKeyAndStoresNothing) {
 
 TEST_F(RegistryActions, ParsingReadsTheAttributesAndMissingOnesAsEmpty) {
   tinyxml2::XMLDocument document;
-  const std::string xml = "<Action Name=\"SetRegValue\" Key=\"Software\\First\" Value=\"V\""
-                          " Type=\"DWORD\" Data=\"9\" PostInstallationActionCompatible=\"1\"/>";
+  const std::string xml =
+      "<Action Name=\"SetRegValue\" Key=\"Software\\First\" Value=\"V\""
+      " Type=\"DWORD\" Data=\"9\" PostInstallationActionCompatible=\"1\"/>";
   LogCapture log;
   ActionSetRegKey full;
   EXPECT_EQ(full.ParseFromXml(*Parse(document, xml.c_str())), 1);

@@ -52,7 +52,7 @@ TEST(GetFileVersionString, FileNameAboveLatin1) {
 TEST(GetFileVersionString, FailsCleanlyAndEmptiesTheText) {
   testing_support::ScratchFolder scratch;
   const std::wstring cases[][2] = {
-      {TwoTranslations(), L"Comments"},                              // no translation has it
+      {TwoTranslations(), L"Comments"},                                // no translation has it
       {BinFolder() + L"no_translation_table.exe", L"ProductVersion"},  // strings but no table
       {scratch.WriteFile(L"plain.txt", "no resources"), L"ProductVersion"},
       {scratch.path() + L"missing.exe", L"ProductVersion"},
@@ -78,7 +78,8 @@ TEST(FileFacts, ExpectedMissesLogNoErrorButAFileThatCantBeReadDoes) {
   {
     testing_support::LogCapture log;
     std::wstring value;
-    for (const std::wstring& path : {text, noResource, missing, missingFolder, BinFolder() + L"no_translation_table.exe"}) {
+    for (const std::wstring& path :
+         {text, noResource, missing, missingFolder, BinFolder() + L"no_translation_table.exe"}) {
       EXPECT_FALSE(GetFileVersionString(path, L"ProductVersion", value)) << path;
     }
     for (const std::wstring& path : {missing, missingFolder}) EXPECT_FALSE(GetFileDate(path, value)) << path;

@@ -81,11 +81,16 @@ TEST(CmdLineInfo, EveryFlagSetsOnlyItsOwnField) {
   const CmdLineInfo all = Parse(
       L"-IsStubExe -QuickCheck -UpdateCheckSilent -UpdateSilent -WriteCheckResultToReg "
       L"-HideUpdateCheckResult -OnlyDownload -Tray -OnlyAdViewer -RestartAfterSelfUpdate -UpdateFromVersionV1");
-  const int32_t CmdLineInfo::*flags[] = {
-      &CmdLineInfo::QuickCheck,   &CmdLineInfo::UpdateCheckSilent,      &CmdLineInfo::UpdateSilent,
-      &CmdLineInfo::WriteCheckResultToReg, &CmdLineInfo::HideUpdateCheckResult, &CmdLineInfo::OnlyDownload,
-      &CmdLineInfo::Tray,         &CmdLineInfo::OnlyAdViewer,           &CmdLineInfo::RestartAfterSelfUpdate,
-      &CmdLineInfo::UpdateFromVersionV1};
+  const int32_t CmdLineInfo::*flags[] = {&CmdLineInfo::QuickCheck,
+                                         &CmdLineInfo::UpdateCheckSilent,
+                                         &CmdLineInfo::UpdateSilent,
+                                         &CmdLineInfo::WriteCheckResultToReg,
+                                         &CmdLineInfo::HideUpdateCheckResult,
+                                         &CmdLineInfo::OnlyDownload,
+                                         &CmdLineInfo::Tray,
+                                         &CmdLineInfo::OnlyAdViewer,
+                                         &CmdLineInfo::RestartAfterSelfUpdate,
+                                         &CmdLineInfo::UpdateFromVersionV1};
   for (auto flag : flags) {
     EXPECT_EQ(none.*flag, 0);
     EXPECT_EQ(all.*flag, 1);
@@ -105,8 +110,7 @@ TEST(CmdLineInfo, InstalledLocationEndsInExactlyOneBackslash) {
 
 TEST(CmdLineInfo, FileListSkipsEmptyTokensTrimsAndAccumulates) {
   const CmdLineInfo info = Parse(LR"(-FileList "a.dll ;b.exe;; c.sys" -FileList "  ;d e.txt")");
-  EXPECT_EQ(info.ProgramInfo.FileList,
-            (std::vector<std::wstring>{L"a.dll", L"b.exe", L"c.sys", L"", L"d e.txt"}));
+  EXPECT_EQ(info.ProgramInfo.FileList, (std::vector<std::wstring>{L"a.dll", L"b.exe", L"c.sys", L"", L"d e.txt"}));
   EXPECT_TRUE(Parse(L"-FileList ;;;").ProgramInfo.FileList.empty());
 }
 

@@ -31,5 +31,6 @@ TEST(CommandLineSplitter, BlanksTabsEmptyQuotesAndUnterminatedQuotes) {
 
 TEST(CommandLineSplitter, KeepsNonAsciiAndVeryLongArguments) {
   const std::wstring longArg(100000, L'x');
-  EXPECT_EQ(SplitCommandLine(L"p \u00fcber \u4e2d\u6587 " + longArg), (Args{L"p", L"\u00fcber", L"\u4e2d\u6587", longArg}));
+  EXPECT_EQ(SplitCommandLine(L"p \u00fcber \u4e2d\u6587 " + longArg),
+            (Args{L"p", L"\u00fcber", L"\u4e2d\u6587", longArg}));
 }

@@ -49,15 +49,15 @@ TEST(Executable, IsA64BitGuiProgramThatNeedsOnlySystemDlls) {
   win::UniqueLibrary image(::LoadLibraryExW(WorkerExePath().c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES));
   ASSERT_TRUE(image.valid());
   const auto* base = reinterpret_cast<const BYTE*>(image.get());
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(
-      base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const auto* nt =
+      reinterpret_cast<const IMAGE_NT_HEADERS64*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
   EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
   EXPECT_EQ(nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
 
-  const std::set<std::string> system = {
-      "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "shlwapi.dll", "ole32.dll",
-      "oleaut32.dll", "comctl32.dll", "msvcrt.dll", "wininet.dll", "urlmon.dll", "msi.dll", "version.dll",
-      "iphlpapi.dll", "ws2_32.dll", "comdlg32.dll", "crypt32.dll", "secur32.dll", "bcrypt.dll"};
+  const std::set<std::string> system = {"kernel32.dll", "user32.dll",   "gdi32.dll",    "advapi32.dll", "shell32.dll",
+                                        "shlwapi.dll",  "ole32.dll",    "oleaut32.dll", "comctl32.dll", "msvcrt.dll",
+                                        "wininet.dll",  "urlmon.dll",   "msi.dll",      "version.dll",  "iphlpapi.dll",
+                                        "ws2_32.dll",   "comdlg32.dll", "crypt32.dll",  "secur32.dll",  "bcrypt.dll"};
   const std::set<std::string> imported = ImportedDlls(image.get());
   EXPECT_FALSE(imported.empty());
   for (const std::string& dll : imported) EXPECT_TRUE(system.count(dll)) << dll << " is not a system DLL";
@@ -84,9 +84,10 @@ TEST(Executable, CarriesItsManifestVersionAndIcon) {
 
 // The code, the version resource and the manifest carry the one version of the build.
 TEST(Executable, ItsVersionNumbersAreTheBuildsVersion) {
-  EXPECT_EQ(std::wstring(kUpdaterVersion), std::wstring(kUpdaterVersionA, kUpdaterVersionA + sizeof(kUpdaterVersionA) - 1));
-  const std::wstring numbers = std::to_wstring(VLRN_VERSION_MAJOR) + L"." + std::to_wstring(VLRN_VERSION_MINOR) +
-                               L"." + std::to_wstring(VLRN_VERSION_PATCH);
+  EXPECT_EQ(std::wstring(kUpdaterVersion),
+            std::wstring(kUpdaterVersionA, kUpdaterVersionA + sizeof(kUpdaterVersionA) - 1));
+  const std::wstring numbers = std::to_wstring(VLRN_VERSION_MAJOR) + L"." + std::to_wstring(VLRN_VERSION_MINOR) + L"." +
+                               std::to_wstring(VLRN_VERSION_PATCH);
   EXPECT_EQ(numbers, kUpdaterVersion);
 
   DWORD ignored = 0;
@@ -105,8 +106,8 @@ TEST(Executable, ItsVersionNumbersAreTheBuildsVersion) {
   win::UniqueLibrary module(::LoadLibraryExW(WorkerExePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
   ASSERT_TRUE(module.valid());
   const std::string manifest = ResourceText(module.get(), RT_MANIFEST, MAKEINTRESOURCEW(1));
-  const std::string identity = std::string("name=\"Velbor.Renova.VLRenovaWorker\" version=\"") +
-                               kUpdaterVersionA + ".0\"";
+  const std::string identity =
+      std::string("name=\"Velbor.Renova.VLRenovaWorker\" version=\"") + kUpdaterVersionA + ".0\"";
   EXPECT_NE(manifest.find(identity), std::string::npos) << manifest;
 }
 

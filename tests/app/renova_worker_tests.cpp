@@ -262,8 +262,8 @@ TEST_F(RenovaWorkerTest, InstructionsBecomeCheckResultsWithTheirTimeAndRegistryV
        RESULT_UPGRADE_ONLY, 0, true, 0, kUpToDateText, L"No update available!"},
       {"an update", 0, kOfferWithDownload, RESULT_UPDATE_AVAILABLE, 42, true, 1, kUpdateText,
        L"Program update is available!"},
-      {"an update without files", 0, "<Instruction><UpdateId>43</UpdateId></Instruction>",
-       RESULT_UPDATE_AVAILABLE, 43, true, 1, kUpdateText, L"Program update is available!"},
+      {"an update without files", 0, "<Instruction><UpdateId>43</UpdateId></Instruction>", RESULT_UPDATE_AVAILABLE, 43,
+       true, 1, kUpdateText, L"Program update is available!"},
       {"an update and an upgrade", 0,
        "<Instruction><UpdateId>44</UpdateId><MajorUpgradeProductVersion>3</MajorUpgradeProductVersion>"
        "<Download/></Instruction>",
@@ -279,8 +279,8 @@ TEST_F(RenovaWorkerTest, InstructionsBecomeCheckResultsWithTheirTimeAndRegistryV
        RESULT_OS_NOT_SUPPORTED, 0, false, std::nullopt, nullptr, nullptr},
       {"an installation", 1, kOfferWithDownload, RESULT_INSTALLATION_AVAILABLE, 42, false, std::nullopt, nullptr,
        L"Program installation is available!"},
-      {"no installation", 1, "<Instruction><UpdateId>0</UpdateId></Instruction>", RESULT_NO_INSTALLATION, 0, false,
-       0, kNotAvailableText, L"No installation available!"},
+      {"no installation", 1, "<Instruction><UpdateId>0</UpdateId></Instruction>", RESULT_NO_INSTALLATION, 0, false, 0,
+       kNotAvailableText, L"No installation available!"},
       {"an error in installation mode", 1,
        "<Instruction><ErrorMessage>Database down</ErrorMessage><UpdateId>46</UpdateId></Instruction>",
        RESULT_SERVER_ERROR, 46, false, 0, kErrorText, L"ResponseString contains ServerErrorMesage! "},
@@ -320,13 +320,18 @@ TEST_F(RenovaWorkerTest, InstructionsBecomeCheckResultsWithTheirTimeAndRegistryV
 
 TEST_F(RenovaWorkerTest, OfferFillsTheInstructionAndTheThreeLists) {
   const MachineKey machine;
-  Answer("<Instruction><UpdateId>42</UpdateId><NewProductVersion>2.0.0</NewProductVersion>"
-         "<Pre><Action Name=\"StopProcess\" FileName=\"nothing.exe\"/>"
-         "<Action Name=\"DelRegValue\" Key=\"" + machine.xmlPath() + "\" Value=\"Old\"/></Pre>"
-         "<Download><File Url=\"http://localhost:1/setup.exe\" RelativeTargetFolder=\"\" FileName=\"setup.exe\"/>"
-         "</Download>"
-         "<Post><Action Name=\"SetRegValue\" Key=\"" + machine.xmlPath() + "\" Value=\"New\" Type=\"DWORD\""
-         " Data=\"1\"/></Post></Instruction>");
+  Answer(
+      "<Instruction><UpdateId>42</UpdateId><NewProductVersion>2.0.0</NewProductVersion>"
+      "<Pre><Action Name=\"StopProcess\" FileName=\"nothing.exe\"/>"
+      "<Action Name=\"DelRegValue\" Key=\"" +
+      machine.xmlPath() +
+      "\" Value=\"Old\"/></Pre>"
+      "<Download><File Url=\"http://localhost:1/setup.exe\" RelativeTargetFolder=\"\" FileName=\"setup.exe\"/>"
+      "</Download>"
+      "<Post><Action Name=\"SetRegValue\" Key=\"" +
+      machine.xmlPath() +
+      "\" Value=\"New\" Type=\"DWORD\""
+      " Data=\"1\"/></Post></Instruction>");
   const WorkerResult result = Check();
   EXPECT_EQ(result.UpdateResult, RESULT_UPDATE_AVAILABLE);
   EXPECT_EQ(worker_->Instruction.UpdateId, 42);
@@ -367,8 +372,8 @@ TEST_F(RenovaWorkerTest, FailedPostWhileOnlineIsAnUnreachableServerWithTheTimeWr
   DWORD flags = 0;
   if (!NewWorker().mGetConnectedState(&flags, 0)) GTEST_SKIP() << "this machine counts as offline";
   options_.WriteCheckResultToReg = 1;
-  for (const std::wstring& base : {std::wstring(L"https://localhost:1/Renova/"),
-                                   ServiceBaseUrl(L"https", ports_.main, scope_, L"status=500")}) {
+  for (const std::wstring& base :
+       {std::wstring(L"https://localhost:1/Renova/"), ServiceBaseUrl(L"https", ports_.main, scope_, L"status=500")}) {
     SCOPED_TRACE(Narrow(base));
     ForgetCheck();
     UseBase(base);
@@ -462,8 +467,9 @@ TEST_F(RenovaWorkerTest, RequestThatCannotBeBuiltIsNeverSent) {
 }
 
 TEST_F(RenovaWorkerTest, AdViewerRunsOnlyForSessionsThatShowTheirResult) {
-  Answer("<Instruction><UpdateId>42</UpdateId><AdViewerUrl>http://localhost:1/viewer.exe</AdViewerUrl>"
-         "<AdCampaignId>spring</AdCampaignId><Download/></Instruction>");
+  Answer(
+      "<Instruction><UpdateId>42</UpdateId><AdViewerUrl>http://localhost:1/viewer.exe</AdViewerUrl>"
+      "<AdCampaignId>spring</AdCampaignId><Download/></Instruction>");
   {
     LogCapture log;
     EXPECT_EQ(Check().UpdateResult, RESULT_UPDATE_AVAILABLE);
@@ -495,12 +501,19 @@ TEST_F(RenovaWorkerTest, FailingPreActionStopsTheRunAndTheServiceHearsItsTypeId)
   const MachineKey machine;
   ASSERT_TRUE(WriteRegDword(HKEY_LOCAL_MACHINE, machine.path() + L"\\Locked", L"Old", 1));
   const std::string key = machine.xmlPath();
-  Answer("<Instruction><UpdateId>42</UpdateId><Pre>"
-         "<Action Name=\"SetRegValue\" Key=\"" + key + "\" Value=\"Before\" Type=\"DWORD\" Data=\"1\"/>"
-         "<Action Name=\"DelRegValue\" Key=\"" + key + "\\Locked\" Value=\"Old\"/>"
-         "<Action Name=\"SetRegValue\" Key=\"" + key + "\" Value=\"After\" Type=\"DWORD\" Data=\"1\"/>"
-         "</Pre><Download><File Url=\"http://localhost:1/setup.exe\" RelativeTargetFolder=\"\""
-         " FileName=\"setup.exe\"/></Download></Instruction>");
+  Answer(
+      "<Instruction><UpdateId>42</UpdateId><Pre>"
+      "<Action Name=\"SetRegValue\" Key=\"" +
+      key +
+      "\" Value=\"Before\" Type=\"DWORD\" Data=\"1\"/>"
+      "<Action Name=\"DelRegValue\" Key=\"" +
+      key +
+      "\\Locked\" Value=\"Old\"/>"
+      "<Action Name=\"SetRegValue\" Key=\"" +
+      key +
+      "\" Value=\"After\" Type=\"DWORD\" Data=\"1\"/>"
+      "</Pre><Download><File Url=\"http://localhost:1/setup.exe\" RelativeTargetFolder=\"\""
+      " FileName=\"setup.exe\"/></Download></Instruction>");
   ASSERT_EQ(Check().UpdateResult, RESULT_UPDATE_AVAILABLE);
   const size_t mainActions = worker_->MainActions.size();
 
@@ -646,11 +659,17 @@ TEST_F(RenovaWorkerTest, CompletedRunRemovesOnlyAnEmptyCacheFolder) {
 std::string OfferWithPostActions(const MachineKey& machine) {
   const std::string key = machine.xmlPath();
   return "<Instruction><UpdateId>61</UpdateId><Download/><Post>"
-         "<Action Name=\"SetRegValue\" Key=\"" + key + "\\" + std::string(300, 'k') + "\" Value=\"Fails\""
+         "<Action Name=\"SetRegValue\" Key=\"" +
+         key + "\\" + std::string(300, 'k') +
+         "\" Value=\"Fails\""
          " Type=\"DWORD\" Data=\"1\" PostInstallationActionCompatible=\"1\"/>"
-         "<Action Name=\"SetRegValue\" Key=\"" + key + "\" Value=\"Always\" Type=\"SZ\" Data=\"yes\""
+         "<Action Name=\"SetRegValue\" Key=\"" +
+         key +
+         "\" Value=\"Always\" Type=\"SZ\" Data=\"yes\""
          " PostInstallationActionCompatible=\"1\"/>"
-         "<Action Name=\"SetRegValue\" Key=\"" + key + "\" Value=\"UpdateOnly\" Type=\"DWORD\" Data=\"2\"/>"
+         "<Action Name=\"SetRegValue\" Key=\"" +
+         key +
+         "\" Value=\"UpdateOnly\" Type=\"DWORD\" Data=\"2\"/>"
          "</Post></Instruction>";
 }
 

@@ -111,7 +111,7 @@ TEST_F(SessionEndToEndTest, QuietChecksEndWithTheCodeOfWhatIsOffered) {
     const wchar_t* ignoredVersion;  // nullptr: none
     int ignoredMajor;               // -1: none
     DWORD exitCode;
-    std::optional<DWORD> written;   // "UpdateResult" after the check
+    std::optional<DWORD> written;  // "UpdateResult" after the check
     bool lastCheck;
   };
   const Case cases[] = {
@@ -189,7 +189,8 @@ class SilentUpdateTest : public SessionEndToEndTest {
     std::string text =
         "<Instruction><UpdateId>43</UpdateId>"
         "<MaxUpdateableProductVersionExistingOnServer>2.0.0</MaxUpdateableProductVersionExistingOnServer>"
-        "<Pre><Action Name=\"SetRegValue\" Key=\"" + preKey + "\" Value=\"Before\" Type=\"DWORD\" Data=\"1\"/></Pre>";
+        "<Pre><Action Name=\"SetRegValue\" Key=\"" +
+        preKey + "\" Value=\"Before\" Type=\"DWORD\" Data=\"1\"/></Pre>";
     if (withPostAction) {
       text += "<Download/><Post><Action Name=\"SetRegValue\" Key=\"" + Key() +
               "\" Value=\"After\" Type=\"DWORD\" Data=\"1\"/></Post>";
@@ -245,11 +246,11 @@ TEST_F(SessionEndToEndTest, AQuietCheckThatFindsAnUpdateSurfacesAndAsksBeforeClo
   const std::wstring visibleEvent = product_.ProgramName + L" is visible";
   ChildProcess worker(WorkerExePath(), Switches(L"-UpdateCheckSilent -DisplayName \"" + product_.ProgramName + L"\""));
   ASSERT_TRUE(worker.started());
-  const std::optional<HWND> window = WaitForSessionMessage(
-      worker.pid(),
-      L"A more up-to-date program version is available. Would you like to install it now?\n"
-      L"Please close all programs before starting the installation!",
-      kTimeoutMs);
+  const std::optional<HWND> window =
+      WaitForSessionMessage(worker.pid(),
+                            L"A more up-to-date program version is available. Would you like to install it now?\n"
+                            L"Please close all programs before starting the installation!",
+                            kTimeoutMs);
   ASSERT_TRUE(window.has_value());
   EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(*window, IDC_UPDATE_NOW_BUTTON)));
   const win::UniqueEvent event(::OpenEventW(SYNCHRONIZE, FALSE, visibleEvent.c_str()));

@@ -57,9 +57,7 @@ class SignedUpdateTest : public UpdateRunTest {
     for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++count;
     return count;
   }
-  int Downloads() const {
-    return Requests(L"setup.exe") + Requests(L"setup-payload.ini") + Requests(L"program.txt");
-  }
+  int Downloads() const { return Requests(L"setup.exe") + Requests(L"setup-payload.ini") + Requests(L"program.txt"); }
 };
 
 }  // namespace
@@ -70,9 +68,8 @@ TEST_F(SignedUpdateTest, ASignedUpdateRunsAndItsFilesCantBeSwappedUntilTheSetupH
   EXPECT_EQ(RunSigned(L"-UpdateSilent"), 8u);
   EXPECT_EQ(ReadFileBytes(installed_.path() + L"program.txt"), "2.0.0");
   const std::vector<std::string> runs = SetupRuns();
-  EXPECT_EQ(runs, (std::vector<std::string>{UpdateLine("REINSTALL=ALL REINSTALLMODE=vamus "),
-                                            "tamper setup.exe: 32", "tamper setup-payload.ini: 32",
-                                            "tamper new\\program.txt: 32"}));
+  EXPECT_EQ(runs, (std::vector<std::string>{UpdateLine("REINSTALL=ALL REINSTALLMODE=vamus "), "tamper setup.exe: 32",
+                                            "tamper setup-payload.ini: 32", "tamper new\\program.txt: 32"}));
   // Released once the setup had ended: the setup goes as usual.
   EXPECT_FALSE(PathExists(cache_ + L"setup.exe"));
   EXPECT_TRUE(Reported(0));
@@ -83,8 +80,8 @@ TEST_F(SignedUpdateTest, WithoutKeysAnUnsignedAnswerIsReadAndOnlyCheckedFilesAre
   // The updater without keys, an answer without signature: the payload has no
   // digest, so nothing keeps the setup from changing it; the other files do.
   ServeTamperingSetup();
-  Serve(UpdateInstruction(false, CheckedFile(L"setup.exe") + File(L"setup-payload.ini") +
-                                     CheckedFile(L"new\\program.txt", L"new")),
+  Serve(UpdateInstruction(
+            false, CheckedFile(L"setup.exe") + File(L"setup-payload.ini") + CheckedFile(L"new\\program.txt", L"new")),
         L"unsigned");
   EXPECT_EQ(RunWorker(Switches(L"-UpdateSilent"), kTimeoutMs), 8u);
   const std::vector<std::string> runs = SetupRuns();
@@ -96,7 +93,7 @@ TEST_F(SignedUpdateTest, WithoutKeysAnUnsignedAnswerIsReadAndOnlyCheckedFilesAre
 
 TEST_F(SignedUpdateTest, AnswersThatAreNotSignedByABuiltInKeyAreRefusedAndNothingIsDownloaded) {
   const struct {
-    std::string extra;   // general elements of the instruction
+    std::string extra;    // general elements of the instruction
     std::wstring faults;  // how the service spoils the signature
     const char* line;
   } cases[] = {

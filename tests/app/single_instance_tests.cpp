@@ -22,9 +22,9 @@ using testing_support::AnswerMessageBox;
 using testing_support::BinFolder;
 using testing_support::ChildProcess;
 using testing_support::FindMessageBox;
+using testing_support::NoUpdateServiceUrl;
 using testing_support::ReadProductLog;
 using testing_support::RegTreeGuard;
-using testing_support::NoUpdateServiceUrl;
 using testing_support::RunSession;
 using testing_support::RunWorker;
 using testing_support::ServedProduct;
@@ -36,9 +36,7 @@ namespace {
 constexpr DWORD kTimeoutMs = 30000;
 
 // A display name that is its own instance name, unique per test run.
-std::wstring UniqueName(const std::wstring& prefix) {
-  return ToSafeAscii(testing_support::UniqueName(prefix));
-}
+std::wstring UniqueName(const std::wstring& prefix) { return ToSafeAscii(testing_support::UniqueName(prefix)); }
 
 bool EventExists(const std::wstring& name) {
   win::UniqueEvent event(::OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
@@ -168,9 +166,9 @@ TEST(SingleInstance, AStubSharesTheProductEventButNotTheVisibleEvent) {
     EXPECT_TRUE(updater.Running());
     const std::string log = ReadProductLog(name);
     size_t at = 0;
-    for (const std::string& line : {"Event \"" + narrow + "\" exist!",
-                                    "Event \"" + narrow + " Stub is visible\" doesn\xb4t exist!",
-                                    std::string("Other programm process is running, but no PID was found.")}) {
+    for (const std::string& line :
+         {"Event \"" + narrow + "\" exist!", "Event \"" + narrow + " Stub is visible\" doesn\xb4t exist!",
+          std::string("Other programm process is running, but no PID was found.")}) {
       at = log.find(line, at);
       ASSERT_NE(at, std::string::npos) << line << " in order in:\n" << log;
     }
@@ -218,8 +216,7 @@ TEST(SingleInstance, AVisibleEventThatExistsAlreadyIsHeldForTheWholeRun) {
   // A later silent instance therefore sees a visible one and leaves it alone.
   EXPECT_EQ(RunWorker(Switches(name, L"-UpdateCheckSilent"), kTimeoutMs), 1u);
   const std::string log = ReadProductLog(name);
-  EXPECT_NE(log.find("I am not visible and an other RenovaWorker exist so i close my self."), std::string::npos)
-      << log;
+  EXPECT_NE(log.find("I am not visible and an other RenovaWorker exist so i close my self."), std::string::npos) << log;
   EXPECT_EQ(log.find("Try to stop process"), std::string::npos) << log;
 }
 

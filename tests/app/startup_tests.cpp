@@ -19,8 +19,8 @@
 using testing_support::AnswerMessageBox;
 using testing_support::ChildProcess;
 using testing_support::FindMessageBox;
-using testing_support::ReadProductLog;
 using testing_support::NoUpdateServiceUrl;
+using testing_support::ReadProductLog;
 using testing_support::RunSession;
 using testing_support::RunWorker;
 using testing_support::ServedProduct;
@@ -34,8 +34,10 @@ namespace {
 constexpr DWORD kTimeoutMs = 90000;
 
 std::wstring CompleteSwitches(const std::wstring& product) {
-  return L"-ProgramName \"" + product + L"\" -ProgramVersion 1.2.3 -Language 1033 "
-         L"-InstalledLocation \"C:\\Program Files\\" + product + L"\"";
+  return L"-ProgramName \"" + product +
+         L"\" -ProgramVersion 1.2.3 -Language 1033 "
+         L"-InstalledLocation \"C:\\Program Files\\" +
+         product + L"\"";
 }
 
 }  // namespace
@@ -117,13 +119,18 @@ TEST(Startup, TheRunIsLoggedUnderTheProductsName) {
   ASSERT_EQ(RunWorker(L"-DisplayName \"Logged & Co\" " + CompleteSwitches(product) + L" -UpdateCheckSilent"), 0u);
   const std::string log = ReadProductLog(product);
   const std::string name(product.begin(), product.end());
-  const std::vector<std::string> lines = {
-       std::string("INF: VLRN:"), std::string("STARTING LOG"),
-        "Logged & Co(" + name + ") RenovaWorker v" + kUpdaterVersionA + " started", std::string("StartParameter: "),
-        "ProgramName: " + name, std::string("DisplayName: Logged & Co"), std::string("ProgramVersionNumber: 1.2.3"),
-        std::string("ProgramLanguage: 1033"), std::string("IsStubExe: 0"),
-        "InstalledLocation: C:\\Program Files\\" + name + "\\", "SetEvent \"Logged  Co\" succeeded!",
-        std::string("ExitCode 0\r\n")};
+  const std::vector<std::string> lines = {std::string("INF: VLRN:"),
+                                          std::string("STARTING LOG"),
+                                          "Logged & Co(" + name + ") RenovaWorker v" + kUpdaterVersionA + " started",
+                                          std::string("StartParameter: "),
+                                          "ProgramName: " + name,
+                                          std::string("DisplayName: Logged & Co"),
+                                          std::string("ProgramVersionNumber: 1.2.3"),
+                                          std::string("ProgramLanguage: 1033"),
+                                          std::string("IsStubExe: 0"),
+                                          "InstalledLocation: C:\\Program Files\\" + name + "\\",
+                                          "SetEvent \"Logged  Co\" succeeded!",
+                                          std::string("ExitCode 0\r\n")};
   for (const std::string& line : lines) {
     EXPECT_NE(log.find(line), std::string::npos) << line;
   }
@@ -135,8 +142,9 @@ TEST(Startup, AProgramNameAFileNameCantHoldStillGetsItsLog) {
   // Every character a file name can't hold, a control character among them,
   // beside some that it can.
   const std::wstring unique = UniqueName(L"");
-  const std::wstring switches = L"-ProgramName \"Acme: A/B\\C*D?E\\\"F<G>H|I\tJ \u00c4&K" + unique +
-                                L"\" -ProgramVersion 1.2.3 -Language 1033 -InstalledLocation \"C:\\Program Files\\Acme\"";
+  const std::wstring switches =
+      L"-ProgramName \"Acme: A/B\\C*D?E\\\"F<G>H|I\tJ \u00c4&K" + unique +
+      L"\" -ProgramVersion 1.2.3 -Language 1033 -InstalledLocation \"C:\\Program Files\\Acme\"";
   const ServedProduct served(L"Acme: A/B\\C*D?E\"F<G>H|I\tJ \u00c4&K" + unique, NoUpdateServiceUrl());
   ASSERT_EQ(RunWorker(switches + L" -UpdateCheckSilent"), 0u);
   const std::wstring fileName = L"Acme_ A_B_C_D_E_F_G_H_I_J \u00c4&K" + unique;
@@ -144,7 +152,8 @@ TEST(Startup, AProgramNameAFileNameCantHoldStillGetsItsLog) {
   // The lines themselves keep the name as it is.
   const std::string narrow = "Acme: A/B\\C*D?E\"F<G>H|I\tJ \xc4&K" + std::string(unique.begin(), unique.end());
   size_t at = 0;
-  for (const std::string& line : {std::string("STARTING LOG"), "ProgramName: " + narrow, std::string("ExitCode 0\r\n")}) {
+  for (const std::string& line :
+       {std::string("STARTING LOG"), "ProgramName: " + narrow, std::string("ExitCode 0\r\n")}) {
     at = log.find(line, at);
     ASSERT_NE(at, std::string::npos) << line << " in order in:\n" << log;
   }

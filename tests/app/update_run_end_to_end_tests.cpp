@@ -134,7 +134,8 @@ TEST_F(UpdateRunTest, AnInstallationRunsTheSetupWithTheAffiliateAndEndsWith32) {
     ASSERT_TRUE(files_->Write(L"setup-payload.ini", "exit=0\r\n"));
     Serve("<Instruction><UpdateId>50</UpdateId><Download>" + File(L"setup.exe") + File(L"setup-payload.ini") +
           "</Download></Instruction>");
-    ChildProcess worker(WorkerExePath(), Switches(L"-IsStubExe" + (affiliate.empty() ? L"" : L" -AffiliateId " + affiliate)));
+    ChildProcess worker(WorkerExePath(),
+                        Switches(L"-IsStubExe" + (affiliate.empty() ? L"" : L" -AffiliateId " + affiliate)));
     ASSERT_TRUE(worker.started());
     const std::optional<HWND> window =
         WaitForSessionMessage(worker.pid(), GetText(kTextInstallationSucceeded, 1033), kTimeoutMs);

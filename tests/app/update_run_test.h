@@ -77,9 +77,8 @@ class UpdateRunTest : public UpdateServerTest {
   // attributes: more of them, such as a digest, written as they stand.
   std::string File(const std::wstring& name, const std::wstring& relative = L"",
                    const std::string& attributes = "") const {
-    return "<File Url=\"" + files_->Url("https", ports_.main, name) + "\" RelativeTargetFolder=\"" +
-           Narrow(relative) + "\" FileName=\"" + Narrow(name.substr(name.find_last_of(L"\\/") + 1)) + "\"" +
-           attributes + "/>";
+    return "<File Url=\"" + files_->Url("https", ports_.main, name) + "\" RelativeTargetFolder=\"" + Narrow(relative) +
+           "\" FileName=\"" + Narrow(name.substr(name.find_last_of(L"\\/") + 1)) + "\"" + attributes + "/>";
   }
   std::string SetupFiles() const {
     return File(L"setup.exe") + File(L"setup-payload.ini") + File(L"new\\program.txt", L"new");
@@ -93,11 +92,11 @@ class UpdateRunTest : public UpdateServerTest {
                                    L"text=" + Base64Url(instruction) + (faults.empty() ? L"" : L";" + faults)));
   }
   // extra: more general elements, such as NewProductVersion or Expires.
-  static std::string UpdateInstruction(bool majorUpgrade, const std::string& downloads,
-                                       const std::string& extra = "") {
-    return std::string("<Instruction><UpdateId>50</UpdateId>"
-                       "<MaxUpdateableProductVersionExistingOnServer>2.0.0</MaxUpdateableProductVersionExistingOnServer>"
-                       "<SuppressReboot>True</SuppressReboot><IsReInstallModeAMUS>") +
+  static std::string UpdateInstruction(bool majorUpgrade, const std::string& downloads, const std::string& extra = "") {
+    return std::string(
+               "<Instruction><UpdateId>50</UpdateId>"
+               "<MaxUpdateableProductVersionExistingOnServer>2.0.0</MaxUpdateableProductVersionExistingOnServer>"
+               "<SuppressReboot>True</SuppressReboot><IsReInstallModeAMUS>") +
            (majorUpgrade ? "True" : "False") + "</IsReInstallModeAMUS>" + extra + "<Download>" + downloads +
            "</Download></Instruction>";
   }
@@ -107,15 +106,16 @@ class UpdateRunTest : public UpdateServerTest {
 
   std::wstring Switches(const std::wstring& extra) const {
     const std::wstring folder = installed_.path().substr(0, installed_.path().size() - 1);
-    return L"-ProgramName \"" + product_.ProgramName + L"\" -ProgramVersion 1.0.0 -Language 1033 "
-           L"-InstalledLocation \"" + folder + L"\" " + extra;
+    return L"-ProgramName \"" + product_.ProgramName +
+           L"\" -ProgramVersion 1.0.0 -Language 1033 "
+           L"-InstalledLocation \"" +
+           folder + L"\" " + extra;
   }
 
   // The command line the update hands to the setup, byte for byte.
   std::string UpdateLine(const char* reinstall, bool noSetupFromWeb = true) const {
-    return "\"" + Narrow(cache_) + "\\Setup.exe\" /s " + (noSetupFromWeb ? "/NoSetupFromWeb " : "") +
-           "/v\"/qn " + reinstall + "REBOOT=ReallySuppress  INSTALLDIR=\\\"" + Narrow(installed_.path()) +
-           "\\\\\"\"";
+    return "\"" + Narrow(cache_) + "\\Setup.exe\" /s " + (noSetupFromWeb ? "/NoSetupFromWeb " : "") + "/v\"/qn " +
+           reinstall + "REBOOT=ReallySuppress  INSTALLDIR=\\\"" + Narrow(installed_.path()) + "\\\\\"\"";
   }
 
   std::vector<std::string> SetupRuns() const { return Lines(ReadFileBytes(record_)); }

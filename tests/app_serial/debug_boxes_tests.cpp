@@ -39,8 +39,9 @@ TEST(DebugBoxes, ASessionShowsStartAndEndBoxes) {
   const std::wstring product = UniqueName(L"Debugged");
   // Nothing answers: the quiet check fails at once and the session ends with 1.
   const ServedProduct served(product, DeadServiceUrl());
-  ChildProcess worker(WorkerExePath(), L"-ProgramName " + product +
-                                           L" -ProgramVersion 1.0 -Language 1033 -InstalledLocation C:\\x -UpdateCheckSilent");
+  ChildProcess worker(
+      WorkerExePath(),
+      L"-ProgramName " + product + L" -ProgramVersion 1.0 -Language 1033 -InstalledLocation C:\\x -UpdateCheckSilent");
   ASSERT_TRUE(worker.started());
   ExpectDebugBox(worker, L"VLRenovaWorker start");
   ExpectDebugBox(worker, L"VLRenovaWorker end");

@@ -32,9 +32,7 @@ class LogLines : public ::testing::Test {
   CLog log_;
 };
 
-uint64_t Ticks(const FILETIME& time) {
-  return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
+uint64_t Ticks(const FILETIME& time) { return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
 
 // The local time shown in a stamp, as UTC ticks, to compare with moments taken around the write.
 uint64_t StampTicks(const std::string& line) {
@@ -157,7 +155,7 @@ TEST_F(LogLines, CallbackAndConsoleGetTheLine) {
     seen.emplace_back(line);
     DWORD available = 0;
     consoleBytesSeen.push_back(::PeekNamedPipe(reader.get(), nullptr, 0, nullptr, &available, nullptr) ? available
-                                                                                                      : MAXDWORD);
+                                                                                                       : MAXDWORD);
   }),
             S_OK);
   ASSERT_TRUE(log_.SetConsole(writer.get(), false));
@@ -229,7 +227,8 @@ TEST_F(LogLines, FilesAppendClearAndExpandPlaceHolders) {
   ASSERT_TRUE(log_.SetLogFile(pattern.c_str(), kLogTextChannel, false, 0));
   const std::wstring expanded = log_.FilePath(kLogTextChannel);
   const std::wstring name = expanded.substr(folder_.path().size());
-  EXPECT_TRUE(std::regex_match(name, std::wregex(L"run_\\d{14}_" + std::to_wstring(::GetCurrentProcessId()) + L"\\.log")))
+  EXPECT_TRUE(
+      std::regex_match(name, std::wregex(L"run_\\d{14}_" + std::to_wstring(::GetCurrentProcessId()) + L"\\.log")))
       << std::string(name.begin(), name.end());
   EXPECT_NE(::GetFileAttributesW(expanded.c_str()), INVALID_FILE_ATTRIBUTES);
 }

@@ -30,7 +30,8 @@ TEST(LogThreads, ConcurrentLinesArriveWholeAndComplete) {
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&log, t] {
       const std::wstring padding(static_cast<size_t>(50 + 37 * t), static_cast<wchar_t>(L'a' + t));
-      for (int i = 0; i < kLinesPerThread; ++i) log.Print(kLogLevelInfo, L"MT", L"t%d n%d %s end", t, i, padding.c_str());
+      for (int i = 0; i < kLinesPerThread; ++i)
+        log.Print(kLogLevelInfo, L"MT", L"t%d n%d %s end", t, i, padding.c_str());
     });
   }
   for (std::thread& thread : threads) thread.join();

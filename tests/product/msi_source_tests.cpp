@@ -115,8 +115,10 @@ TEST_F(InstalledMsiProduct, FeatureListFromTheRealInstaller) {
   ASSERT_TRUE(ReadMsiFeatureList(kPackageCode, features));
   if (features.empty()) GTEST_SKIP() << "this installer enumerates no features (as Wine 8's)";
 
-  const std::map<std::wstring, int32_t> installed = {{L"Core", INSTALLSTATE_LOCAL},     {L"Reports", INSTALLSTATE_LOCAL},
-                                                     {L"Sync", INSTALLSTATE_LOCAL},     {L"Archive", INSTALLSTATE_ABSENT},
+  const std::map<std::wstring, int32_t> installed = {{L"Core", INSTALLSTATE_LOCAL},
+                                                     {L"Reports", INSTALLSTATE_LOCAL},
+                                                     {L"Sync", INSTALLSTATE_LOCAL},
+                                                     {L"Archive", INSTALLSTATE_ABSENT},
                                                      {L"Legacy", INSTALLSTATE_ABSENT}};
   std::map<std::wstring, int32_t> listed;
   for (const MsiFeatureState& feature : features) listed[feature.FeatureName] = feature.InstallState;

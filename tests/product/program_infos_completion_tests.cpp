@@ -30,7 +30,7 @@ ProgramInfos FromSwitches(const std::wstring& name, const std::wstring& location
 TEST(EditionName, TheFirstEditionWordGetsEditionAfterIt) {
   EXPECT_EQ(CompleteEditionName(L"X Tool 25 Professional"), L"X Tool 25 Professional Edition");
   EXPECT_EQ(CompleteEditionName(L"X Server 2019"), L"X Server Edition2019");
-  EXPECT_EQ(CompleteEditionName(L"X Servers"), L"X Servers Edition");  // one character follows
+  EXPECT_EQ(CompleteEditionName(L"X Servers"), L"X Servers Edition");        // one character follows
   EXPECT_EQ(CompleteEditionName(L"Admin Server"), L"Admin Server Edition");  // Server is looked for first
   EXPECT_EQ(CompleteEditionName(L"X Media"), L"X Media Edition");
   EXPECT_EQ(CompleteEditionName(L"X Mediacenter"), L"X Mediacenter");

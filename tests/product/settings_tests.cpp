@@ -35,8 +35,10 @@ class BaseValueGuard {
       : name_(name), saved_(ReadRegString(HKEY_CURRENT_USER, kSettingsBaseKey, name)) {}
   ~BaseValueGuard() {
     const win::UniqueRegKey key = CreateRegKey(HKEY_CURRENT_USER, kSettingsBaseKey);
-    if (saved_) WriteRegString(key.get(), name_, *saved_);
-    else DeleteRegValue(key.get(), name_);
+    if (saved_)
+      WriteRegString(key.get(), name_, *saved_);
+    else
+      DeleteRegValue(key.get(), name_);
   }
 
  private:

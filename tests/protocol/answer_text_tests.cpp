@@ -38,9 +38,8 @@ TEST(ExtractAnswerText, EmptyRootGivesAnEmptyTextAndSuccess) {
 TEST(ExtractAnswerText, MalformedAnswersGiveTenAndNoText) {
   std::string text;
   for (const std::wstring& answer :
-       {std::wstring(L"This is not XML"), std::wstring(L""), std::wstring(L"<a>unclosed"),
-        std::wstring(L"<a></b>"), std::wstring(64, L'\0'),
-        std::wstring(L"\0<a>x</a>", 9)}) {
+       {std::wstring(L"This is not XML"), std::wstring(L""), std::wstring(L"<a>unclosed"), std::wstring(L"<a></b>"),
+        std::wstring(64, L'\0'), std::wstring(L"\0<a>x</a>", 9)}) {
     EXPECT_EQ(Extract(answer, text), kAnswerNotXml);
     EXPECT_EQ(text, "");
   }

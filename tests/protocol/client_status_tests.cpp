@@ -37,8 +37,7 @@ ProgramInfos Product(const std::wstring& location) {
   return infos;
 }
 
-void SetLastWriteTime(const std::wstring& path, WORD year, WORD month, WORD day, WORD hour, WORD minute,
-                      WORD second) {
+void SetLastWriteTime(const std::wstring& path, WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second) {
   SYSTEMTIME utc = {year, month, 0, day, hour, minute, second, 0};
   FILETIME time = {};
   ASSERT_TRUE(::SystemTimeToFileTime(&utc, &time));
@@ -90,8 +89,7 @@ TEST(ClientStatus, UpdateCheckWithAFileListIsSentByteForByte) {
 
   ProgramInfos infos = Product(location);
   infos.ProgramName = L"Pr\u00FCfer";
-  infos.FileList = {L"Product.exe", L"missing.dll", L"Bin\\tool.exe", L"readme.txt", L"*.cfg", L"Short.exe",
-                    L"Docs"};
+  infos.FileList = {L"Product.exe", L"missing.dll", L"Bin\\tool.exe", L"readme.txt", L"*.cfg", L"Short.exe", L"Docs"};
 
   testing_support::LogCapture log;
   int32_t error = -1;
@@ -107,7 +105,8 @@ TEST(ClientStatus, UpdateCheckWithAFileListIsSentByteForByte) {
       "        <UpdateCheckSilent>True</UpdateCheckSilent>\n"
       "        <UpdateCheckAfterTrayMessage>False</UpdateCheckAfterTrayMessage>\n" +
       SystemInformations() +
-      "        <ProgramName>Pr\xFC" "fer</ProgramName>\n"
+      "        <ProgramName>Pr\xFC"
+      "fer</ProgramName>\n"
       "        <ProgramVersionNumber>1.2.3</ProgramVersionNumber>\n"
       "        <ProgramLanguage>1031</ProgramLanguage>\n"
       "        <ProgramInstallDate>20240102</ProgramInstallDate>\n"
@@ -149,8 +148,9 @@ TEST(ClientStatus, InstallationModeAsksForTheSetupAndSendsNoFolder) {
   const auto document = CreateClientStatusXml(infos, false, true);
   ASSERT_TRUE(document);
   const std::string printed = Print(*document);
-  EXPECT_NE(printed.find("    <Parameters>\n        <GetLatestSetupFile>True</GetLatestSetupFile>\n    </Parameters>\n"),
-            std::string::npos);
+  EXPECT_NE(
+      printed.find("    <Parameters>\n        <GetLatestSetupFile>True</GetLatestSetupFile>\n    </Parameters>\n"),
+      std::string::npos);
   EXPECT_EQ(printed.find("InstallDir"), std::string::npos);
   EXPECT_NE(printed.find("<ProgramName>Abc~78T</ProgramName>"), std::string::npos);
   EXPECT_NE(printed.find("<UpdateCheckSilent>False</UpdateCheckSilent>"), std::string::npos);
@@ -177,7 +177,9 @@ TEST(ClientStatus, EmptyFileListGivesAnEmptyFolderElementAndValuesAreEscaped) {
 }
 
 TEST(NarrowForXml, Latin1StaysByteForByteAndAnythingAboveTurnsTheWholeValueSafe) {
-  EXPECT_EQ(NarrowForXml(L"Pr\u00FCfer"), "Pr\xFC" "fer");
+  EXPECT_EQ(NarrowForXml(L"Pr\u00FCfer"),
+            "Pr\xFC"
+            "fer");
   EXPECT_EQ(NarrowForXml(L"\u00FF\u0001 x"), "\xFF\x01 x");
   EXPECT_EQ(NarrowForXml(L""), "");
   EXPECT_EQ(NarrowForXml(std::wstring(L"Ab-c") + L'\u4E2D'), "Abc~78T");

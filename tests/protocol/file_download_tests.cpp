@@ -46,9 +46,9 @@ TEST_F(FileDownloadTest, AFileArrivesWholeInAFolderCreatedWithItsParents) {
   LogCapture log;
   ASSERT_TRUE(DownloadFile(UrlOf("https", ports_.main), folder, L"payload.bin", nullptr, true));
   EXPECT_EQ(ReadFileBytes(folder + L"payload.bin"), content_);
-  EXPECT_EQ(log.CountAt(L"INF", L"Downloading from: '" + UrlOf("https", ports_.main) + L"' - to: " + folder +
-                                    L"payload.bin"),
-            1u);
+  EXPECT_EQ(
+      log.CountAt(L"INF", L"Downloading from: '" + UrlOf("https", ports_.main) + L"' - to: " + folder + L"payload.bin"),
+      1u);
   EXPECT_EQ(log.Count(L"without SSL"), 0u);
   // Fresh from the server every time: the system's cache is not asked.
   ASSERT_TRUE(files_->Write(L"payload.bin", "changed"));
@@ -112,6 +112,7 @@ TEST_F(FileDownloadTest, AnAnswerCutShortIsAFailedDownload) {
   const bool downloaded =
       DownloadFile(UrlOf("http", ports_.main, L"truncate"), target_.path(), L"payload.bin", nullptr, true);
   EXPECT_FALSE(downloaded);
-  EXPECT_FALSE(PathExists(target_.path() + L"payload.bin") && ReadFileBytes(target_.path() + L"payload.bin") == content_);
+  EXPECT_FALSE(PathExists(target_.path() + L"payload.bin") &&
+               ReadFileBytes(target_.path() + L"payload.bin") == content_);
   EXPECT_EQ(log.CountAt(L"ERR", L"Download from"), 1u);
 }

@@ -86,9 +86,9 @@ TEST(SplitUrl, ExplicitPortIsUsedAndKeptOutOfTheServerName) {
 }
 
 TEST(SplitUrl, RefusesPortsThatAreNoPortNumbers) {
-  for (const wchar_t* url : {L"https://localhost:0/Renova/", L"https://localhost:65536/", L"http://localhost:8o80/",
-                             L"http://localhost:/", L"http://localhost:-1/",
-                             L"http://localhost:99999999999999999999/"}) {
+  for (const wchar_t* url :
+       {L"https://localhost:0/Renova/", L"https://localhost:65536/", L"http://localhost:8o80/", L"http://localhost:/",
+        L"http://localhost:-1/", L"http://localhost:99999999999999999999/"}) {
     EXPECT_FALSE(SplitUrl(url)) << url;
   }
 }

@@ -35,7 +35,6 @@ class PostUrlTest : public testing_support::UpdateServerTest {
     answer = L"untouched";
     return wrapper.PostUrl(url, answer);
   }
-
 };
 
 TEST_F(PostUrlTest, SendsTheFormWithUserAgentAndContentTypeOverTrustedTls) {

@@ -172,8 +172,8 @@ TEST_F(InstructionDocument, AnOfferWithoutDownloadKeepsOnlyThePreActions) {
 }
 
 TEST_F(InstructionDocument, FlagsAreTrueOnlyForTrueInAnyCase) {
-  const std::pair<const char*, int32_t> cases[] = {
-      {"true", 1}, {"True", 1}, {"TRUE", 1}, {"yes", 0}, {"1", 0}, {" true", 0}, {"truex", 0}};
+  const std::pair<const char*, int32_t> cases[] = {{"true", 1}, {"True", 1},  {"TRUE", 1}, {"yes", 0},
+                                                   {"1", 0},    {" true", 0}, {"truex", 0}};
   for (const auto& [text, flag] : cases) {
     const std::string xml = std::string("<I><SuppressReboot>") + text + "</SuppressReboot><IsReInstallModeAMUS>" +
                             text + "</IsReInstallModeAMUS></I>";
@@ -273,8 +273,9 @@ TEST_F(InstructionDocument, MalformedTextsChangeNothing) {
 }
 
 TEST_F(InstructionDocument, HostileButValidDocumentsAreReadAsFarAsTheyMakeSense) {
-  std::string many = "<Whatever xmlns=\"urn:x\"><Unknown a=\"1\"><UpdateId>99</UpdateId></Unknown>"
-                     "<UpdateId>3</UpdateId><UpdateId>4</UpdateId><Pre>";
+  std::string many =
+      "<Whatever xmlns=\"urn:x\"><Unknown a=\"1\"><UpdateId>99</UpdateId></Unknown>"
+      "<UpdateId>3</UpdateId><UpdateId>4</UpdateId><Pre>";
   for (int i = 0; i < 10000; ++i) many += "<A Name=\"StopProcess\" FileName=\"p" + std::to_string(i) + ".exe\"/>";
   many += "<A FileName=\"no name\"/><A Name=\"\"/><Junk>text</Junk></Pre><Download><File/></Download>";
   many += "<Post><A Name=\"SetRegValue\" Data=\"" + std::string(1024 * 1024, 'x') + "\"/></Post></Whatever>";

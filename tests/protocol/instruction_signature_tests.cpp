@@ -24,8 +24,8 @@ std::string Base64(const std::vector<uint8_t>& bytes) {
   static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string text;
   for (size_t i = 0; i < bytes.size(); i += 3) {
-    const uint32_t chunk = (bytes[i] << 16) | (i + 1 < bytes.size() ? bytes[i + 1] << 8 : 0) |
-                           (i + 2 < bytes.size() ? bytes[i + 2] : 0);
+    const uint32_t chunk =
+        (bytes[i] << 16) | (i + 1 < bytes.size() ? bytes[i + 1] << 8 : 0) | (i + 2 < bytes.size() ? bytes[i + 2] : 0);
     text += kAlphabet[(chunk >> 18) & 63];
     text += kAlphabet[(chunk >> 12) & 63];
     text += i + 1 < bytes.size() ? kAlphabet[(chunk >> 6) & 63] : '=';
@@ -48,8 +48,8 @@ TEST(Base64, DecodesTheStandardAlphabetWithPaddingAndNothingLooser) {
   }();
   EXPECT_EQ(DecodeBase64(Base64(all)), all);
 
-  for (const char* text : {"", "YWJ", "YWJjZ", "YW Jj", "YWJj\n", "-_-_", "YQ=a", "Y===", "====", "YR==", "YWK=",
-                           "@@not-base64@@"}) {
+  for (const char* text :
+       {"", "YWJ", "YWJjZ", "YW Jj", "YWJj\n", "-_-_", "YQ=a", "Y===", "====", "YR==", "YWK=", "@@not-base64@@"}) {
     EXPECT_EQ(DecodeBase64(text), std::nullopt) << text;
   }
 }
@@ -139,8 +139,7 @@ TEST_F(SignatureTest, OpensslsSignaturePassesWithItsKeyAmongOthersAndWithItsKeyI
 
 TEST_F(SignatureTest, EachWayOfFailingHasItsVerdict) {
   EXPECT_EQ(Verify(sample_.text, {}, keys_), SignatureVerdict::kMissing);
-  EXPECT_EQ(Verify(sample_.text, {std::string("@@not-base64@@"), std::nullopt}, keys_),
-            SignatureVerdict::kMalformed);
+  EXPECT_EQ(Verify(sample_.text, {std::string("@@not-base64@@"), std::nullopt}, keys_), SignatureVerdict::kMalformed);
   EXPECT_EQ(Verify(sample_.text, {Base64(Bytes("not a DER signature")), std::nullopt}, keys_),
             SignatureVerdict::kMalformed);
   EXPECT_EQ(Verify(sample_.text, {std::string(), std::nullopt}, keys_), SignatureVerdict::kMalformed);
@@ -181,9 +180,11 @@ TEST_F(SignatureTest, ASignedInstructionPassesUntilItExpiresAndEveryRefusalIsLog
     const wchar_t* line;
   } refusals[] = {
       {{}, keys_, L"The server's answer is not signed; the answer is refused"},
-      {{std::string("@@"), std::nullopt}, keys_,
+      {{std::string("@@"), std::nullopt},
+       keys_,
        L"The signature of the server's answer can't be read; the answer is refused"},
-      {{sample_.signature, std::string("0123456789abcdef")}, keys_,
+      {{sample_.signature, std::string("0123456789abcdef")},
+       keys_,
        L"The server's answer is signed with key \"0123456789abcdef\", which this updater does not know; "
        L"the answer is refused"},
       {Signed(), {keys_[1]}, L"The signature of the server's answer is not valid; the answer is refused"},

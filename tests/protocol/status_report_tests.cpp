@@ -124,9 +124,13 @@ TEST_F(StatusReportTest, UpdateStatusIsBuiltByteForByteWithAnEmptyIdForNone) {
   EXPECT_EQ(Print(started), ExpectedUpdateStatus("0", "-1", ""));
 
   const std::vector<std::wstring> lines = log.Lines();
-  const std::vector<std::wstring> expected = {L"CreateUpdateStatusXml start", L"start to build UpdateStatus.xml",
-                                              L"Version: 9.4.10", L"IsStub = false", L"Status: -1",
-                                              L"UpdateId == 0", L"CreateUpdateStatusXml end"};
+  const std::vector<std::wstring> expected = {L"CreateUpdateStatusXml start",
+                                              L"start to build UpdateStatus.xml",
+                                              L"Version: 9.4.10",
+                                              L"IsStub = false",
+                                              L"Status: -1",
+                                              L"UpdateId == 0",
+                                              L"CreateUpdateStatusXml end"};
   for (const std::wstring& text : expected) EXPECT_EQ(log.CountAt(L"INF", text), 1u) << text;
   ASSERT_FALSE(lines.empty());
   EXPECT_TRUE(lines.front().ends_with(L"CreateUpdateStatusXml start")) << lines.front();
@@ -155,7 +159,9 @@ TEST_F(StatusReportTest, UpgradeOfferStatusIsBuiltByteForByteWithTheSameFirstLin
   LogCapture log;
   tinyxml2::XMLDocument later;
   CreateUpgradeOfferStatusXml(UpgradeOfferStatusReport{3, L"B\u00e4ckerei Pro", L"2.0.1", 0}, later);
-  EXPECT_EQ(Print(later), ExpectedUpgradeOfferStatus("B\xe4" "ckerei Pro", "2.0.1", "", "3"));
+  EXPECT_EQ(Print(later), ExpectedUpgradeOfferStatus("B\xe4"
+                                                     "ckerei Pro",
+                                                     "2.0.1", "", "3"));
 
   const std::vector<std::wstring> lines = log.Lines();
   const std::vector<std::wstring> expected = {L"CreateUpdateStatusXml start",
@@ -218,12 +224,15 @@ TEST_F(StatusReportTest, ReportToNobodyEndsQuietlyWithItsResultLines) {
   ASSERT_TRUE(WaitFor([&] {
     return log.CountAt(L"ERR", L"/ReportUpdateStatus result = 12029") == 2 &&
            log.CountAt(L"ERR", L"/ReportUpgradeOfferStatus result = 12029") == 2;
-  })) << log.Lines().size() << " lines";
-  EXPECT_EQ(log.CountAt(L"WAR", L"Try to connect without SSL: http://localhost:1/Renova/VLRNWebservice.asmx/"
-                                L"ReportUpdateStatus"),
+  })) << log.Lines().size()
+      << " lines";
+  EXPECT_EQ(log.CountAt(L"WAR",
+                        L"Try to connect without SSL: http://localhost:1/Renova/VLRNWebservice.asmx/"
+                        L"ReportUpdateStatus"),
             1u);
-  EXPECT_EQ(log.CountAt(L"WAR", L"Try to connect without SSL: http://localhost:1/Renova/VLRNWebservice.asmx/"
-                                L"ReportUpgradeOfferStatus"),
+  EXPECT_EQ(log.CountAt(L"WAR",
+                        L"Try to connect without SSL: http://localhost:1/Renova/VLRNWebservice.asmx/"
+                        L"ReportUpgradeOfferStatus"),
             1u);
 }
 
@@ -280,8 +289,7 @@ class ReportThenExitTest : public StatusReportTest {
   std::wstring lastProduct_;
 
   void ExpectBothRecorded(const std::wstring& scope) {
-    EXPECT_TRUE(WaitFor([&] { return RecordCount(ports_.main, scope) == 2; }, 5000))
-        << RecordCount(ports_.main, scope);
+    EXPECT_TRUE(WaitFor([&] { return RecordCount(ports_.main, scope) == 2; }, 5000)) << RecordCount(ports_.main, scope);
     EXPECT_TRUE(RecordOf(scope, "ReportUpdateStatus"));
     EXPECT_TRUE(RecordOf(scope, "ReportUpgradeOfferStatus"));
   }

@@ -84,8 +84,9 @@ TEST_F(WebServiceTest, DocumentTravelsEncodedTwiceOverTrustedTls) {
 }
 
 TEST_F(WebServiceTest, AnswerTextIsTheInstructionTheServiceWrapped) {
-  const std::string instruction = "<Instruction>\n  <UpdateId>7</UpdateId>\n  <ChangeLogUrl>a&amp;b</ChangeLogUrl>\n"
-                                  "</Instruction>";
+  const std::string instruction =
+      "<Instruction>\n  <UpdateId>7</UpdateId>\n  <ChangeLogUrl>a&amp;b</ChangeLogUrl>\n"
+      "</Instruction>";
   UseBase(ServiceBaseUrl(L"https", ports_.main, scope_, L"text=" + Base64Url(instruction)));
   std::wstring answer;
   ASSERT_EQ(PostDocument("<ClientStatus/>", answer), 0u) << answer;
@@ -135,7 +136,7 @@ TEST_F(WebServiceTest, CertificateFailuresAreRetriedOnceOverHttpOnTheSamePortAnd
     EXPECT_EQ(RecordField(ports_.main, scope, 0, "scheme"), "http");
     EXPECT_EQ(RecordField(ports_.main, scope, 0, "raw_body"), "clientStatusXML=%253ca%252f%253e%250a");
     EXPECT_EQ(log.CountAt(L"WAR", L"Try to connect without SSL: " + ServiceBaseUrl(L"http", c.port, scope) +
-                        L"VLRNWebservice.asmx/GetClientUpdate"),
+                                      L"VLRNWebservice.asmx/GetClientUpdate"),
               1u);
     EXPECT_EQ(log.CountAt(L"ERR", L"/GetClientUpdate result = " + std::to_wstring(c.firstError)), 1u);
     EXPECT_EQ(log.CountAt(L"INF", L"/GetClientUpdate result = 0"), 1u);

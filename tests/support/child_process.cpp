@@ -21,8 +21,7 @@ ChildProcess::ChildProcess(const std::wstring& exePath, const std::wstring& args
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info{};
-  if (::CreateProcessW(exePath.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                       &startup, &info)) {
+  if (::CreateProcessW(exePath.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
     process_.reset(info.hProcess);
     ::CloseHandle(info.hThread);
     pid_ = info.dwProcessId;
@@ -40,9 +39,7 @@ std::optional<DWORD> ChildProcess::Wait(DWORD timeoutMs) {
   return code;
 }
 
-bool ChildProcess::Running() const {
-  return process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT;
-}
+bool ChildProcess::Running() const { return process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
 
 void ChildProcess::Kill() {
   if (!process_) return;

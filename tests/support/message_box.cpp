@@ -52,8 +52,8 @@ std::optional<MessageBoxInfo> FindMessageBox(DWORD pid, DWORD timeoutMs) {
 bool AnswerMessageBox(const MessageBoxInfo& box, int buttonId) {
   HWND button = ::GetDlgItem(box.window, buttonId);
   if (button == nullptr) return false;
-  return ::PostMessageW(box.window, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED),
-                        reinterpret_cast<LPARAM>(button)) != FALSE;
+  return ::PostMessageW(box.window, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED), reinterpret_cast<LPARAM>(button)) !=
+         FALSE;
 }
 
 }  // namespace testing_support

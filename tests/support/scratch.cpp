@@ -55,8 +55,8 @@ std::wstring ScratchFolder::WriteFile(const std::wstring& relativePath, const st
 
 ScratchRegKey::ScratchRegKey(HKEY root) : guard_(root, L"Software\\VLRenovaTests\\" + UniqueName(L"key")) {
   win::UniqueRegKey key;
-  ::RegCreateKeyExW(guard_.root(), guard_.path().c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
-                    nullptr, key.put(), nullptr);
+  ::RegCreateKeyExW(guard_.root(), guard_.path().c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr,
+                    key.put(), nullptr);
 }
 
 ScratchRegKey::~ScratchRegKey() = default;

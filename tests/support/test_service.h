@@ -30,7 +30,6 @@ class TestService {
   bool WaitForState(DWORD state, DWORD timeoutMs) const;
 
  private:
-
   std::wstring name_;
   win::UniqueService manager_;
   win::UniqueService service_;

@@ -20,8 +20,8 @@ std::optional<std::string> Get(uint16_t port, const std::wstring& path) {
   const win::UniqueInternetHandle session(
       ::InternetOpenW(L"VLRenovaTests", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
   const std::wstring url = L"http://localhost:" + std::to_wstring(port) + path;
-  const win::UniqueInternetHandle request(::InternetOpenUrlW(
-      session.get(), url.c_str(), nullptr, 0, INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
+  const win::UniqueInternetHandle request(::InternetOpenUrlW(session.get(), url.c_str(), nullptr, 0,
+                                                             INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0));
   if (!request) return std::nullopt;
   DWORD status = 0;
   DWORD size = sizeof status;
@@ -87,8 +87,8 @@ std::wstring Base64Url(std::string_view bytes) {
   std::wstring text;
   size_t i = 0;
   for (; i + 2 < bytes.size(); i += 3) {
-    const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
-                       (static_cast<unsigned char>(bytes[i + 1]) << 8) | static_cast<unsigned char>(bytes[i + 2]);
+    const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) | (static_cast<unsigned char>(bytes[i + 1]) << 8) |
+                       static_cast<unsigned char>(bytes[i + 2]);
     for (int shift = 18; shift >= 0; shift -= 6) text += static_cast<wchar_t>(kAlphabet[(v >> shift) & 63]);
   }
   if (const size_t left = bytes.size() - i; left > 0) {

@@ -13,9 +13,9 @@
 namespace testing_support {
 
 struct UpdateServerPorts {
-  uint16_t main = 0;         // certificate of the trusted test authority
-  uint16_t selfSigned = 0;   // self-signed certificate
-  uint16_t untrusted = 0;    // certificate of an authority the prefix does not trust
+  uint16_t main = 0;        // certificate of the trusted test authority
+  uint16_t selfSigned = 0;  // self-signed certificate
+  uint16_t untrusted = 0;   // certificate of an authority the prefix does not trust
 };
 
 // Read from the port file the fixture writes; nothing when the service is not running.

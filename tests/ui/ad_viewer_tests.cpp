@@ -72,7 +72,7 @@ class AdViewerTest : public SessionTest {
   // The line the viewer records for a start by the updater, as UTF-8 with CR LF.
   std::string ExpectedRecordLine(const std::wstring& campaignId) const {
     return win::ToUtf8(L"\"" + viewerPath_ + L"\" -MachineGuid \"" + machineGuid_ + L"\" -AdCampaignId \"" +
-                           campaignId + L"\" -Language 1031") +
+                       campaignId + L"\" -Language 1031") +
            "\r\n";
   }
 
@@ -151,8 +151,8 @@ TEST_F(AdViewerTest, SessionWithoutAddressStartsTheViewerThereWithoutDownloading
 TEST_F(AdViewerTest, LockedOldViewerFailsTheSessionWithoutDownloadOrStart) {
   PlaceViewer();
   // Held open without delete sharing, as a running viewer holds its file.
-  const win::UniqueFile held(::CreateFileW(viewerPath_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const win::UniqueFile held(::CreateFileW(viewerPath_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
   ASSERT_TRUE(held.valid());
   RunAdViewerSession(url_, L"C-17");
   EXPECT_EQ(view_.endCodes, std::vector<int32_t>{257});

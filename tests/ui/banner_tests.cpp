@@ -135,9 +135,7 @@ TEST_F(BannerTest, TheBandShowsTheDefaultUntilTheFileIsThereAndTheFileAfterwards
   EXPECT_EQ(log_->CountAt(L"WAR", L"Banner: Use Default"), 1u);
 
   // The file is there and no download runs: it is shown.
-  {
-    std::ofstream(std::filesystem::path(path_), std::ios::binary) << ABitmap();
-  }
+  { std::ofstream(std::filesystem::path(path_), std::ios::binary) << ABitmap(); }
   WithWindow([&](HWND) { EXPECT_TRUE(window_->Header().HasBitmap()); });
   EXPECT_EQ(log_->CountAt(L"INF", L"Banner: Use bannerFileNameWithPath"), 1u);
 
@@ -146,9 +144,7 @@ TEST_F(BannerTest, TheBandShowsTheDefaultUntilTheFileIsThereAndTheFileAfterwards
   EXPECT_EQ(log_->CountAt(L"WAR", L"Banner: Use Default"), 2u);
 
   // A file that is no bitmap: no picture, the band at its own height.
-  {
-    std::ofstream(std::filesystem::path(path_), std::ios::binary) << "not a bitmap";
-  }
+  { std::ofstream(std::filesystem::path(path_), std::ios::binary) << "not a bitmap"; }
   WithWindow([&](HWND) {
     EXPECT_FALSE(window_->Header().HasBitmap());
     EXPECT_EQ(window_->Header().Height(), 59);

@@ -77,10 +77,10 @@ TEST_F(SessionTest, ADownloadShowsItsStepsInTheViewAndEndsWithTheBarFull) {
 
   const TestView::RunDisplay shown = view_.RunShown();
   const int language = product_.Language;
-  EXPECT_EQ(shown.messages, (std::vector<std::wstring>{
-                                GetText(kTextDeletingCache, language),
-                                win::FormatW(GetText(kTextDownloadingFile, language), L"big.bin"),
-                                win::FormatW(GetText(kTextDownloadSucceeded, language), L"big.bin")}));
+  EXPECT_EQ(shown.messages,
+            (std::vector<std::wstring>{GetText(kTextDeletingCache, language),
+                                       win::FormatW(GetText(kTextDownloadingFile, language), L"big.bin"),
+                                       win::FormatW(GetText(kTextDownloadSucceeded, language), L"big.bin")}));
   EXPECT_EQ(shown.labelShown, (std::vector<bool>{true, false}));
   ASSERT_FALSE(shown.progress.empty());
   EXPECT_EQ(shown.progress.back(), 100);

@@ -42,10 +42,8 @@ TEST(HyperLinkLogic, TextColourFollowsHoverThenFocusThenVisited) {
   EXPECT_EQ(ChooseLinkTextColour({true, false, true}, kLinkDefaultFlags, colours), colours.focus);
   // Hovering without flag 0x02 changes nothing.
   EXPECT_EQ(ChooseLinkTextColour({false, true, false}, kLinkDefaultFlags, colours), colours.link);
-  EXPECT_EQ(ChooseLinkTextColour({true, true, true}, kLinkDefaultFlags | kLinkUseHoverColour, colours),
-            colours.hover);
-  EXPECT_EQ(ChooseLinkTextColour({true, false, false}, kLinkDefaultFlags | kLinkNoFocusColour, colours),
-            colours.link);
+  EXPECT_EQ(ChooseLinkTextColour({true, true, true}, kLinkDefaultFlags | kLinkUseHoverColour, colours), colours.hover);
+  EXPECT_EQ(ChooseLinkTextColour({true, false, false}, kLinkDefaultFlags | kLinkNoFocusColour, colours), colours.link);
   EXPECT_EQ(ChooseLinkTextColour({true, false, true}, kLinkNoFocusColour, colours), colours.visited);
   const LinkColours own{RGB(1, 2, 3), RGB(4, 5, 6), RGB(7, 8, 9), RGB(10, 11, 12)};
   EXPECT_EQ(ChooseLinkTextColour({true, true, false}, kLinkUseHoverColour, own), RGB(10, 11, 12));
@@ -164,8 +162,8 @@ class HyperLinkWindow : public ::testing::Test {
     ASSERT_NE(kClass, 0);
     const INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
     ::InitCommonControlsEx(&controls);
-    host_ = ::CreateWindowExW(0, L"VlrnLinkTestHost", L"Link test host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50,
-                              500, 300, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    host_ = ::CreateWindowExW(0, L"VlrnLinkTestHost", L"Link test host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 500,
+                              300, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
     ASSERT_NE(host_, nullptr) << ::GetLastError();
   }
   void TearDown() override {
@@ -174,10 +172,10 @@ class HyperLinkWindow : public ::testing::Test {
   }
 
   HWND MakeStatic(const std::wstring& text, DWORD style = SS_LEFT | SS_NOTIFY, RECT place = {10, 20, 310, 60}) {
-    HWND control = ::CreateWindowExW(0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE | style, place.left,
-                                     place.top, place.right - place.left, place.bottom - place.top, host_,
-                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(1015)),
-                                     ::GetModuleHandleW(nullptr), nullptr);
+    HWND control =
+        ::CreateWindowExW(0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE | style, place.left, place.top,
+                          place.right - place.left, place.bottom - place.top, host_,
+                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(1015)), ::GetModuleHandleW(nullptr), nullptr);
     ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(::GetStockObject(DEFAULT_GUI_FONT)), FALSE);
     return control;
   }
@@ -185,8 +183,8 @@ class HyperLinkWindow : public ::testing::Test {
   // The colour the link asks for when it is painted now.
   COLORREF TextColourNow(const CHyperLink& link, COLORREF* background = nullptr, LRESULT* brush = nullptr) {
     HDC dc = ::CreateCompatibleDC(nullptr);
-    const LRESULT answer = ::SendMessageW(host_, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
-                                          reinterpret_cast<LPARAM>(link.hwnd()));
+    const LRESULT answer =
+        ::SendMessageW(host_, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(link.hwnd()));
     const COLORREF colour = ::GetTextColor(dc);
     if (background != nullptr) *background = ::GetBkColor(dc);
     if (brush != nullptr) *brush = answer;
@@ -345,7 +343,8 @@ TEST_F(HyperLinkWindow, ShowsTheHandCursorOfTheHelpProgramOrTheSystem) {
   CHyperLink link;
   ASSERT_TRUE(link.Attach(control));
   ::SetCursor(nullptr);
-  EXPECT_TRUE(::SendMessageW(control, WM_SETCURSOR, reinterpret_cast<WPARAM>(control), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)));
+  EXPECT_TRUE(
+      ::SendMessageW(control, WM_SETCURSOR, reinterpret_cast<WPARAM>(control), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)));
   EXPECT_EQ(::GetCursor(), LinkHandCursor());
 
   // Flag 0x20: the control keeps the standard cursor.
@@ -425,8 +424,8 @@ class RegisteredScheme {
   }
   static void SetValue(const std::wstring& path, const wchar_t* name, const std::wstring& value) {
     HKEY key = nullptr;
-    ASSERT_EQ(::RegCreateKeyExW(kClassesRoot, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY,
-                                nullptr, &key, nullptr),
+    ASSERT_EQ(::RegCreateKeyExW(kClassesRoot, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr,
+                                &key, nullptr),
               ERROR_SUCCESS);
     ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                      static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));

@@ -31,7 +31,7 @@ struct AcceptRow {
   int closeRequests;
   int32_t next;  // kNoChange: stays
   bool runStarts;
-  bool wrong;    // logs "Wrong mUpdateResult"
+  bool wrong;  // logs "Wrong mUpdateResult"
 };
 
 void PrintTo(const AcceptRow& row, std::ostream* out) { *out << row.name; }
@@ -67,6 +67,7 @@ TEST_P(AcceptTable, InstallButtonActsByState) {
   ExpectReports(accepted ? std::vector<SentReport>{UpdateReport(-1, 0)} : std::vector<SentReport>{});
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Session, AcceptTable,
     ::testing::Values(
@@ -99,6 +100,7 @@ INSTANTIATE_TEST_SUITE_P(
         AcceptRow{"ContactSupportEnds1", PLEASE_CONTACT_SUPPORT, false, {1}, 0, kNoChange, false, false},
         AcceptRow{"StateBeyondTheTableIsUnexpected", 21, false, {}, 0, PLEASE_CONTACT_SUPPORT, false, true}),
     [](const ::testing::TestParamInfo<AcceptRow>& info) { return std::string(info.param.name); });
+// clang-format on
 
 // --- Close -------------------------------------------------------------------------------
 
@@ -128,12 +130,13 @@ TEST_P(CloseButtonTable, CloseButtonActsByState) {
   EXPECT_TRUE(view_.questions.empty());
   EXPECT_EQ(dialog.DialogState(), row.state);
   EXPECT_EQ(ReadIgnoredVersionUpdate(product_), row.state == UPDATE_AVAILABLE ? L"" : L"2.4.0");
-  EXPECT_EQ(Logged(L"ERR", L"Dialog::OnBnClickedCloseButton: Wrong mDialogState! (" + std::to_wstring(row.state) +
-                               L")"),
-            row.wrong ? 1u : 0u);
+  EXPECT_EQ(
+      Logged(L"ERR", L"Dialog::OnBnClickedCloseButton: Wrong mDialogState! (" + std::to_wstring(row.state) + L")"),
+      row.wrong ? 1u : 0u);
   ExpectReports({});
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Session, CloseButtonTable,
     ::testing::Values(
@@ -161,6 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
         CloseRow{"ContactSupportEnds1", PLEASE_CONTACT_SUPPORT, false, {1}, 0, false},
         CloseRow{"StateBeyondTheTableIsWrong", 21, false, {}, 0, true}),
     [](const ::testing::TestParamInfo<CloseRow>& info) { return std::string(info.param.name); });
+// clang-format on
 
 TEST_F(SessionTest, NoUpdateAfterAnUpgradeOfferEndsWith4) {
   RunCheck(RESULT_UPGRADE_ONLY);
@@ -229,8 +233,7 @@ TEST_P(CloseRequestTable, CloseRequestAsksWhereItMustAndEndsByState) {
       // Answered No: the session goes on to the run's end.
       worker_.Release();
       DeliverWake(1);
-      EXPECT_EQ(dialog_->DialogState(),
-                row.state == UPDATE_IN_PROGRESS ? UPDATE_SUCCESSFUL : INSTALLATION_SUCCESSFUL);
+      EXPECT_EQ(dialog_->DialogState(), row.state == UPDATE_IN_PROGRESS ? UPDATE_SUCCESSFUL : INSTALLATION_SUCCESSFUL);
     }
   }
   std::vector<SentReport> reports;
@@ -240,6 +243,7 @@ TEST_P(CloseRequestTable, CloseRequestAsksWhereItMustAndEndsByState) {
   ExpectReports(reports);
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Session, CloseRequestTable,
     ::testing::Values(
@@ -276,6 +280,7 @@ INSTANTIATE_TEST_SUITE_P(
         CloseRequestRow{"StateBeyondTheTableEnds1WithoutAsking", 21, false, true, 1, false},
         CloseRequestRow{"NegativeStateEnds1WithoutAsking", -1, false, true, 1, false}),
     [](const ::testing::TestParamInfo<CloseRequestRow>& info) { return std::string(info.param.name); });
+// clang-format on
 
 TEST_F(SessionTest, CloseQuestionInInstallerModeIsAboutTheInstallation) {
   Publish(1);
@@ -306,8 +311,7 @@ TEST_F(SessionTest, CloseQuestionAndCaptionsAreInTheProductsLanguage) {
   EXPECT_NE(view_.questions[0].caption, L"End Velbor Renova");
   dialog.OnBnClickedDontNotify();
   dialog.OnBnClickedDontNotify();
-  EXPECT_EQ(view_.closeTexts,
-            (std::vector<std::wstring>{GetText(kTextClose, 1031), GetText(kTextNotNow, 1031)}));
+  EXPECT_EQ(view_.closeTexts, (std::vector<std::wstring>{GetText(kTextClose, 1031), GetText(kTextNotNow, 1031)}));
   EXPECT_NE(view_.closeTexts[0], L"Close");
 }
 
@@ -342,6 +346,7 @@ TEST_P(PopupTable, ContinueReportsTheChoiceAndGoesOn) {
                                      : std::vector<SentReport>{});
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Session, PopupTable,
     ::testing::Values(
@@ -357,6 +362,7 @@ INSTANTIATE_TEST_SUITE_P(
         PopupRow{"NothingChosenWithoutUpdateIsUpToDateUnreported", 16, UpgradeChoice::kRemindLater, false, 0,
                  NO_UPDATE_AVAILABLE}),
     [](const ::testing::TestParamInfo<PopupRow>& info) { return std::string(info.param.name); });
+// clang-format on
 
 TEST_F(SessionTest, ContinueEnablesOnlyWithAChoice) {
   Dialog& dialog = DialogIn(MAJOR_UPGRADE_OFFER);

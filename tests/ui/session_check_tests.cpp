@@ -28,12 +28,12 @@ struct CheckRow {
   const char* name;
   const wchar_t* switches;
   int32_t result;
-  int32_t state;                   // after the step
-  std::vector<int32_t> displays;   // shown after CHECK_SERVER, in order
+  int32_t state;                  // after the step
+  std::vector<int32_t> displays;  // shown after CHECK_SERVER, in order
   std::vector<int32_t> ends;
   std::vector<SentReport> reports;
   bool runStarts;
-  LogLine line;                    // written by the step; {} for none checked
+  LogLine line;  // written by the step; {} for none checked
 };
 
 void PrintTo(const CheckRow& row, std::ostream* out) { *out << row.name; }
@@ -74,6 +74,7 @@ TEST_P(CheckServerTable, ResultLeadsToItsStateEndAndReport) {
 const SentReport kStarted = UpdateReport(-1, kTestUpdateId);
 const SentReport kUnexpected = UpdateReport(3, kTestUpdateId);
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Session, CheckServerTable,
     ::testing::Values(
@@ -143,6 +144,7 @@ INSTANTIATE_TEST_SUITE_P(
         CheckRow{"UnknownResultInAdViewerSessionEnds1Quietly", L"-OnlyAdViewer", 99, CHECK_SERVER, {}, {1}, {},
                  false, {L"ERR", L"Dialog::OnTimer::CHECK_SERVER: Wrong mUpdateResult! (99)"}}),
     [](const ::testing::TestParamInfo<CheckRow>& info) { return std::string(info.param.name); });
+// clang-format on
 
 // --- The ad viewer ------------------------------------------------------------------------
 
@@ -204,6 +206,7 @@ TEST_P(QuickCheckTable, EndsWithWhatIsNotIgnoredAndNeverShowsTheWindow) {
   ExpectReports({});
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Session, QuickCheckTable,
     ::testing::Values(QuickRow{"UpdateNotIgnoredEnds2", 3, false, false, 2},
@@ -215,6 +218,7 @@ INSTANTIATE_TEST_SUITE_P(
                       QuickRow{"UpgradeOnlyNotIgnoredEnds4", 16, false, false, 4},
                       QuickRow{"UpgradeOnlyIgnoredEnds0", 16, false, true, 0}),
     [](const ::testing::TestParamInfo<QuickRow>& info) { return std::string(info.param.name); });
+// clang-format on
 
 TEST_F(SessionTest, QuickCheckWithoutStoredChoicesCountsEverythingAsNew) {
   // Nothing stored at all: the defaults match no offer.
@@ -365,16 +369,14 @@ TEST_F(SessionTest, OffersSurfaceOnceAndOnlyInSilentChecks) {
   };
   // Quick checks, hidden results and silent updates never surface.
   for (const Case c : {Case{L"-UpdateCheckSilent", true}, Case{L"-UpdateCheckSilent -QuickCheck", false},
-                       Case{L"-UpdateCheckSilent -HideUpdateCheckResult", false},
-                       Case{L"-UpdateSilent", false}}) {
+                       Case{L"-UpdateCheckSilent -HideUpdateCheckResult", false}, Case{L"-UpdateSilent", false}}) {
     UseSwitches(c.switches);
     view_.Forget();
     NewDialog();
     gShowPermitted = 0;
     dialog_->SetDialogState(UPDATE_AVAILABLE);
     dialog_->SetDialogState(MAJOR_UPGRADE_OFFER);
-    EXPECT_EQ(view_.permittedWhenShown, c.surfaces ? std::vector<int32_t>{1} : std::vector<int32_t>{})
-        << c.switches;
+    EXPECT_EQ(view_.permittedWhenShown, c.surfaces ? std::vector<int32_t>{1} : std::vector<int32_t>{}) << c.switches;
     EXPECT_EQ(view_.bannerRefreshes, c.surfaces ? 1 : 0) << c.switches;
     EXPECT_EQ(gShowPermitted.load(), c.surfaces ? 1 : 0) << c.switches;
   }

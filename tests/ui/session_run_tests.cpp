@@ -65,7 +65,7 @@ std::vector<RunRow> RunRows() {
         } else {
           row.silentEnd = o.result == RESULT_RUN_DONE ? 8 : 9;
         }
-        row.wrongResultLine = !o.wrong        ? nullptr
+        row.wrongResultLine = !o.wrong       ? nullptr
                               : installation ? L"Dialog::OnTimer::case INSTALLATION_PREPARATION Wrong mUpdateResult! ("
                                              : L"Dialog::OnTimer::case UPDATE_IN_PROGRESS Wrong mUpdateResult! (";
         rows.push_back(row);
@@ -103,8 +103,10 @@ TEST_P(RunTable, RunResultLeadsToItsStateReportAndSilentEnd) {
   ExpectReports({UpdateReport(-1, 0), UpdateReport(row.status, kRunUpdateId)});
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(Session, RunTable, ::testing::ValuesIn(RunRows()),
                          [](const ::testing::TestParamInfo<RunRow>& info) { return info.param.name; });
+// clang-format on
 
 TEST_F(SessionTest, RunEndLogsWhatEachFinalStateSays) {
   struct Case {
@@ -337,8 +339,8 @@ TEST_F(SessionTest, StateOutsideTheTableIsLoggedAndShownAsTheGeneralError) {
 }
 
 TEST_F(SessionTest, StepInAStateWithoutARowIsUnexpected) {
-  const std::vector<int32_t> states = {0, UPDATE_AVAILABLE, NO_UPDATE_AVAILABLE, UPDATE_SUCCESSFUL,
-                                       DOWNLOAD_FAILED, 21, -3};
+  const std::vector<int32_t> states = {0, UPDATE_AVAILABLE, NO_UPDATE_AVAILABLE, UPDATE_SUCCESSFUL, DOWNLOAD_FAILED, 21,
+                                       -3};
   for (const int32_t state : states) {
     for (const wchar_t* switches : {L"", L"-UpdateSilent"}) {
       UseSwitches(switches);

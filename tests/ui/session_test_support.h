@@ -166,7 +166,7 @@ class ScriptedWorker : public UpdaterBase {
 
 // A report as the reference service recorded it.
 struct SentReport {
-  std::string method;       // "ReportUpdateStatus" or "ReportUpgradeOfferStatus"
+  std::string method;  // "ReportUpdateStatus" or "ReportUpgradeOfferStatus"
   int status = 0;
   int updateId = 0;         // UpdateStatus; 0 for the empty element
   int majorVersion = 0;     // UpgradeOfferStatus; 0 for the empty element

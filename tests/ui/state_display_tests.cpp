@@ -29,8 +29,7 @@ class WindowThreadCalls {
  public:
   explicit WindowThreadCalls(HWND window) : window_(window) {
     ::SetPropW(window, L"vlrn-calls", this);
-    original_ = reinterpret_cast<WNDPROC>(
-        ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Proc)));
+    original_ = reinterpret_cast<WNDPROC>(::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Proc)));
   }
   ~WindowThreadCalls() {
     if (::IsWindow(window_)) ::SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original_));
@@ -90,12 +89,12 @@ class StateDisplayTest : public SessionTest {
 
 struct Expected {
   int32_t state;
-  int message;        // text id of the message line
-  int close;          // text id of the Close button, -1: not checked
-  bool install;       // Install shown
-  bool progress;      // progress bar shown
-  bool versionLine;   // version caption and line shown
-  bool popup;         // radio buttons and Continue shown, Close hidden
+  int message;       // text id of the message line
+  int close;         // text id of the Close button, -1: not checked
+  bool install;      // Install shown
+  bool progress;     // progress bar shown
+  bool versionLine;  // version caption and line shown
+  bool popup;        // radio buttons and Continue shown, Close hidden
 };
 
 }  // namespace

@@ -87,10 +87,9 @@ TEST(TextTable, EveryLanguageHasEveryTextWithTheEnglishFormat) {
 }
 
 TEST(TextTable, TranslationsDifferFromEnglishExceptTheSharedRows) {
-  const std::set<int> sameEverywhere = {kTextOk,           kTextTwoValues,       kTextEditionProfessional,
-                                        kTextEditionWorkstation, kTextEditionServer, kTextEditionTech,
-                                        kTextEditionAdmin, kTextEditionEdition,  kTextEditionMedia,
-                                        kTextEditionExpress};
+  const std::set<int> sameEverywhere = {
+      kTextOk,          kTextTwoValues,    kTextEditionProfessional, kTextEditionWorkstation, kTextEditionServer,
+      kTextEditionTech, kTextEditionAdmin, kTextEditionEdition,      kTextEditionMedia,       kTextEditionExpress};
   // German keeps the updater's name and the word "Version:".
   const std::set<int> sameInGerman = {kTextVersionLabel, kTextUpdaterCaption, kTextUpdaterName};
 

@@ -70,7 +70,8 @@ TEST(UniqueHandle, LocalMemoryAndLoaderModulesAreReleased) {
   using LdrLoadDllFunction = LONG(NTAPI*)(PWSTR, PULONG, PUNICODE_STRING, PVOID*);
   using RtlInitUnicodeStringFunction = VOID(NTAPI*)(PUNICODE_STRING, PCWSTR);
   const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-  const auto load = reinterpret_cast<LdrLoadDllFunction>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "LdrLoadDll")));
+  const auto load =
+      reinterpret_cast<LdrLoadDllFunction>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "LdrLoadDll")));
   const auto init = reinterpret_cast<RtlInitUnicodeStringFunction>(
       reinterpret_cast<void*>(::GetProcAddress(ntdll, "RtlInitUnicodeString")));
   ASSERT_TRUE(load != nullptr && init != nullptr);

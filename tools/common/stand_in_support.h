@@ -48,8 +48,7 @@ inline std::string ToUtf8(const std::wstring& text) {
       ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
   std::string out(static_cast<size_t>(size > 0 ? size : 0), '\0');
   if (size > 0) {
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr,
-                          nullptr);
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
   }
   return out;
 }
@@ -58,8 +57,8 @@ inline std::string ToUtf8(const std::wstring& text) {
 // appending, so that the records of runs one after another, or at once, each
 // stay whole.
 inline bool AppendRecord(const std::wstring& path, const std::wstring& text) {
-  const win::UniqueFile file(::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const win::UniqueFile file(::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
   const std::string line = ToUtf8(text) + "\r\n";
   DWORD written = 0;

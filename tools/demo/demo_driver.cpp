@@ -68,8 +68,7 @@ bool ReadsAbort(HWND dialog) {
 }
 
 void Click(HWND dialog, int id) {
-  ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(::GetDlgItem(dialog, id)));
+  ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(dialog, id)));
 }
 
 std::wstring OneLine(std::wstring text) {
@@ -104,9 +103,9 @@ int wmain(int argc, wchar_t** argv) {
   int pictures = 0;
   bool installClicked = false;
   bool closeClicked = false;
-  std::wstring seen;       // the text of the last state pictured
-  std::wstring current;    // the text now
-  ULONGLONG since = 0;     // when it became the text now
+  std::wstring seen;     // the text of the last state pictured
+  std::wstring current;  // the text now
+  ULONGLONG since = 0;   // when it became the text now
   const ULONGLONG end = ::GetTickCount64() + kLimitMs;
   while (::WaitForSingleObject(process.get(), kPollMs) == WAIT_TIMEOUT) {
     if (::GetTickCount64() > end) {

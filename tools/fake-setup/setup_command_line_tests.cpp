@@ -71,9 +71,9 @@ TEST(SetupCommandLine, UpdateLineGivesTheInstallerTextWithItsQuotesAndTrailingBa
   EXPECT_TRUE(request.others.empty());
   EXPECT_EQ(kUpdateText, request.installerText);
   EXPECT_EQ(L"/qb", request.uiSwitch);
-  const PropertyList properties = {{L"REINSTALL", L"ALL"},          {L"REINSTALLMODE", L"vamus"},
-                                   {L"REBOOT", L"ReallySuppress"},  {L"ADDLOCAL", L"ALL"},
-                                   {L"ADDSOURCE", L"Help"},         {L"INSTALLDIR", LR"(C:\Program Files\Tool\)"}};
+  const PropertyList properties = {{L"REINSTALL", L"ALL"},         {L"REINSTALLMODE", L"vamus"},
+                                   {L"REBOOT", L"ReallySuppress"}, {L"ADDLOCAL", L"ALL"},
+                                   {L"ADDSOURCE", L"Help"},        {L"INSTALLDIR", LR"(C:\Program Files\Tool\)"}};
   EXPECT_EQ(properties, Pairs(request));
   EXPECT_EQ(LR"(C:\Program Files\Tool\)", FindProperty(request, L"INSTALLDIR"));
   EXPECT_EQ(std::nullopt, FindProperty(request, L"installdir"));
@@ -230,8 +230,8 @@ TEST(SetupPayload, ReadsItsKeysSkipsCommentsAndIgnoresUnknownOnes) {
 }
 
 TEST(SetupPayload, RefusesLinesWithoutEqualsAndBadExitLists) {
-  for (const char* text : {"exit=1155,\n", "exit=\n", "exit=12a\n", "exit=-1\n", "exit=4294967296\n",
-                           "exit=0,,1\n", "copy=x\njust words\n"}) {
+  for (const char* text : {"exit=1155,\n", "exit=\n", "exit=12a\n", "exit=-1\n", "exit=4294967296\n", "exit=0,,1\n",
+                           "copy=x\njust words\n"}) {
     Payload payload;
     std::wstring error;
     EXPECT_FALSE(ParsePayload(text, payload, error)) << text;
@@ -376,15 +376,17 @@ class SetupStandIn : public testing::Test {
 };
 
 TEST_F(SetupStandIn, RecordsEachCommandLineBesideItselfInUtf8) {
-  const std::wstring update = UpdateLine(L"/qb", L"REINSTALL=ALL REINSTALLMODE=vamus REBOOT=ReallySuppress "
-                                                 L"ADDLOCAL=ALL ADDSOURCE=Help", LR"(C:\Program Files\Tool)");
+  const std::wstring update = UpdateLine(L"/qb",
+                                         L"REINSTALL=ALL REINSTALLMODE=vamus REBOOT=ReallySuppress "
+                                         L"ADDLOCAL=ALL ADDSOURCE=Help",
+                                         LR"(C:\Program Files\Tool)");
   std::wstring rerun = update;
   rerun.erase(rerun.find(L"/NoSetupFromWeb "), 16);
   EXPECT_EQ(0u, Run(update));
   EXPECT_EQ(0u, Run(rerun));
   EXPECT_EQ(WideToUtf8(update) + "\r\n" + WideToUtf8(rerun) + "\r\n", ReadText(cache_ + L"\\setup-record.txt"));
   EXPECT_NE(std::string::npos, WideToUtf8(update).find("\xC3\xA4\xE6\x97\xA5"));  // the folder's name, as UTF-8
-  EXPECT_FALSE(Exists(cache_ + L"\\setup-runs.txt"));  // nothing to count without a payload
+  EXPECT_FALSE(Exists(cache_ + L"\\setup-runs.txt"));                             // nothing to count without a payload
 }
 
 TEST_F(SetupStandIn, RecordsIntoTheFileTheEnvironmentNames) {
@@ -519,10 +521,11 @@ class SetupStandInPackage : public SetupStandIn {
     held_ = true;
     SetupStandIn::SetUp();
     if (HasFatalFailure()) return;
-    ASSERT_TRUE(::CopyFileW((BinFolder() + L"setup_test_package.msi").c_str(), (cache_ + L"\\package.msi").c_str(),
-                            TRUE))
+    ASSERT_TRUE(
+        ::CopyFileW((BinFolder() + L"setup_test_package.msi").c_str(), (cache_ + L"\\package.msi").c_str(), TRUE))
         << "the package beside the test program: " << ::GetLastError();
-    if (::MsiQueryProductStateW(kPackageCode) != INSTALLSTATE_UNKNOWN) RunMsiexec(std::wstring(L"/x ") + kPackageCode + L" /qn");
+    if (::MsiQueryProductStateW(kPackageCode) != INSTALLSTATE_UNKNOWN)
+      RunMsiexec(std::wstring(L"/x ") + kPackageCode + L" /qn");
     ASSERT_EQ(INSTALLSTATE_UNKNOWN, ::MsiQueryProductStateW(kPackageCode)) << "an earlier run's package stays";
   }
   void TearDown() override {
@@ -559,8 +562,10 @@ TEST_F(SetupStandInPackage, UpdateLineInstallsIntoInstallDirAndReinstallRestores
 
   WriteText(location + L"\\main.txt", "changed since");
   ASSERT_TRUE(::DeleteFileW((location + L"\\help.txt").c_str()));
-  EXPECT_EQ(0u, Run(UpdateLine(L"/qb", L"REINSTALL=ALL REINSTALLMODE=vamus REBOOT=ReallySuppress ADDLOCAL=ALL "
-                                       L"ADDSOURCE=Help", location)));
+  EXPECT_EQ(0u, Run(UpdateLine(L"/qb",
+                               L"REINSTALL=ALL REINSTALLMODE=vamus REBOOT=ReallySuppress ADDLOCAL=ALL "
+                               L"ADDSOURCE=Help",
+                               location)));
   EXPECT_EQ(INSTALLSTATE_DEFAULT, ::MsiQueryProductStateW(kPackageCode));
   EXPECT_EQ(original, ReadText(location + L"\\main.txt"));
   EXPECT_EQ(original, ReadText(location + L"\\help.txt"));

@@ -74,8 +74,7 @@ class WindowThreadCalls {
  public:
   explicit WindowThreadCalls(HWND window) : window_(window) {
     ::SetPropW(window, L"vlrn-shots", this);
-    original_ = reinterpret_cast<WNDPROC>(
-        ::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Proc)));
+    original_ = reinterpret_cast<WNDPROC>(::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Proc)));
   }
   ~WindowThreadCalls() {
     if (::IsWindow(window_)) ::SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original_));
@@ -110,6 +109,7 @@ struct Shot {
 };
 
 const std::vector<Shot>& Shots() {
+  // clang-format off
   static const std::vector<Shot> shots = {
       {CHECK_SERVER, L"check-server", false, {}, Progress::kNone},
       {PREPARE_UPDATE_CHECK, L"prepare-update-check", false, {PREPARE_UPDATE_CHECK}, Progress::kNone},
@@ -141,6 +141,7 @@ const std::vector<Shot>& Shots() {
        Progress::kDownloaded},
       {PLEASE_CONTACT_SUPPORT, L"please-contact-support", false, {PLEASE_CONTACT_SUPPORT}, Progress::kNone},
   };
+  // clang-format on
   return shots;
 }
 
@@ -188,15 +189,16 @@ bool Take(const Shot& shot, int language, HeldWorker& worker, const std::wstring
     WindowThreadCalls calls(hwnd);
     calls.Run([&] {
       for (const int32_t state : shot.path) {
-        if (state == DOWNLOAD_FAILED) dialog.SetFailedDownloadUrl(L"https://www.example.com/photo-tool/setup-25.2.0.exe");
+        if (state == DOWNLOAD_FAILED)
+          dialog.SetFailedDownloadUrl(L"https://www.example.com/photo-tool/setup-25.2.0.exe");
         dialog.SetDialogState(state);
         // What the run's download shows on the way; it hides the label once done.
         if ((state == UPDATE_IN_PROGRESS || state == INSTALLATION_PREPARATION) && shot.progress != Progress::kNone) {
           const bool done = shot.progress == Progress::kDownloaded;
           window.SetProgressPosition(done ? 100 : 42);
           window.ShowDownloadProgress(!done);
-          window.SetDownloadProgressText(win::FormatW(GetText(kTextTwoValues, language),
-                                                      FormatSize(21'900'000).c_str(), FormatSize(52'300'000).c_str()));
+          window.SetDownloadProgressText(win::FormatW(GetText(kTextTwoValues, language), FormatSize(21'900'000).c_str(),
+                                                      FormatSize(52'300'000).c_str()));
         }
       }
       gShowPermitted = 1;

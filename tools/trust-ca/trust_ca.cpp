@@ -13,24 +13,22 @@
 namespace {
 
 bool ReadWholeFile(const wchar_t* path, std::vector<BYTE>& data) {
-  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   LARGE_INTEGER size{};
   bool ok = GetFileSizeEx(file, &size) && size.QuadPart > 0 && size.QuadPart < (1 << 20);
   if (ok) {
     data.resize(static_cast<size_t>(size.QuadPart));
     DWORD read = 0;
-    ok = ReadFile(file, data.data(), static_cast<DWORD>(data.size()), &read, nullptr) &&
-         read == data.size();
+    ok = ReadFile(file, data.data(), static_cast<DWORD>(data.size()), &read, nullptr) && read == data.size();
   }
   CloseHandle(file);
   return ok;
 }
 
 HCERTSTORE OpenMachineRoot(DWORD extraFlags) {
-  return CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                       CERT_SYSTEM_STORE_LOCAL_MACHINE | extraFlags, L"ROOT");
+  return CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE | extraFlags, L"ROOT");
 }
 
 }  // namespace
@@ -45,8 +43,7 @@ int wmain(int argc, wchar_t** argv) {
     fwprintf(stderr, L"trust_ca: cannot read %ls (error %lu)\n", argv[1], GetLastError());
     return 3;
   }
-  PCCERT_CONTEXT wanted = CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
-                                                       static_cast<DWORD>(der.size()));
+  PCCERT_CONTEXT wanted = CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
   if (!wanted) {
     fwprintf(stderr, L"trust_ca: %ls is not a DER certificate (error %lu)\n", argv[1], GetLastError());
     return 3;
@@ -60,8 +57,7 @@ int wmain(int argc, wchar_t** argv) {
     fwprintf(stderr, L"trust_ca: cannot open the machine's ROOT store (error %lu)\n", GetLastError());
     result = 4;
   } else {
-    if (!CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(),
-                                          static_cast<DWORD>(der.size()),
+    if (!CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()),
                                           CERT_STORE_ADD_REPLACE_EXISTING, nullptr)) {
       fwprintf(stderr, L"trust_ca: adding \"%ls\" failed (error %lu)\n", subject, GetLastError());
       result = 5;
@@ -73,8 +69,7 @@ int wmain(int argc, wchar_t** argv) {
     // A fresh handle reads what was persisted, not what the first handle cached.
     HCERTSTORE check = OpenMachineRoot(CERT_STORE_READONLY_FLAG);
     PCCERT_CONTEXT found =
-        check ? CertFindCertificateInStore(check, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, wanted, nullptr)
-              : nullptr;
+        check ? CertFindCertificateInStore(check, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, wanted, nullptr) : nullptr;
     if (found) {
       wprintf(L"trust_ca: \"%ls\" is in the machine's ROOT store\n", subject);
       CertFreeCertificateContext(found);
