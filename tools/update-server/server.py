@@ -21,6 +21,7 @@ import ssl
 import sys
 import threading
 import time
+import unicodedata
 import urllib.parse
 import xml.etree.ElementTree as ET
 from datetime import datetime, timezone
@@ -66,6 +67,9 @@ RECORD_FIELDS = (
 )
 
 BLOCK = 64 * 1024
+# The updater's forms are a few KiB; a longer body is refused unread (a length
+# beyond the index range would end the request's thread instead).
+MAX_BODY = 16 * 1024 * 1024
 
 
 def log(text):
@@ -297,11 +301,15 @@ def substitute(value, replacements):
 
 
 def version_numbers(text):
+    """The version's numbers as (digit count, digits without leading zeros), which
+    order as the numbers do however many digits they have: int() refuses more
+    than 4300, and a client may send any version."""
     numbers = []
     for part in (text or "").strip().split("."):
         digits = re.match(r"\s*(\d*)", part).group(1)
-        numbers.append(int(digits) if digits else 0)
-    while numbers and numbers[-1] == 0:
+        digits = "".join(str(unicodedata.digit(c)) for c in digits).lstrip("0")
+        numbers.append((len(digits), digits))
+    while numbers and numbers[-1] == (0, ""):
         numbers.pop()
     return numbers
 
@@ -585,6 +593,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             data = bytearray()
             while True:
                 size = int(self.rfile.readline().split(b";")[0].strip() or b"0", 16)
+                if size < 0 or len(data) + size > MAX_BODY:
+                    raise ValueError("a chunk of %d bytes" % size)
                 if size == 0:
                     while self.rfile.readline() not in (b"\r\n", b"\n", b""):
                         pass
@@ -592,6 +602,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 data += self.rfile.read(size)
                 self.rfile.readline()
         length = int(self.headers.get("Content-Length") or 0)
+        if length > MAX_BODY:
+            raise ValueError("a body of %d bytes" % length)
         return self.rfile.read(length) if length > 0 else b""
 
     def server_base(self):

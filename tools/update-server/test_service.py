@@ -149,7 +149,9 @@ class UpdateCheckTests(ServiceTestCase):
 
     def test_versions_are_compared_number_by_number(self):
         cases = {"1.0.0": True, "1.9.99": True, "1.10": True, "": True, "2.0.0": False, "2.0": False,
-                 "2": False, "2.0.0.1": False, "10.0": False, "3": False}
+                 "2": False, "2.0.0.1": False, "10.0": False, "3": False,
+                 # Numbers of any length, beyond what int() converts, and with leading zeros.
+                 "0" * 5000 + "1.9": True, "1." + "9" * 5000: True, "9" * 5000: False, "2." + "0" * 5000: False}
         for version, offered in cases.items():
             with self.subTest(version=version):
                 text = self.server.check("Sample Product", version).answer_text()

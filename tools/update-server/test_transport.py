@@ -137,6 +137,22 @@ class ListenerTests(unittest.TestCase):
                 self.assertNotIn(b"ProgramName", body)
 
 
+    def test_bodies_beyond_the_limit_are_refused_unread_and_the_listener_goes_on(self):
+        path = "/t/%s/Renova/VLRNWebservice.asmx/GetClientUpdate" % token()
+        heads = {
+            "a length beyond the index range": "Content-Length: %d\r\n\r\n" % 10 ** 30,
+            "a length beyond the limit": "Content-Length: %d\r\n\r\nclientStatusXML=" % (64 * 1024 * 1024),
+            "a chunk of length -1 (read to the end)": "Transfer-Encoding: chunked\r\n\r\n-1\r\nabc",
+            "a chunk beyond the limit": "Transfer-Encoding: chunked\r\n\r\n%x\r\nabc" % (64 * 1024 * 1024),
+        }
+        for case, head in heads.items():
+            with self.subTest(case=case):
+                request = "POST %s HTTP/1.1\r\nHost: localhost\r\n%s" % (path, head)
+                status, _, body = split_response(raw_exchange(self.server.port, request.encode("ascii")))
+                self.assertEqual((status, body), (400, b"unreadable request body\n"))
+        self.assertEqual(self.server.check("Sample Product", "1.0").status, 200)
+
+
 class PlainOnlyTests(unittest.TestCase):
     def test_without_certificates_only_plain_http_is_spoken(self):
         server = ServerProcess([SAMPLE_CATALOG], with_certs=False)
