@@ -261,6 +261,7 @@ int wmain(int argc, wchar_t** argv) {
     std::erase_if(surfaces, [&](const Surface& surface) { return surface.name != options.surface; });
     if (surfaces.empty()) {
       std::printf("fuzz: no surface called %s\n", options.surface.c_str());
+      RemoveScratchFolder(scratch);
       return fuzz::kExitUsage;
     }
   }

@@ -158,6 +158,31 @@ TEST(FuzzWatchdog, KeepsTheInputOfAChildThatCrashesAbortsOrHangs) {
   }
 }
 
+// The driver itself, as a child: what a run, a replay and a bad command line end with.
+DWORD RunDriver(const std::wstring& args) {
+  testing_support::ChildProcess driver(testing_support::BinFolder() + L"fuzz.exe", args);
+  if (!driver.started()) return 0xFFFFFFFF;
+  return driver.Wait(120000).value_or(0xFFFFFFFE);
+}
+
+TEST(FuzzDriver, RunsAndReplaysWithoutFindingsEndCleanAndKeepNothing) {
+  testing_support::ScratchFolder folder;
+  const std::wstring findings = L" --findings \"" + folder.path() + L"findings\"";
+  EXPECT_EQ(RunDriver(L"--iterations 300 --seed 4 --surface url" + findings), DWORD{fuzz::kExitClean});
+  folder.WriteFile(L"replay\\url\\port.bin", "https://localhost:65535/Renova/");
+  folder.WriteFile(L"replay\\command_line\\empty.bin", "");
+  folder.WriteFile(L"replay\\instruction\\nul.bin", std::string("<Instruction>\0<UpdateId>1", 25));
+  EXPECT_EQ(RunDriver(L"--replay \"" + folder.path() + L"replay\"" + findings), DWORD{fuzz::kExitClean});
+  EXPECT_FALSE(testing_support::PathExists(folder.path() + L"findings"));
+}
+
+TEST(FuzzDriver, UnknownSurfacesAndMalformedNumbersAreUsageErrors) {
+  for (const wchar_t* args :
+       {L"--surface nosuch --iterations 1", L"--iterations 12x", L"--seed", L"--time-limit 0", L"--colour blue"}) {
+    EXPECT_EQ(RunDriver(args), DWORD{fuzz::kExitUsage}) << args;
+  }
+}
+
 // The child's side of the watchdog test: it feeds one input and fails with it.
 [[noreturn]] void RunWatchdogChild(const std::wstring& behaviour, const std::wstring& findings) {
   if (!fuzz::StartWatchdog(findings, kChildTimeLimitMs)) std::exit(90);
