@@ -2,6 +2,8 @@
 
 #include <wininet.h>
 
+#include <cwchar>
+
 #include "actions/error_text.h"
 #include "actions/file_system.h"
 #include "log/log.h"
@@ -94,14 +96,20 @@ class DownloadWatch : public IBindStatusCallback, public IHttpNegotiate {
   ULONG announced_ = 0;
 };
 
+// An address an HTTP server answers, whose status the watch then sees.
+bool IsHttpUrl(const std::wstring& url) {
+  return ::_wcsnicmp(url.c_str(), kHttps.data(), kHttps.size()) == 0 ||
+         ::_wcsnicmp(url.c_str(), kHttp.data(), kHttp.size()) == 0;
+}
+
 std::optional<ULONGLONG> FileSize(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
   return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-// One attempt; an error status or fewer bytes than announced fail it, and
-// what arrived of such an answer is not left as the file.
+// One attempt; an error status, fewer bytes than announced or no answer at
+// all fail it, and what arrived of such an answer is not left as the file.
 HRESULT DownloadOnce(const std::wstring& url, const std::wstring& target, IBindStatusCallback* progress,
                      bool logErrors) {
   DownloadWatch watch(progress);
@@ -110,8 +118,12 @@ HRESULT DownloadOnce(const std::wstring& url, const std::wstring& target, IBindS
   const std::optional<ULONGLONG> size = FileSize(target);
   const bool httpError = watch.status() >= kFirstHttpError;
   const bool cutShort = watch.announcedBytes() != 0 && (!size || *size < watch.announcedBytes());
-  if (!httpError && !cutShort) return S_OK;
-  if (logErrors && httpError) {
+  // The system takes a connection closed before any answer for an empty file.
+  const bool noAnswer = watch.status() == 0 && IsHttpUrl(url);
+  if (!httpError && !cutShort && !noAnswer) return S_OK;
+  if (logErrors && noAnswer) {
+    LogError(L"The server closed the connection for %s without an answer", url.c_str());
+  } else if (logErrors && httpError) {
     LogError(L"The server answered %s with status %u", url.c_str(), watch.status());
   } else if (logErrors) {
     LogError(L"The server sent %llu of %lu bytes of %s", size.value_or(0), watch.announcedBytes(), url.c_str());

@@ -116,3 +116,13 @@ TEST_F(FileDownloadTest, AnAnswerCutShortIsAFailedDownload) {
                ReadFileBytes(target_.path() + L"payload.bin") == content_);
   EXPECT_EQ(log.CountAt(L"ERR", L"Download from"), 1u);
 }
+
+TEST_F(FileDownloadTest, AConnectionClosedWithoutAnAnswerIsAFailedDownloadAndLeavesNoFile) {
+  // The system itself reports such a download as an empty file.
+  LogCapture log;
+  EXPECT_FALSE(DownloadFile(UrlOf("http", ports_.main, L"drop"), target_.path(), L"payload.bin", nullptr, true));
+  EXPECT_FALSE(PathExists(target_.path() + L"payload.bin"));
+  EXPECT_EQ(log.CountAt(L"ERR", L"The server closed the connection for " + UrlOf("http", ports_.main, L"drop") +
+                                    L" without an answer"),
+            1u);
+}
