@@ -18,6 +18,7 @@ import signal
 import socket
 import socketserver
 import ssl
+import struct
 import sys
 import threading
 import time
@@ -361,7 +362,7 @@ class FaultError(Exception):
 
 BODY_FAULTS = ("notxml", "emptyroot", "text", "raw", "huge", "deep", "nul")
 SIGNATURE_FAULTS = ("unsigned", "badsig", "flipsig", "nokeyid", "signwith")
-OTHER_FAULTS = ("status", "delay", "drop", "truncate") + SIGNATURE_FAULTS
+OTHER_FAULTS = ("status", "delay", "drop", "truncate", "reset") + SIGNATURE_FAULTS
 
 
 def b64url(value):
@@ -674,7 +675,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             log("signing failed: %s" % e)
             self.send_answer(text_answer(500, "signing failed"), head_only)
             return
-        self.send_answer(answer, head_only, truncate="truncate" in faults)
+        self.send_answer(answer, head_only, truncate="truncate" in faults, reset="reset" in faults)
 
     def normal_answer(self, kind, method, rest, record, root):
         if kind == "service":
@@ -711,22 +712,28 @@ class Handler(http.server.BaseHTTPRequestHandler):
         text = value if isinstance(value, str) else json.dumps(value, ensure_ascii=False)
         return Answer(200, text.encode("utf-8"), "text/plain; charset=utf-8")
 
-    def send_answer(self, answer, head_only, truncate=False):
+    def send_answer(self, answer, head_only, truncate=False, reset=False):
         self.send_response(answer.status)
         self.send_header("Content-Type", answer.content_type)
         self.send_header("Content-Length", str(answer.length))
         self.end_headers()
         if head_only:
             return
-        left = answer.length // 2 if truncate else answer.length
+        left = answer.length // 2 if truncate or reset else answer.length
         for chunk in answer.chunks():
             if left <= 0:
                 break
             self.wfile.write(chunk[:left])
             left -= len(chunk)
-        if truncate:
+        if truncate or reset:
             self.wfile.flush()
             self.close_connection = True
+        if reset:
+            # A zero linger time makes the close a reset, with no orderly end
+            # the client could take for the end of the body; closed here, before
+            # the server's own shutdown could send one.
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            self.connection.close()
 
 
 def file_answer(path):

@@ -2,6 +2,7 @@
 
 import base64
 import os
+import socket
 import threading
 import time
 import unittest
@@ -118,6 +119,25 @@ class FaultTests(unittest.TestCase):
             raw_exchange(self.server.port, raw_request("GET", "/f/truncate/files/sample/ReadMe-2.0.0.txt")))
         self.assertEqual((status, int(headers["content-length"]), body), (200, len(content), content[:len(content) // 2]))
         self.assertEqual(self.server.get("/t/x/f/status=500/files/sample/ReadMe-2.0.0.txt").status, 500)
+
+    def test_reset_ends_the_connection_with_a_reset_after_half_the_body(self):
+        with open(os.path.join(SAMPLE_CATALOG, "files", "sample", "ReadMe-2.0.0.txt"), "rb") as f:
+            content = f.read()
+        received = b""
+        with socket.create_connection(("127.0.0.1", self.server.port), timeout=10) as s:
+            s.sendall(raw_request("GET", "/f/reset/files/sample/ReadMe-2.0.0.txt"))
+            with self.assertRaises(ConnectionResetError):
+                while True:
+                    chunk = s.recv(65536)
+                    if not chunk:
+                        break   # an orderly end: not what the fault promises
+                    received += chunk
+        # What arrived before the reset, if the system kept it, is the head and
+        # at most half of the body.
+        if received:
+            status, headers, body = split_response(received)
+            self.assertEqual((status, int(headers["content-length"])), (200, len(content)))
+            self.assertTrue(content[:len(content) // 2].startswith(body))
 
     def test_faults_and_scope_in_any_order_and_the_request_still_recorded(self):
         scope = token()
