@@ -614,7 +614,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def dispatch(self, head_only):
         try:
             body = self.read_body()
-        except ValueError:
+        except ValueError as e:
+            log("%s: unreadable request body from %s: %s" % (self.server.name, self.client_address[0], e))
             self.send_answer(text_answer(400, "unreadable request body"), head_only)
             self.close_connection = True
             return

@@ -151,6 +151,7 @@ class ListenerTests(unittest.TestCase):
                 status, _, body = split_response(raw_exchange(self.server.port, request.encode("ascii")))
                 self.assertEqual((status, body), (400, b"unreadable request body\n"))
         self.assertEqual(self.server.check("Sample Product", "1.0").status, 200)
+        self.assertIn("unreadable request body from 127.0.0.1: a body of %d bytes" % 10 ** 30, self.server.log())
 
 
 class PlainOnlyTests(unittest.TestCase):
