@@ -19,9 +19,7 @@ namespace {
 
 using tinyxml2::XMLElement;
 
-// The server's token for the built-in Japanese link text, which the answer
-// itself can't carry: only ASCII reaches the client intact.
-constexpr wchar_t kJapaneseLinkTextToken[] = L"KARVO_P_11";
+// The built-in text for kJapaneseLinkTextToken.
 constexpr wchar_t kJapaneseLinkText[] = L"アップグレード方法については、こちらを必ず確認してください。";
 
 // The text of the root's first child of that name, when it exists and has text.

@@ -16,6 +16,10 @@ inline constexpr int32_t kInstructionNotXml = 10;
 inline constexpr int32_t kInstructionNoRoot = 11;
 inline constexpr int32_t kInstructionNothingAvailable = 18;  // UpdateId 0
 
+// The server's token for the built-in Japanese link text, which the answer
+// itself can't carry: only ASCII reaches the client intact.
+inline constexpr wchar_t kJapaneseLinkTextToken[] = L"KARVO_P_11";
+
 // Parses the zero-terminated text into info and the three lists. The Pre and
 // main lists are appended to; the Post list is rebuilt when the answer has a
 // Post element. On 10 and 11 nothing is changed; on 18 only the general

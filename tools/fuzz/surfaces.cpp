@@ -30,7 +30,6 @@ constexpr size_t kMaxVersionInfoBytes = 70 * 1024;
 constexpr size_t kVersionInfoReadBytes = 64 * 1024;
 constexpr size_t kMaxRecordFileBytes = 64 * 1024;
 constexpr uint8_t kSeedRotation = 3;
-constexpr wchar_t kJapaneseLinkTextToken[] = L"KARVO_P_11";
 
 Verdict Broken(std::string what) { return what; }
 
