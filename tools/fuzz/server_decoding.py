@@ -283,14 +283,28 @@ PATH_WORDS = [b"/f/", b"/t/", b"status=", b"delay=", b"drop", b"truncate", b"hug
               b"VLRNWebservice.asmx/", b"1e999", b"nan", b"-1"]
 
 
+class RecordsReader:
+    """What records_answer needs of a request handler: the server's recorder."""
+
+    records_answer = server.Handler.records_answer
+
+    def __init__(self):
+        self.server = RECORDS_SERVER
+
+
+RECORDS_SERVER = type("RecordsServer", (), {"recorder": server.Recorder(None)})()
+RECORDS_SERVER.recorder.add({"token": "abc", "method": "GetClientUpdate", "xml": "<a/>", "faults": ["drop"]})
+
+
 def feed_request_path(data):
     path = data.decode("latin-1")
     kind, prefix, rest = server.route(path)
     token, fault_texts = server.parse_prefix(prefix)
     if token is not None and not isinstance(token, str):
         raise Broken("a token that is no text")
-    if server.RECORDS_RE.match(path):
-        int(server.RECORDS_RE.match(path).group("index") or 0)
+    records = server.RECORDS_RE.match(path)
+    if records and not isinstance(RecordsReader().records_answer(records), server.Answer):
+        raise Broken("records_answer gave no answer")
     if kind in ("files", "banner"):
         CATALOG.locate("files" if kind == "files" else "banners", server.urllib.parse.unquote(rest))
     try:

@@ -505,7 +505,8 @@ def fault_body(faults):
 SERVICE_RE = re.compile(r"^(?P<prefix>.*)/VLRNWebservice\.asmx(?P<rest>/.*)?$")
 FILES_RE = re.compile(r"^(?P<prefix>.*?)/files/(?P<rest>.*)$")
 BANNER_RE = re.compile(r"^(?P<prefix>.*)/Banner/(?P<rest>[^/]*)$")
-RECORDS_RE = re.compile(r"^/_records/(?P<token>[^/]+)/(?:(?P<count>count)|(?P<index>-?\d+)/(?P<field>[a-z_]+))$")
+# An index of more than nine digits names no record (int() would refuse one of thousands).
+RECORDS_RE = re.compile(r"^/_records/(?P<token>[^/]+)/(?:(?P<count>count)|(?P<index>-?\d{1,9})/(?P<field>[a-z_]+))$")
 
 
 def parse_prefix(prefix):

@@ -305,6 +305,9 @@ class RecordTests(ServiceTestCase):
                          [None, "GET", "GET"])
         self.assertIsNone(field(3, "method"))
         self.assertIsNone(field(0, "no_such_field"))
+        # An index of any length is an answer, not a dropped connection.
+        for index in ("1" + "0" * 5000, "0000000001"):
+            self.assertEqual(self.server.get("/_records/%s/%s/method" % (mine, index)).status, 404, index[:12])
 
         lines = [r for r in self.server.record_lines() if r["token"] == mine]
         self.assertEqual(len(lines), 3)
