@@ -6,12 +6,15 @@
 #include <string_view>
 
 #include "actions/download_action.h"
+#include "actions/process_actions.h"
+#include "actions/registry_actions.h"
 #include "app/cmd_line_info.h"
 #include "app/command_line_splitter.h"
 #include "log/clog.h"
 #include "log/log_reader.h"
 #include "log/log_record_format.h"
 #include "product/product_files.h"
+#include "product/program_infos_store.h"
 #include "protocol/answer_text.h"
 #include "protocol/instruction_document.h"
 #include "protocol/split_url.h"
@@ -92,6 +95,29 @@ bool TextsAreVerbatim(std::string_view document) {
   return std::all_of(document.begin(), document.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
+// Adds what the action took from its element to texts; a program to start is
+// the installation folder's, so only its name after the folder is the
+// document's (added to names). False when the path lies elsewhere.
+bool AddActionTexts(const ActionBase& action, std::vector<const std::wstring*>& texts,
+                    std::vector<std::wstring>& names) {
+  if (const auto* set = dynamic_cast<const ActionSetRegKey*>(&action)) {
+    texts.insert(texts.end(), {&set->mKey, &set->mValue, &set->mType, &set->mData});
+  } else if (const auto* remove = dynamic_cast<const ActionDelRegValue*>(&action)) {
+    texts.insert(texts.end(), {&remove->mKey, &remove->mValue});
+  } else if (const auto* stop = dynamic_cast<const ActionStopProcess*>(&action)) {
+    texts.push_back(&stop->mFileName);
+  } else if (const auto* stopService = dynamic_cast<const ActionStopService*>(&action)) {
+    texts.push_back(&stopService->mServiceName);
+  } else if (const auto* startService = dynamic_cast<const ActionStartService*>(&action)) {
+    texts.push_back(&startService->mServiceName);
+  } else if (const auto* start = dynamic_cast<const ActionStartProcess*>(&action)) {
+    const std::wstring folder = GetProgramInfos().InstalledLocation + L"\\";
+    if (start->mFilePath.compare(0, folder.size(), folder) != 0) return false;
+    names.push_back(start->mFilePath.substr(folder.size()));
+  }
+  return true;
+}
+
 Verdict CheckInstruction(const std::string& input, uint64_t& deep) {
   // The parser reads up to the first zero byte, as the updater hands it the text.
   const std::string_view document(input.c_str());
@@ -157,6 +183,14 @@ Verdict CheckInstruction(const std::string& input, uint64_t& deep) {
       }
     }
   }
+  // The Pre and Post actions' texts; the main list's own are the product's, not the document's.
+  std::vector<std::wstring> fileNames;
+  for (const ActionList* list : {&pre, &post}) {
+    for (const auto& action : *list) {
+      if (!AddActionTexts(*action, texts, fileNames)) return Broken("a program path outside the installation folder");
+    }
+  }
+  for (const std::wstring& name : fileNames) texts.push_back(&name);
   for (const std::wstring* text : texts) {
     if (!text->empty() && !Contains(wide, *text)) {
       return Broken("a parsed text the document does not hold: " + win::ToUtf8(text->substr(0, 80)));
