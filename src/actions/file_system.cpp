@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "actions/copy_journal.h"
 #include "actions/error_text.h"
 #include "log/log.h"
 #include "win/strings.h"
@@ -161,8 +162,13 @@ bool DeleteDirectoryTree(const std::wstring& folder, bool recursive) {
   return RemoveEmptyFolder(folder);
 }
 
-bool CopyDirectoryTree(const std::wstring& source, const std::wstring& target) {
+namespace {
+
+// One level of CopyDirectoryTree; what it changes goes into the journal.
+bool CopyTree(const std::wstring& source, const std::wstring& target, CopyJournal& journal) {
+  const bool existed = IsDirectory(target);
   if (!CreateDirectoryPath(target, false)) return false;
+  if (!existed) journal.AddCreatedFolder(target);
 
   const std::wstring pattern = source + L"*";
   if (!FitsPathLimit(pattern)) return false;
@@ -178,23 +184,41 @@ bool CopyDirectoryTree(const std::wstring& source, const std::wstring& target) {
     if (!FitsPathLimit(from) || !FitsPathLimit(to)) return false;
 
     if (!IsFolderEntry(entry)) {
+      if (!journal.KeepBeforeWriting(to)) return false;
       MakeOverwritable(to);
       if (!::CopyFileW(from.c_str(), to.c_str(), FALSE)) {
-        const std::wstring reason = GetLastErrorText();
-        LogError(L"can not copy file %s because: \"%s\"", from.c_str(), reason.c_str());
+        const DWORD error = ::GetLastError();
+        // Refused at its opening, the file was not touched.
+        if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) journal.ForgetLast();
+        LogError(L"can not copy file %s because: \"%s\"", from.c_str(), GetErrorText(error).c_str());
+        ::SetLastError(error);
         return false;
       }
       continue;
     }
     const std::wstring subfolder = to + L"\\";
+    const bool subfolderExisted = IsDirectory(subfolder);
     if (!CreateOneDirectory(subfolder)) {
       LogCreateDirectoryFailed(subfolder);
       return false;
     }
-    if (!CopyDirectoryTree(from + L"\\", subfolder)) return false;
+    if (!subfolderExisted) journal.AddCreatedFolder(subfolder);
+    if (!CopyTree(from + L"\\", subfolder, journal)) return false;
   } while (::FindNextFileW(search.get(), &entry));
 
   return ::GetLastError() == ERROR_NO_MORE_FILES;
+}
+
+}  // namespace
+
+bool CopyDirectoryTree(const std::wstring& source, const std::wstring& target) {
+  CopyJournal journal;
+  if (CopyTree(source, target, journal)) return true;
+  // The caller reports why the copy failed, not why a put-back did.
+  const DWORD error = ::GetLastError();
+  if (!journal.RollBack()) LogError(L"can not put %s back as it was before the copy", target.c_str());
+  ::SetLastError(error);
+  return false;
 }
 
 bool IsMissingFileError(unsigned long error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }

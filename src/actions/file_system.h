@@ -20,6 +20,8 @@ bool DeleteDirectoryTree(const std::wstring& folder, bool recursive);
 
 // Copies every file of source into target (both ending in "\"), overwriting
 // existing files, and the subfolders whose names do not begin with ".".
+// All or nothing: a copy that fails half-way puts back the files it replaced
+// and removes the files and folders it added (see CopyJournal).
 bool CopyDirectoryTree(const std::wstring& source, const std::wstring& target);
 
 // The file's last-access date in local time as yyyymmdd, for example "20170817".

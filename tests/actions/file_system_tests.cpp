@@ -211,6 +211,35 @@ TEST(CopyDirectoryTree, MissingSourceFails) {
   EXPECT_FALSE(CopyDirectoryTree(scratch.path() + L"source\\", scratch.path() + L"missing\\deeper\\"));
 }
 
+// A file held open against writing fails the copy after the files before it
+// were written; each of the three is held in turn, so that whatever order the
+// folder lists them in, some were replaced before the failure.
+TEST(CopyDirectoryTree, ACopyThatFailsHalfWayPutsTheTargetBackAsItWas) {
+  for (const wchar_t* held : {L"a.txt", L"b.txt", L"c.txt"}) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(held)));
+    ScratchFolder scratch;
+    const std::wstring source = scratch.path() + L"source\\";
+    const std::wstring target = scratch.path() + L"target\\";
+    for (const wchar_t* name : {L"a.txt", L"b.txt", L"c.txt"}) {
+      scratch.WriteFile(std::wstring(L"source\\") + name, "new");
+      scratch.WriteFile(std::wstring(L"target\\") + name, "old");
+    }
+    scratch.WriteFile(L"source\\added.txt", "new");
+    scratch.WriteFile(L"source\\sub\\deeper\\added.txt", "new");
+    MakeReadOnly(target + L"a.txt");
+
+    const win::UniqueFile holder(
+        ::CreateFileW((target + held).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder.valid());
+    EXPECT_FALSE(CopyDirectoryTree(source, target));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    for (const wchar_t* name : {L"a.txt", L"b.txt", L"c.txt"}) EXPECT_EQ(ReadAll(target + name), "old") << name;
+    EXPECT_NE(::GetFileAttributesW((target + L"a.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    EXPECT_FALSE(PathExists(target + L"added.txt"));
+    EXPECT_FALSE(PathExists(target + L"sub"));
+  }
+}
+
 // Removes entries with long paths, which the scratch folder's own clean-up can't walk.
 class LongPathCleanup {
  public:
@@ -243,8 +272,9 @@ TEST(FolderTrees, EntryPathsOverTheLimitAreRefusedNotCut) {
   cleanup.Add(target + tooLong);
 
   EXPECT_FALSE(CopyDirectoryTree(source, target));
-  // Cut to 260 characters, the longer name would have overwritten the shorter one.
-  EXPECT_FALSE(PathExists(target + fits) && ReadAll(target + fits) != "fits");
+  // Cut to 260 characters, the longer name would have overwritten the shorter
+  // one; refused, it fails the copy, which takes back what it had copied.
+  EXPECT_FALSE(PathExists(target + fits));
   EXPECT_FALSE(PathExists(target + tooLong));
 
   EXPECT_FALSE(DeleteDirectoryTree(source, true));
@@ -256,8 +286,10 @@ TEST(FolderTrees, EntryPathsOverTheLimitAreRefusedNotCut) {
   EXPECT_FALSE(DeleteDirectoryTree(deep, true));
   EXPECT_TRUE(IsFolder(deep));
 
-  // Without the overlong entry the same tree copies and deletes.
+  // Without the overlong entry the same tree copies and deletes. The failed
+  // deletion above may have taken the shorter entry already.
   ASSERT_TRUE(::DeleteFileW((source + tooLong).c_str()));
+  scratch.WriteFile(L"s\\" + fits, "fits");
   EXPECT_TRUE(CopyDirectoryTree(source, target));
   EXPECT_EQ(ReadAll(target + fits), "fits");
   EXPECT_TRUE(DeleteDirectoryTree(source, true));
