@@ -121,6 +121,46 @@ TEST(FuzzSurfaces, EverySurfaceAcceptsTheRealDocumentsItStartsFrom) {
   }
 }
 
+struct EdgeInput {
+  const char* surface;
+  std::string input;
+  bool deep;  // whether the real parser should get past its first checks with it
+};
+
+// The checks' own reading of an input (four lines in 64 KiB, a port in range...)
+// must be the parser's: each input here is one the parsers handle correctly.
+TEST(FuzzSurfaces, EdgeInputsPassEveryCheckAndGoDeepExactlyWhereTheParserAcceptsThem) {
+  const std::string line(70 * 1024, 'x');
+  const std::vector<EdgeInput> inputs = {
+      {"version_info", "a\nb\nc\n" + line, true},   // the fourth line is cut at 64 KiB
+      {"version_info", line + "\nb\nc\nd", false},  // only the first line lies within 64 KiB
+      {"version_info", "a\r\n\r\n\r\n\r\n", true},
+      {"version_info", "a\nb\nc\n", false},
+      {"url", "http://[::1]:8080/a", true},
+      {"url", "https://h:00443/x", true},
+      {"url", "http://h:65536/", false},
+      {"url", "http://h:0", false},
+      {"command_line", "x.exe -ProgramName", false},                               // the value never came
+      {"command_line", "x.exe -DisplayName -ProgramName -ProgramName Foo", true},  // a switch's name as a value
+      {"instruction", "<I><UpdateId>1</UpdateId><Pre><Action Name=\"StartProcess\" FileName=\"a.exe\"/></Pre></I>",
+       true},
+      {"instruction", "<I>&#x41;<UpdateId>&#x31;</UpdateId><Download><File Url=\"&amp;\"/></Download></I>", true},
+      {"instruction", "<I><UpdateId>0</UpdateId><Pre><Action Name=\"SetRegValue\"/></Pre></I>", false},
+  };
+  testing_support::ScratchFolder folder;
+  std::vector<fuzz::Surface> surfaces = fuzz::MakeSurfaces(folder.path());
+  for (const EdgeInput& edge : inputs) {
+    const auto surface = std::find_if(surfaces.begin(), surfaces.end(),
+                                      [&](const fuzz::Surface& candidate) { return candidate.name == edge.surface; });
+    ASSERT_NE(surface, surfaces.end()) << edge.surface;
+    const uint64_t before = *surface->deep;
+    const fuzz::Verdict verdict = surface->feed(edge.input);
+    EXPECT_FALSE(verdict.has_value()) << edge.surface << ": " << verdict.value_or("") << "\n"
+                                      << edge.input.substr(0, 80);
+    EXPECT_EQ(*surface->deep > before, edge.deep) << edge.surface << ": " << edge.input.substr(0, 80);
+  }
+}
+
 TEST(FuzzSurfaces, TheLogSeedsAreRecordFilesTheLogWrote) {
   testing_support::ScratchFolder folder;
   for (const fuzz::Surface& surface : fuzz::MakeSurfaces(folder.path())) {
