@@ -11,6 +11,9 @@
 namespace {
 
 constexpr wchar_t kLogFileFormat[] = L"%s%%D_%s.log";
+// Another updater of the product, started in the same second, holds the file
+// of that name: this one's lines go beside it rather than nowhere.
+constexpr wchar_t kSecondLogFileFormat[] = L"%s%%D_%s_%%P.log";
 constexpr wchar_t kLogSource[] = L"VLRN";
 constexpr int kStartThreshold = kLogLevelAlways;
 
@@ -61,9 +64,13 @@ void StartLocked(const wchar_t* name) {
   // A product name may hold characters a file name can't; without them the
   // file could not be created and the run's lines would be lost.
   const std::wstring fileName = ToLogFileName(name != nullptr && *name != L'\0' ? name : kDefaultLogName);
-  const std::wstring path = win::FormatW(kLogFileFormat, LogFolder().c_str(), fileName.c_str());
+  const std::wstring folder = LogFolder();
+  const std::wstring path = win::FormatW(kLogFileFormat, folder.c_str(), fileName.c_str());
   log.Init(kLogSource, false, kStartThreshold, true);
-  log.SetLogFile(path.c_str(), kLogTextChannel, false, 0);
+  if (!log.SetLogFile(path.c_str(), kLogTextChannel, false, 0)) {
+    const std::wstring own = win::FormatW(kSecondLogFileFormat, folder.c_str(), fileName.c_str());
+    log.SetLogFile(own.c_str(), kLogTextChannel, false, 0);
+  }
   log.Print(kLogLevelAudit, kLogSource, L"STARTING LOG");
   gStarted.store(true, std::memory_order_release);
   gStarting = false;

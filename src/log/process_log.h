@@ -17,5 +17,7 @@ CLog& GetLog();
 // "VL Renova" of the vendor's temporary folder (the current folder when the
 // temporary folder can't be found), appending when the file exists. A null or
 // empty name counts as "VLRenova"; characters a file name can't hold become "_"
-// in the file's name. Must not run while other threads log.
+// in the file's name. When another process holds that file (a second updater
+// of the product started in the same second), the lines go to
+// "<stamp>_<name>_<process id>.log" instead. Must not run while other threads log.
 void StartLog(const wchar_t* name);

@@ -166,6 +166,52 @@ TEST(LogProcess, StartLogWritesTheProductsFileInTheVendorFolder) {
   }
 }
 
+TEST(LogProcess, AProductLogHeldByAnotherProcessGetsAFileOfItsOwnBesideIt) {
+  // Another updater of the product holds the files of this second and the
+  // next two, as one started in the same second would.
+  const std::wstring name = UniqueName(L"LogHeld");
+  SYSTEMTIME now{};
+  ::GetSystemTime(&now);
+  std::vector<std::wstring> heldPaths;
+  std::vector<win::UniqueFile> held;
+  for (int second = 0; second < 3; ++second) {
+    FILETIME file{};
+    ::SystemTimeToFileTime(&now, &file);
+    ULARGE_INTEGER ticks{};
+    ticks.LowPart = file.dwLowDateTime;
+    ticks.HighPart = file.dwHighDateTime;
+    ticks.QuadPart += static_cast<ULONGLONG>(second) * 10000000;
+    file.dwLowDateTime = ticks.LowPart;
+    file.dwHighDateTime = ticks.HighPart;
+    SYSTEMTIME later{};
+    ::FileTimeToSystemTime(&file, &later);
+    heldPaths.push_back(LogFolder() + FileStamp(later) + L"_" + name + L".log");
+    held.emplace_back(::CreateFileW(heldPaths.back().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held.back().valid());
+  }
+
+  ChildProcess child(WriterPath(), L"start " + name);
+  ASSERT_TRUE(child.started());
+  ASSERT_EQ(child.Wait(kChildTimeoutMs), 0u);
+  held.clear();
+
+  const std::vector<std::wstring> own = FilesIn(LogFolder(), L"*_" + name + L"_*.log");
+  ASSERT_EQ(own.size(), 1u);
+  EXPECT_TRUE(
+      std::regex_match(own[0], std::wregex(L"\\d{14}_" + name + L"_" + std::to_wstring(child.pid()) + L"\\.log")))
+      << std::string(own[0].begin(), own[0].end());
+  const std::vector<std::string> lines = ReadLines(LogFolder() + own[0]);
+  ::DeleteFileW((LogFolder() + own[0]).c_str());
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(MessageOf(lines[0]), "STARTING LOG");
+  EXPECT_EQ(MessageOf(lines[1]), "after the restart");
+  for (const std::wstring& path : heldPaths) {
+    EXPECT_TRUE(ReadBytes(path).empty());
+    ::DeleteFileW(path.c_str());
+  }
+}
+
 TEST(LogProcess, StartWithoutATemporaryFolderWritesToTheCurrentFolder) {
   // A temporary-folder path beyond 260 characters makes the vendor folder
   // lookup fail and log that failure while the log is being started.

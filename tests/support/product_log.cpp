@@ -15,21 +15,42 @@ std::wstring LogFolder() {
   return std::wstring(temp) + L"VI Vadavura\\VL Renova\\";
 }
 
+namespace {
+
+constexpr size_t kStampChars = 14;
+
+bool AllDigits(const std::wstring& text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
+}
+
+// "<stamp>_<fileName>.log", or "<stamp>_<fileName>_<process id>.log" for an
+// updater that found the first one held by another: the stamp and the process
+// id are the only other parts, so "*_" must not reach into the product's name.
+bool IsProductLogName(const std::wstring& name, const std::wstring& fileName) {
+  const std::wstring head = L"_" + fileName;
+  if (name.size() < kStampChars + head.size() + 4 || !AllDigits(name.substr(0, kStampChars)) ||
+      name.compare(kStampChars, head.size(), head) != 0 || !name.ends_with(L".log")) {
+    return false;
+  }
+  const std::wstring rest = name.substr(kStampChars + head.size(), name.size() - kStampChars - head.size() - 4);
+  return rest.empty() || (rest[0] == L'_' && AllDigits(rest.substr(1)));
+}
+
+}  // namespace
+
 std::string ReadProductLog(const std::wstring& fileName) {
   const std::wstring folder = LogFolder();
   std::vector<std::wstring> names;
   WIN32_FIND_DATAW found{};
-  win::UniqueFind find(::FindFirstFileW((folder + L"*_" + fileName + L".log").c_str(), &found));
+  win::UniqueFind find(::FindFirstFileW((folder + L"*_" + fileName + L"*.log").c_str(), &found));
   if (find) {
     do {
-      names.emplace_back(found.cFileName);
+      if (IsProductLogName(found.cFileName, fileName)) names.emplace_back(found.cFileName);
     } while (::FindNextFileW(find.get(), &found));
   }
   std::sort(names.begin(), names.end());
   std::string text;
   for (const std::wstring& name : names) {
-    // The stamp is the only other part of the name: "*_" must not reach into the product's name.
-    if (name.size() != 14 + 1 + fileName.size() + 4) continue;
     win::UniqueFile file(::CreateFileW((folder + name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                        nullptr, OPEN_EXISTING, 0, nullptr));
     char buffer[4096];

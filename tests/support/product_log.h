@@ -8,9 +8,10 @@ namespace testing_support {
 // Where the updater's log files go: "<temp>VI Vadavura\VL Renova\".
 std::wstring LogFolder();
 
-// The text of every log file of the product ("<stamp>_<fileName>.log"), in the
-// order of their time stamps; empty when there is none. fileName is the program
-// name as it appears in the file's name.
+// The text of every log file of the product ("<stamp>_<fileName>.log", and
+// "<stamp>_<fileName>_<process id>.log" of a second updater in the same
+// second), in the order of their time stamps; empty when there is none.
+// fileName is the program name as it appears in the file's name.
 std::string ReadProductLog(const std::wstring& fileName);
 
 }  // namespace testing_support
