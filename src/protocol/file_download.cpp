@@ -114,7 +114,11 @@ HRESULT DownloadOnce(const std::wstring& url, const std::wstring& target, IBindS
                      bool logErrors) {
   DownloadWatch watch(progress);
   HRESULT result = ::URLDownloadToFileW(nullptr, url.c_str(), target.c_str(), 0, &watch);
-  if (result != S_OK) return result;
+  if (result != S_OK) {
+    // A connection reset mid-answer can leave what arrived so far as the file.
+    ::DeleteFileW(target.c_str());
+    return result;
+  }
   const std::optional<ULONGLONG> size = FileSize(target);
   const bool httpError = watch.status() >= kFirstHttpError;
   const bool cutShort = watch.announcedBytes() != 0 && (!size || *size < watch.announcedBytes());
