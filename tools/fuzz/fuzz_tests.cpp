@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "finding_file.h"
 #include "mutator.h"
 #include "prng.h"
 #include "support/child_process.h"
@@ -94,6 +95,46 @@ TEST(FuzzMutator, StructuralMutationsRepeatElementsAttributesAndNest) {
   }
 }
 
+bool IsValidUtf8(const std::string& text) {
+  return text.empty() || ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
+                                               static_cast<int>(text.size()), nullptr, 0) > 0;
+}
+
+TEST(FuzzMutator, ByteMutationsBringZerosInvalidUtf8CodePageBytesAndTheSurfacesWords) {
+  const Mutator mutator({"x"}, {"-ProgramName"}, 1 << 20);
+  const std::string ascii = "<a b=\"c\">plain ascii text</a>";
+  for (uint64_t round = 0; round < 30; ++round) {
+    Prng prng(round);
+    std::string zeros = ascii;
+    mutator.Apply(Mutation::kNulBytes, zeros, prng);
+    EXPECT_NE(zeros.find('\0'), std::string::npos);
+
+    std::string invalid = ascii;
+    mutator.Apply(Mutation::kInvalidUtf8, invalid, prng);
+    EXPECT_GT(invalid.size(), ascii.size());
+    // Every sequence it inserts is invalid but the byte order mark, which is also no ASCII.
+    EXPECT_TRUE(!IsValidUtf8(invalid) || invalid.find("\xEF\xBB\xBF") != std::string::npos) << round;
+
+    std::string codePage = ascii;
+    mutator.Apply(Mutation::kCodePageBytes, codePage, prng);
+    EXPECT_TRUE(
+        std::any_of(codePage.begin(), codePage.end(), [](char c) { return static_cast<unsigned char>(c) > 0x7F; }));
+
+    std::string flipped = ascii;
+    mutator.Apply(Mutation::kBitFlip, flipped, prng);
+    ASSERT_EQ(flipped.size(), ascii.size());
+    EXPECT_NE(flipped, ascii);
+
+    std::string worded = ascii;
+    mutator.Apply(Mutation::kDictionaryWord, worded, prng);
+    EXPECT_NE(worded.find("-ProgramName"), std::string::npos);
+
+    std::string shorter = ascii;
+    mutator.Apply(Mutation::kDeleteBytes, shorter, prng);
+    EXPECT_LT(shorter.size(), ascii.size());
+  }
+}
+
 TEST(FuzzMutator, SplicesJoinTheStartOfOneDocumentToTheEndOfAnother) {
   const Mutator mutator({"BBBBBBBB"}, {}, 1024);
   for (uint64_t round = 0; round < 50; ++round) {
@@ -104,6 +145,22 @@ TEST(FuzzMutator, SplicesJoinTheStartOfOneDocumentToTheEndOfAnother) {
     const std::string rest = as == std::string::npos ? "" : input.substr(as);
     EXPECT_EQ(rest.find_first_not_of('B'), std::string::npos) << input;
   }
+}
+
+TEST(FuzzFindings, AFindingIsItsInputAndWhatHappenedNamedBySurfaceSeedAndNumber) {
+  testing_support::ScratchFolder folder;
+  const std::string input("<a>\0\xFF", 5);
+  for (const std::wstring& findings : {folder.path() + L"new", folder.path() + L"slash\\"}) {
+    const std::wstring path = fuzz::WriteFinding(findings, "url", 12, 345, "hang", input, "over 10 ms");
+    std::wstring base = findings;
+    if (base.back() != L'\\') base += L'\\';
+    base += L"url-seed12-input345-hang";
+    EXPECT_EQ(path, base + L".bin");
+    EXPECT_EQ(testing_support::ReadFileBytes(base + L".bin"), input);
+    EXPECT_EQ(testing_support::ReadFileBytes(base + L".txt"), "url hang: over 10 ms\r\n");
+  }
+  // A folder that can't be made: nothing is claimed to be kept.
+  EXPECT_EQ(fuzz::WriteFinding(folder.path() + L"no\\such\\parents", "url", 1, 1, "crash", input, ""), L"");
 }
 
 // A check that fails on a real document would bury every real finding.

@@ -47,6 +47,30 @@ class PrngTests(unittest.TestCase):
             self.assertTrue(attribute.startswith(b"<a x=\"1\" x=\"1\""), attribute)
 
 
+    def test_byte_mutations_bring_zeros_invalid_utf8_code_page_bytes_and_the_surfaces_words(self):
+        mutator = fuzz.Mutator([b"x"], [b"status="])
+        ascii_text = b"<a b=\"c\">plain ascii text</a>"
+        for round_ in range(30):
+            prng = fuzz.Prng(round_)
+            zeros = bytearray(ascii_text)
+            mutator.nul_bytes(zeros, prng)
+            self.assertIn(0, zeros)
+            invalid = bytearray(ascii_text)
+            mutator.invalid_utf8(invalid, prng)
+            if b"\xef\xbb\xbf" not in invalid:  # the byte order mark is valid, but no ASCII either
+                self.assertRaises(UnicodeDecodeError, bytes(invalid).decode, "utf-8")
+            code_page = bytearray(ascii_text)
+            mutator.code_page_bytes(code_page, prng)
+            self.assertTrue(any(b > 0x7F for b in code_page))
+            flipped = bytearray(ascii_text)
+            mutator.bit_flip(flipped, prng)
+            self.assertEqual(len(flipped), len(ascii_text))
+            self.assertNotEqual(bytes(flipped), ascii_text)
+            worded = bytearray(ascii_text)
+            mutator.dictionary_word(worded, prng)
+            self.assertIn(b"status=", worded)
+
+
 class SurfaceTests(unittest.TestCase):
     def setUp(self):
         self.findings = tempfile.mkdtemp(prefix="fuzz-findings.")
@@ -75,6 +99,24 @@ class SurfaceTests(unittest.TestCase):
             with self.assertRaises(SystemExit) as ended:
                 self.run.feed("server_form_body", 1, 1, b"a=b")
         self.assertEqual(ended.exception.code, fuzz.EXIT_BROKEN)
+
+    def test_replay_feeds_every_file_of_each_surface_folder_and_only_those(self):
+        folder = tempfile.mkdtemp(prefix="fuzz-replay.")
+        for surface, name, data in (("server_request_path", "a.bin", b"/f/drop/x"),
+                                    ("server_request_path", "b.bin", b"/_records/abc/count"),
+                                    ("server_request_body", "c.bin", b"GET / HTTP/1.1\r\n\r\n"),
+                                    ("no_such_surface", "d.bin", b"never read")):
+            os.makedirs(os.path.join(folder, surface), exist_ok=True)
+            with open(os.path.join(folder, surface, name), "wb") as f:
+                f.write(data)
+        fed = []
+        original = fuzz.Run.feed
+        with mock.patch.object(fuzz.Run, "feed", autospec=True,
+                               side_effect=lambda run, *args: fed.append(args[:2] + args[3:]) or original(run, *args)):
+            self.assertEqual(fuzz.main(["--replay", folder, "--findings", self.findings]), fuzz.EXIT_CLEAN)
+        self.assertEqual(fed, [("server_request_path", 0, b"/f/drop/x"),
+                               ("server_request_path", 0, b"/_records/abc/count"),
+                               ("server_request_body", 0, b"GET / HTTP/1.1\r\n\r\n")])
 
     def test_an_input_over_the_time_limit_is_a_hang(self):
         run = fuzz.Run(self.findings, 0.2)
