@@ -234,8 +234,8 @@ REPORT_SEEDS = [b"<UpdateStatus>\n    <Version>9.4.10</Version>\n    <Status>-1<
                 b"<UpgradeOfferStatus>\n    <ProgramName>Sample Product</ProgramName>\n</UpgradeOfferStatus>\n"]
 DOCUMENT_WORDS = [b"<ProgramName>Renova Test Product</ProgramName>", b"<ProgramVersionNumber>",
                   b"</ProgramVersionNumber>", b"<GetLatestSetupFile>True</GetLatestSetupFile>", b"<Informations>",
-                  b"</Informations>", b"<Parameters>", b"&amp;", b"&#0;", b"&#x10FFFF;", b"<!DOCTYPE a [<!ENTITY e \"x\">]>",
-                  b"&e;", b"<![CDATA[", b"]]>", b"\xd9\xa3", b"\xef\xbc\x99", b"."]
+                  b"</Informations>", b"<Parameters>", b"&amp;", b"&#0;", b"&#x10FFFF;",
+                  b"<!DOCTYPE a [<!ENTITY e \"x\">]>", b"&e;", b"<![CDATA[", b"]]>", b"\xd9\xa3", b"\xef\xbc\x99", b"."]
 
 
 def form_bodies():
