@@ -12,7 +12,6 @@
 //                                   by default read from ..\update-server\port
 #include <windows.h>
 #include <wininet.h>
-#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -23,12 +22,9 @@
 
 #include "actions/registry.h"
 #include "bench_support.h"
-#include "app/cmd_line_info.h"
-#include "app/renova_worker.h"
-#include "log/process_log.h"
-#include "product/program_infos_store.h"
+#include "child_peak.h"
+#include "quiet_session.h"
 #include "product/settings.h"
-#include "ui/dialog.h"
 #include "ui/dialog_window.h"
 #include "win/internet_handle.h"
 #include "win/strings.h"
@@ -39,53 +35,15 @@ using bench::Median;
 using bench::Now;
 using bench::OwnFolder;
 using bench::PortFromFile;
+using bench::TimeProcess;
+using bench::WithPeakReported;
 
 constexpr int kDefaultRounds = 15;
 constexpr wchar_t kProduct[] = L"Session Bench";
 constexpr wchar_t kScope[] = L"sessionbench";
-// Where a child writes its peak working set: under Wine the system can't be
-// asked once the child has gone.
-constexpr wchar_t kPeakFileVariable[] = L"VLRN_BENCH_PEAK_FILE";
-
-std::wstring SessionSwitches() {
-  return std::wstring(L"-ProgramName \"") + kProduct +
-         L"\" -ProgramVersion 1.0 -Language 1033 -InstalledLocation C:\\ -UpdateCheckSilent -QuickCheck";
-}
-
-// One process run to its end, as bench::TimeProcess times it; peak: its peak
-// working set, which the child reports itself.
-double TimeProcess(const std::wstring& exe, const std::wstring& args, SIZE_T* peak = nullptr) {
-  const std::wstring peakFile = OwnFolder() + L"session_bench.peak";
-  ::DeleteFileW(peakFile.c_str());
-  ::SetEnvironmentVariableW(kPeakFileVariable, peak != nullptr ? peakFile.c_str() : nullptr);
-  const double elapsed = bench::TimeProcess(exe, args);
-  if (peak != nullptr) {
-    unsigned long long bytes = 0;
-    if (FILE* file = _wfopen(peakFile.c_str(), L"r")) {
-      if (std::fscanf(file, "%llu", &bytes) != 1) bytes = 0;
-      std::fclose(file);
-    }
-    *peak = static_cast<SIZE_T>(bytes);
-  }
-  return elapsed;
-}
+std::wstring SessionSwitches() { return bench::QuietSessionSwitches(kProduct); }
 
 // --- The child modes -------------------------------------------------------------------
-
-// A child's peak working set, written where the parent asked; the child's
-// exit code passes through.
-int WithPeakReported(int exitCode) {
-  wchar_t path[MAX_PATH] = {};
-  PROCESS_MEMORY_COUNTERS counters{};
-  if (::GetEnvironmentVariableW(kPeakFileVariable, path, MAX_PATH) > 0 &&
-      ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters)) {
-    if (FILE* file = _wfopen(path, L"w")) {
-      std::fprintf(file, "%llu\n", static_cast<unsigned long long>(counters.PeakWorkingSetSize));
-      std::fclose(file);
-    }
-  }
-  return exitCode;
-}
 
 int BarePost(int port) {
   const win::UniqueInternetHandle session(
@@ -118,16 +76,8 @@ class TimerOnlyWindow : public DialogWindow {
 
 // The updater's session as start-up runs it, with the window chosen here.
 int Session(bool wake) {
-  CmdLineInfo options;
-  options.ParseCommandLine(L"session_bench.exe " + SessionSwitches());
-  ProgramInfos working = options.ProgramInfo;
-  if (!CompleteProgramInfos(working)) return 2;
-  StartLog(GetProgramInfos().ProgramName.c_str());
-  RenovaWorker worker;
-  worker.CmdLine = &options;
   std::unique_ptr<DialogWindow> window = wake ? std::make_unique<DialogWindow>() : std::make_unique<TimerOnlyWindow>();
-  Dialog dialog(&worker, &options, window.get());
-  return static_cast<int>(window->RunModal(dialog));
+  return bench::RunQuietSession(kProduct, *window);
 }
 
 }  // namespace
