@@ -32,7 +32,7 @@ using namespace testing_support;
 constexpr int kRounds = 1000;
 // WinINet keeps a few connections and its cache index open; the heap keeps
 // freed pages for reuse. One leaked handle or 1 KiB per round is far above both.
-constexpr GrowthMargins kMargins{/*handles=*/16, /*guiObjects=*/4, /*privateBytes=*/1024 * 1024};
+constexpr GrowthMargins kMargins{/*handles=*/16, /*guiObjects=*/4, /*privateBytes=*/1024 * 1024, /*threads=*/2};
 
 class ResourceLeakTest : public UpdateServerTest {};
 

@@ -29,6 +29,7 @@ struct GrowthMargins {
   DWORD handles = 0;
   DWORD guiObjects = 0;  // GDI and USER alike
   SIZE_T privateBytes = 0;
+  DWORD threads = 0;  // worker threads the system starts on demand and keeps
 };
 
 // What a piece of work left behind over its rounds.
