@@ -72,4 +72,9 @@ inline void PrintFigure(const wchar_t* name, const std::wstring& measured, doubl
   std::wprintf(L"FIGURE\t%ls\t%ls\t%.2f\t%ls\t%ls\n", name, measured.c_str(), ratio, goal, met ? L"met" : L"MISSED");
 }
 
+// A figure that is only reported: it has no goal to meet.
+inline void PrintReportedFigure(const wchar_t* name, const std::wstring& measured, double ratio) {
+  std::wprintf(L"FIGURE\t%ls\t%ls\t%.2f\t-\treported\n", name, measured.c_str(), ratio);
+}
+
 }  // namespace bench
