@@ -1,5 +1,7 @@
 #include "seed_documents.h"
 
+#include "support/full_instruction.h"
+
 namespace fuzz {
 
 namespace {
@@ -68,41 +70,6 @@ constexpr char kServerError[] = R"(<Instruction>
 </Instruction>
 )";
 
-// Every general field and action kind at once, with values at their edges (from the protocol tests).
-constexpr char kFullInstruction[] = R"(<Instruction>
-  <ErrorMessage>Server says no</ErrorMessage>
-  <NewProductVersion>2.0.0</NewProductVersion>
-  <MaxUpdateableProductVersionExistingOnServer>1.9</MaxUpdateableProductVersionExistingOnServer>
-  <ChangeLogUrl>https://host.example/log?a=1&amp;b=2</ChangeLogUrl>
-  <MajorUpgradeProductUrl>https://host.example/major</MajorUpgradeProductUrl>
-  <MajorUpgradeProductLinkText>Read this</MajorUpgradeProductLinkText>
-  <MajorUpgradeProductVersion> 3rd</MajorUpgradeProductVersion>
-  <SuppressReboot>True</SuppressReboot>
-  <IsReInstallModeAMUS>tRuE</IsReInstallModeAMUS>
-  <UpdateId>  +42x</UpdateId>
-  <OsNotCompatibleUrl>https://host.example/os</OsNotCompatibleUrl>
-  <AdViewerUrl>https://host.example/ad.exe</AdViewerUrl>
-  <AdCampaignId>camp-9</AdCampaignId>
-  <Pre>
-    <Action Name="StopProcess" FileName="Tool.exe"/>
-    <Action Name="StopService" FileName="ToolService"/>
-    <Action Name="DelRegValue" Key="Software\Velbor\Tool" Value="Old"/>
-    <Action Name="SetRegValue" Key="Software\Velbor\Tool" Value="Mode" Type="DWORD" Data="2"/>
-    <Action Name="StartProcess" FileName="Wrong.exe"/>
-  </Pre>
-  <Download>
-    <File Url="https://host.example/setup.exe" RelativeTargetFolder="" FileName="setup.exe"/>
-    <Anything Url="https://host.example/data.cab" RelativeTargetFolder="sub\dir" FileName="data.cab"/>
-  </Download>
-  <Post>
-    <Action Name="StartProcess" FileName="Tool.exe"/>
-    <Action Name="StartService" FileName="ToolService"/>
-    <Action Name="SetRegValue" Key="Software\Velbor\Tool" Value="Done" Type="SZ" Data="yes" PostInstallationActionCompatible="1"/>
-    <Action Name="StopService" FileName="ToolService"/>
-  </Post>
-</Instruction>
-)";
-
 constexpr char kNoUpdate[] = "No update available!";
 
 // As signing.py's answer_document escapes: the three markup characters, and
@@ -142,7 +109,8 @@ std::string WrapperAnswer(const std::string& text, bool withSignature) {
 
 std::vector<std::string> InstructionSeeds() {
   std::vector<std::string> seeds;
-  for (const char* document : {kTestProduct, kSampleProduct, kMajorUpgrade, kServerError, kFullInstruction}) {
+  for (const char* document :
+       {kTestProduct, kSampleProduct, kMajorUpgrade, kServerError, testing_support::kFullInstruction}) {
     seeds.emplace_back(document);
     seeds.push_back(WrapperAnswer(document, false));
     seeds.push_back(WrapperAnswer(document, true));
