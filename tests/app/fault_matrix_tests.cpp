@@ -450,10 +450,7 @@ TEST_F(FaultMatrixTest, TheSetupsExitCodeLeavesTheRightReportsAndAWholeCache) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.exitCodes);
-    scope_ = NewScope();
-    files_.emplace(scope_);
-    DeleteDirectoryTree(productFolder_, true);
-    ::DeleteFileW(record_.c_str());
+    StartAfresh();
     installed_.WriteFile(L"program.txt", kOldProgram);
     ServeSetup(c.exitCodes);
     ServeUpdate(/*majorUpgrade=*/false, SetupFiles());

@@ -45,10 +45,7 @@ TEST_F(UpdateRunTest, TheSetupsExitCodeDecidesTheEnd) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.exitCodes);
-    scope_ = NewScope();
-    files_.emplace(scope_);
-    DeleteDirectoryTree(productFolder_, true);
-    ::DeleteFileW(record_.c_str());
+    StartAfresh();
     ServeSetup(c.exitCodes);
     ServeUpdate(/*majorUpgrade=*/true, SetupFiles());
     EXPECT_EQ(RunWorker(Switches(L"-UpdateSilent"), kTimeoutMs), c.exitCode);
@@ -126,10 +123,7 @@ TEST_F(UpdateRunTest, AFileNamedOutsideTheCacheFolderIsRefusedAndNothingRuns) {
 TEST_F(UpdateRunTest, AnInstallationRunsTheSetupWithTheAffiliateAndEndsWith32) {
   for (const std::wstring affiliate : {L"", L"partner-7"}) {
     SCOPED_TRACE(Narrow(affiliate));
-    scope_ = NewScope();
-    files_.emplace(scope_);
-    DeleteDirectoryTree(productFolder_, true);
-    ::DeleteFileW(record_.c_str());
+    StartAfresh();
     ASSERT_TRUE(files_->Copy(L"setup.exe", BinFolder() + L"setup.exe"));
     ASSERT_TRUE(files_->Write(L"setup-payload.ini", "exit=0\r\n"));
     Serve("<Instruction><UpdateId>50</UpdateId><Download>" + File(L"setup.exe") + File(L"setup-payload.ini") +

@@ -66,6 +66,15 @@ class UpdateRunTest : public UpdateServerTest {
     if (!productFolder_.empty()) DeleteDirectoryTree(productFolder_, true);
   }
 
+  // A case of its own in a loop of cases: the service's records under a new
+  // scope, and no product folder or setup record left by the case before.
+  void StartAfresh() {
+    scope_ = NewScope();
+    files_.emplace(scope_);
+    DeleteDirectoryTree(productFolder_, true);
+    ::DeleteFileW(record_.c_str());
+  }
+
   // The served setup with its payload: the new program file, copied into
   // the installation folder, and the exit codes of its runs.
   void ServeSetup(const std::string& exitCodes) {
