@@ -30,12 +30,15 @@ namespace testing_support {
 namespace {
 
 constexpr int kWarmUp = 3;
-constexpr int kRounds = 25;
+constexpr int kRounds = 40;
 // The first sessions fill what the system keeps (WinINet's and urlmon's
 // caches, COM's apartments, fonts); after them one leaked handle or object
-// per session would pass any of these margins. Wine may start a worker thread
-// of its own in a later session and keep it, with its handles.
-constexpr GrowthMargins kMargins{/*handles=*/12, /*guiObjects=*/6, /*privateBytes=*/2 * 1024 * 1024, /*threads=*/2};
+// per session would pass any of these margins. Wine's WinINet goes on filling
+// about 3 MiB of its own over its first few hundred requests however they are
+// made (the posts' leak test measures it beside bare WinINet posts), and a
+// session makes about ten; Wine may also start a worker thread of its own in a
+// later session and keep it, with its handles.
+constexpr GrowthMargins kMargins{/*handles=*/12, /*guiObjects=*/6, /*privateBytes=*/6 * 1024 * 1024, /*threads=*/2};
 
 class SessionLeakTest : public UpdateServerTest {
  protected:
