@@ -10,6 +10,7 @@
 #include "service_urls.h"
 #include "ui/dialog.h"
 #include "ui/text_table.h"
+#include "win/gdi_object.h"
 #include "win/mutex_hold.h"
 #include "win/strings.h"
 #include "win/unique_handle.h"
@@ -27,6 +28,28 @@ bool CanBeRead(const std::wstring& path) {
   const win::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                            FILE_ATTRIBUTE_NORMAL, nullptr));
   return file.valid();
+}
+
+HBITMAP LoadBannerFile(const std::wstring& path, int maxHeight) {
+  WIN32_FILE_ATTRIBUTE_DATA attributes{};
+  if (::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes)) {
+    const ULONGLONG bytes = (static_cast<ULONGLONG>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
+    // Not even read: a picture that size would only cost memory and time.
+    if (bytes > kMaxBannerFileBytes) {
+      LogWarning(L"Banner: %s has %I64u bytes, more than a banner may have; no picture shown", path.c_str(), bytes);
+      return nullptr;
+    }
+  }
+  win::UniqueBitmap bitmap(static_cast<HBITMAP>(
+      ::LoadImageW(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION)));
+  BITMAP description{};
+  if (bitmap.valid() && ::GetObjectW(bitmap.get(), sizeof description, &description) != 0 &&
+      description.bmHeight > maxHeight) {
+    LogWarning(L"Banner: %s is %d pixels high, more than the %d the window has room for; no picture shown",
+               path.c_str(), static_cast<int>(description.bmHeight), maxHeight);
+    return nullptr;
+  }
+  return bitmap.release();
 }
 
 HANDLE BannerFlagMutex() {

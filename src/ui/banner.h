@@ -24,6 +24,13 @@ std::wstring BannerBaseUrl(const ProgramInfos& infos);
 // downloaded, else -1. Started by start-up beside the dialog.
 DWORD WINAPI BannerDownloadThread(LPVOID);
 
+// The product's own picture for the header band, loaded at its own size; none
+// when it can't be loaded, or when it is larger than a banner may be: more
+// than kMaxBannerFileBytes on disk, or higher than maxHeight pixels (it would
+// cover the window's controls). Each refusal is logged.
+constexpr ULONGLONG kMaxBannerFileBytes = 4ull << 20;
+HBITMAP LoadBannerFile(const std::wstring& path, int maxHeight);
+
 // True when the file exists and may be read.
 bool CanBeRead(const std::wstring& path);
 

@@ -216,12 +216,19 @@ void DialogWindow::RefreshBanner() {
                                                    IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
   } else {
     LogInfo(L"Banner: Use bannerFileNameWithPath");
-    banner.reset(static_cast<HBITMAP>(
-        ::LoadImageW(nullptr, path.c_str(), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION)));
+    banner.reset(LoadBannerFile(path, BannerRoom()));
   }
   // The band lets go of the old picture before it is deleted.
   mHeader.SetBannerBitmap(banner.get());
   mBanner = std::move(banner);
+}
+
+int DialogWindow::BannerRoom() const {
+  // The band, two pixels higher than its picture, ends above the message line.
+  RECT message{};
+  ::GetWindowRect(::GetDlgItem(hwnd(), IDC_MESSAGE_TEXT), &message);
+  ::MapWindowPoints(nullptr, hwnd(), reinterpret_cast<POINT*>(&message), 2);
+  return message.top - 2;
 }
 
 bool DialogWindow::IsUpgradeChoiceChecked(UpgradeChoice choice) {

@@ -60,6 +60,8 @@ class DialogWindow : public SessionView {
   void OnCommand(WORD id, WORD notification);
   void MakeBoldFont();
   void CreateHeader();
+  // The most pixels a banner may be high without covering the controls.
+  int BannerRoom() const;
   void MoveToWindowRec(const std::wstring& windowRec);
   void ShowUpgradeHint(bool show, const std::wstring& url, const std::wstring& linkText);
   void ShowUpgradePopup(bool show, const std::wstring& url, const std::wstring& linkText);

@@ -16,8 +16,10 @@
 #include "service_urls.h"
 #include "session_test_support.h"
 #include "support/served_files.h"
+#include "resource.h"
 #include "support/session_window.h"
 #include "ui/dialog_window.h"
+#include "win/strings.h"
 #include "win/unique_handle.h"
 
 namespace {
@@ -71,14 +73,17 @@ class BannerTest : public SessionTest {
   }
 
   // Runs the window until `look` has seen it, the check held meanwhile, and
-  // closes it as a user would (the question answered Yes).
-  void WithWindow(const std::function<void(HWND)>& look, int32_t useDefaultBanner = 0) {
+  // closes it as a user would (the question answered Yes). `beforeRun` comes
+  // once the dialog exists, as start-up starts the banner thread.
+  void WithWindow(const std::function<void(HWND)>& look, int32_t useDefaultBanner = 0,
+                  const std::function<void()>& beforeRun = {}) {
     worker_.Hold(/*checks=*/true, /*runs=*/false);
     // A window of its own each time: the last one's picture may still hold its file.
     dialog_.reset();
     window_ = std::make_unique<DialogWindow>();
     dialog_ = std::make_unique<Dialog>(&worker_, &options_, window_.get());
     dialog_->mUseDefaultBanner = useDefaultBanner;
+    if (beforeRun) beforeRun();
     const int checksBefore = worker_.checkCalls;
     std::thread user([&] {
       if (WaitUntil([&] { return window_->hwnd() != nullptr && worker_.checkCalls > checksBefore; })) {
@@ -95,10 +100,44 @@ class BannerTest : public SessionTest {
     user.join();
   }
 
+  // Writes the banner file, extended with zeros to `fileBytes` when that is larger.
+  void PlaceBanner(const std::string& content, ULONGLONG fileBytes = 0) const {
+    { std::ofstream(std::filesystem::path(path_), std::ios::binary) << content; }
+    if (fileBytes > content.size()) std::filesystem::resize_file(std::filesystem::path(path_), fileBytes);
+  }
+
+  // The message line's top in the window: a band reaching below it covers it.
+  static int MessageTop(HWND window) {
+    RECT message{};
+    ::GetWindowRect(::GetDlgItem(window, IDC_MESSAGE_TEXT), &message);
+    ::MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&message), 2);
+    return message.top;
+  }
+
   std::optional<ServedFiles> files_;
   std::wstring path_;
   std::unique_ptr<DialogWindow> window_;
 };
+
+// A bottom-up 24-bit bitmap file of one colour.
+std::string BitmapFile(int width, int height) {
+  const int stride = (width * 3 + 3) & ~3;
+  BITMAPINFOHEADER info{};
+  info.biSize = sizeof info;
+  info.biWidth = width;
+  info.biHeight = height;
+  info.biPlanes = 1;
+  info.biBitCount = 24;
+  info.biSizeImage = static_cast<DWORD>(stride * height);
+  BITMAPFILEHEADER file{};
+  file.bfType = 0x4D42;  // "BM"
+  file.bfOffBits = sizeof file + sizeof info;
+  file.bfSize = file.bfOffBits + info.biSizeImage;
+  std::string bytes(reinterpret_cast<const char*>(&file), sizeof file);
+  bytes.append(reinterpret_cast<const char*>(&info), sizeof info);
+  bytes.append(info.biSizeImage, '\x40');
+  return bytes;
+}
 
 }  // namespace
 
@@ -149,4 +188,66 @@ TEST_F(BannerTest, TheBandShowsTheDefaultUntilTheFileIsThereAndTheFileAfterwards
     EXPECT_FALSE(window_->Header().HasBitmap());
     EXPECT_EQ(window_->Header().Height(), 59);
   });
+}
+
+// Start-up's order: the thread downloads while the first window shows the
+// built-in picture; a session that surfaces later shows the product's own.
+TEST_F(BannerTest, TheFirstWindowShowsTheDefaultWhileTheThreadDownloadsAndALaterOneTheFile) {
+  ASSERT_TRUE(ServeBanner(BitmapFile(100, 40)));
+  const std::string slowBase = files_->Url("https", ports_.main, L"", L"delay=3");
+  ASSERT_TRUE(WriteRegString(HKEY_CURRENT_USER, ProductSettingsKey(), L"DebugBannerDownloadUrl_v2",
+                             std::wstring(slowBase.begin(), slowBase.end() - 1)));
+  win::UniqueThread thread;
+  WithWindow(
+      [&](HWND) {
+        EXPECT_TRUE(window_->Header().HasBitmap());
+        EXPECT_EQ(window_->Header().Height(), 60);
+      },
+      /*useDefaultBanner=*/0,
+      [&] { thread.reset(::CreateThread(nullptr, 0, BannerDownloadThread, nullptr, 0, nullptr)); });
+  ASSERT_TRUE(thread.valid());
+  ASSERT_EQ(::WaitForSingleObject(thread.get(), 30000), WAIT_OBJECT_0);
+  DWORD threadResult = 1;
+  ASSERT_TRUE(::GetExitCodeThread(thread.get(), &threadResult));
+  EXPECT_EQ(threadResult, 0u);
+  EXPECT_EQ(log_->CountAt(L"WAR", L"Banner: Use Default"), 1u);
+
+  UseSwitches(L"-UpdateCheckSilent");
+  worker_.checkResult = {RESULT_UPDATE_AVAILABLE, 0};
+  WithWindow([&](HWND window) {
+    worker_.Release();
+    EXPECT_TRUE(WaitUntil([&] { return ::IsWindowVisible(window) && window_->Header().Height() == 42; }))
+        << window_->Header().Height();
+  });
+  EXPECT_EQ(log_->CountAt(L"INF", L"Banner: Use bannerFileNameWithPath"), 1u);
+}
+
+// Files no banner should be: the band shows no picture at its own height, the
+// window stays usable (it is closed through its question), and each refusal says why.
+TEST_F(BannerTest, PicturesTooLargeOrEmptyLeaveTheBandWithoutPicture) {
+  const auto expectNoPicture = [&](HWND) {
+    EXPECT_FALSE(window_->Header().HasBitmap());
+    EXPECT_EQ(window_->Header().Height(), 59);
+  };
+  PlaceBanner("");
+  WithWindow(expectNoPicture);
+
+  // 100 MB behind a bitmap's header: not even read.
+  PlaceBanner(BitmapFile(129, 58), 100'000'000);
+  WithWindow(expectNoPicture);
+  EXPECT_EQ(log_->CountAt(L"WAR", L"has 100000000 bytes, more than a banner may have"), 1u);
+
+  // As high as the room above the message line: shown, the band ends there.
+  int room = 0;
+  WithWindow([&](HWND window) { room = MessageTop(window) - 2; });
+  ASSERT_GT(room, 58);
+  PlaceBanner(BitmapFile(129, room));
+  WithWindow([&](HWND window) {
+    EXPECT_TRUE(window_->Header().HasBitmap());
+    EXPECT_EQ(window_->Header().Height(), MessageTop(window));
+  });
+  // One pixel higher would cover it.
+  PlaceBanner(BitmapFile(129, room + 1));
+  WithWindow(expectNoPicture);
+  EXPECT_EQ(log_->CountAt(L"WAR", win::FormatW(L"is %d pixels high, more than the %d", room + 1, room)), 1u);
 }
