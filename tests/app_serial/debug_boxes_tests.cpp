@@ -2,12 +2,17 @@
 // boxes, so these tests never run beside others.
 #include <gtest/gtest.h>
 
+#include "actions/file_system.h"
+#include "actions/product_folders.h"
 #include "actions/registry.h"
 #include "product/settings.h"
 #include "support/child_process.h"
 #include "support/message_box.h"
+#include "support/scoped_environment.h"
 #include "support/scratch.h"
+#include "support/served_files.h"
 #include "support/served_product.h"
+#include "support/update_server.h"
 
 using namespace testing_support;
 
@@ -55,4 +60,37 @@ TEST(DebugBoxes, ARefusedStartShowsBothBoxesToo) {
   ExpectDebugBox(worker, L"VLRenovaWorker start");
   ExpectDebugBox(worker, L"VLRenovaWorker end");
   EXPECT_EQ(worker.Wait(kTimeoutMs), 1u);
+}
+
+// The check starts the ad viewer its answer names, and says so first.
+TEST(DebugBoxes, TheAdViewersStartShowsItsBoxBeforeTheViewerRuns) {
+  const std::optional<UpdateServerPorts> ports = FindUpdateServer();
+  ASSERT_TRUE(ports.has_value()) << "the reference update service is not running";
+  DebugSwitch debug;
+  ProgramInfos product;
+  product.ProgramName = UniqueName(L"Advertised");
+  product.ProgramVersion = L"1.0";
+  const std::wstring scope = NewScope();
+  const ServedFiles files(scope);
+  ASSERT_TRUE(files.Copy(L"REVoRuzure.exe", BinFolder() + L"REVoRuzure.exe"));
+  const std::string answer = "<Instruction><UpdateId>0</UpdateId><AdViewerUrl>" +
+                             files.Url("https", ports->main, L"REVoRuzure.exe") +
+                             "</AdViewerUrl><AdCampaignId>spring</AdCampaignId></Instruction>";
+  const ServedProduct served(product.ProgramName,
+                             ServiceBaseUrl(L"https", ports->main, scope, L"text=" + Base64Url(answer)));
+  const ScratchFolder folder;
+  const ScopedEnvironment record(L"VLRN_AD_VIEWER_RECORD", folder.path() + L"viewer.txt");
+
+  ChildProcess worker(WorkerExePath(), L"-ProgramName " + product.ProgramName +
+                                           L" -ProgramVersion 1.0 -Language 1033 -InstalledLocation C:\\x"
+                                           L" -UpdateCheckSilent");
+  ASSERT_TRUE(worker.started());
+  ExpectDebugBox(worker, L"VLRenovaWorker start");
+  ExpectDebugBox(worker, L"REVoRuzure starting ...");
+  ExpectDebugBox(worker, L"VLRenovaWorker end");
+  EXPECT_EQ(worker.Wait(kTimeoutMs), 0u);
+  EXPECT_NE(ReadFileBytes(folder.path() + L"viewer.txt").find("-AdCampaignId \"spring\""), std::string::npos);
+
+  std::wstring cache;
+  if (GetProductCacheFolder(cache, product, true)) DeleteDirectoryTree(cache, true);
 }
