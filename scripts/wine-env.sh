@@ -44,13 +44,19 @@ wine_prefix_ready() {
 }
 
 # A persistent server makes each wine process start in a fraction of a second.
-# The first program also starts the prefix's services; they would inherit its
-# output pipes and keep a reader (ctest's test listing) waiting, so a throwaway
-# program starts them first.
+# A program that starts the prefix's services or its desktop process (the first
+# one to make a window) passes its output pipes on to them. They outlive it, the
+# desktop for as long as any program has a window, and ctest then waits for that
+# test until its time limit although it has passed. So both are started here with
+# no output to inherit: the services by a throwaway program, the desktop by a
+# hidden window held until the server stops.
 wine_server_start() {
   wineserver -p 2>/dev/null || true   # one may already serve this prefix
   trap wine_server_stop EXIT
   wine cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
+  if [ -f "$build/bin/desktop_keeper.exe" ]; then
+    wine "$build/bin/desktop_keeper.exe" >/dev/null 2>&1 </dev/null &   # one per prefix
+  fi
 }
 
 wine_server_stop() {
