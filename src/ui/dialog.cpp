@@ -163,7 +163,11 @@ void Dialog::OnWorkerWake() {
   if (!mWorkerThread || !mWorkerDone.load()) return;
   // The thread has stored its result and is about to end; the step waits for
   // the end itself, so it never reads the pair early.
-  if (::WaitForSingleObject(mWorkerThread.get(), kWakeWaitMs) == WAIT_TIMEOUT) return;
+  if (::WaitForSingleObject(mWorkerThread.get(), kWakeWaitMs) == WAIT_TIMEOUT) {
+    // A tick takes the step later; without a timer nothing would, so ask again.
+    if (mTimerId == 0) mView->WakeSession();
+    return;
+  }
   TakeEndedWorkerThread();
 }
 

@@ -265,6 +265,25 @@ TEST_F(SessionTest, WithoutATimerTheWakeUpAloneCarriesTheSession) {
   EXPECT_TRUE(view_.timerStops.empty());
 }
 
+// The thread has handed its result over but ends only after the dialog's
+// wait for it: with no tick to come, the dialog wakes itself once more.
+TEST_F(SessionTest, WithoutATimerAThreadEndingLateIsStillTaken) {
+  view_.FailTimers();
+  view_.LingerAfterWakes(1500);
+  worker_.checkResult = {RESULT_NO_UPDATE, 0};
+  NewDialog();
+  dialog_->OnInitDialog();
+  DeliverWake(1);
+  EXPECT_TRUE(dialog_->HasWorkerThread());
+  EXPECT_EQ(dialog_->DialogState(), CHECK_SERVER);
+  EXPECT_EQ(view_.Wakes(), 2);
+  EXPECT_EQ(view_.LastWakeThread(), ::GetCurrentThreadId());
+
+  DeliverWake(2);
+  EXPECT_FALSE(dialog_->HasWorkerThread());
+  EXPECT_EQ(dialog_->DialogState(), NO_UPDATE_AVAILABLE);
+}
+
 TEST_F(SessionTest, WorkerThatIsMissingEndsTheCheckAsUpToDate) {
   // Nothing to call and nothing handed over: the tick finds the thread gone.
   Dialog dialog(nullptr, &options_, &view_);

@@ -105,6 +105,7 @@ void TestView::WakeSession() {
   lastWakeThread_.store(::GetCurrentThreadId());
   wakes_.fetch_add(1);
   ::SetEvent(wakeEvent_.get());
+  if (::GetCurrentThreadId() != dialogThread_) ::Sleep(lingerMs_.load());
 }
 
 void TestView::SetMessageText(const std::wstring& text) {

@@ -88,6 +88,9 @@ class TestView : public SessionView {
   void AnswerNext(bool yes) { answers_.push_back(yes); }
   // From now on the timer can't be started.
   void FailTimers() { failTimers_ = true; }
+  // A worker thread's wake-up keeps that thread alive for `ms` more, as a
+  // thread the system schedules late would be.
+  void LingerAfterWakes(DWORD ms) { lingerMs_ = ms; }
 
   // --- Records (dialog's thread only)
   std::vector<int32_t> displays;
@@ -120,6 +123,8 @@ class TestView : public SessionView {
   bool checked_[3] = {false, false, false};
   std::deque<bool> answers_;
   bool failTimers_ = false;
+  std::atomic<DWORD> lingerMs_{0};
+  const DWORD dialogThread_ = ::GetCurrentThreadId();
   bool timerRunning_ = false;
   UINT_PTR runningTimer_ = 0;
   std::atomic<int> wakes_{0};
