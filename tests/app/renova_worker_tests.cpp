@@ -563,8 +563,8 @@ TEST_F(RenovaWorkerTest, FailedDownloadIsReportedAsNineAndLeavesTheCacheFolderAl
 }
 
 TEST_F(RenovaWorkerTest, FailingSetupIsReportedWithItsTypeId) {
-  // An offer without files: the setup is the only main action. The setup
-  // can't run in this build and fails with a result of its own.
+  // An offer without files: the setup is the only main action. Nothing was
+  // downloaded, so there is neither a setup nor a cache folder to copy from.
   Answer("<Instruction><UpdateId>51</UpdateId></Instruction>");
   ASSERT_EQ(Check().UpdateResult, RESULT_UPDATE_AVAILABLE);
   worker_->MainActions.push_back(std::make_unique<ActionProductUpdate>());
@@ -678,8 +678,8 @@ TEST_F(RenovaWorkerTest, PostActionsRunAfterTheSessionInUpdateMode) {
   Answer(OfferWithPostActions(machine));
   ASSERT_EQ(Check().UpdateResult, RESULT_UPDATE_AVAILABLE);
   ASSERT_EQ(worker_->PostActions.size(), 3u);
-  // Downloads and setups don't run in this build; without them the run goes
-  // to its end as after a successful setup.
+  // Without downloads and setup (the end-to-end update runs have them) the
+  // run goes to its end as after a successful setup.
   worker_->MainActions.clear();
   EXPECT_EQ(worker_->RunInstallation(nullptr).UpdateResult, RESULT_RUN_DONE);
   EXPECT_EQ(worker_->PostActions.size(), 3u) << "an update's post actions wait for the dialog to close";

@@ -112,19 +112,25 @@ TEST_F(SessionEndToEndTest, QuietChecksEndWithTheCodeOfWhatIsOffered) {
     int ignoredMajor;               // -1: none
     DWORD exitCode;
     std::optional<DWORD> written;  // "UpdateResult" after the check
+    const wchar_t* text;           // "UpdateResultString" beside it
     bool lastCheck;
   };
+  constexpr wchar_t kUpToDate[] = L"You already have the most recent version.";
+  constexpr wchar_t kAvailable[] =
+      L"A more up-to-date program version is available. Would you like to install it now?\n"
+      L"Please close all programs before starting the installation!";
+  constexpr wchar_t kError[] = L"Velbor Renova has encountered an error. Please contact the support.";
   const Case cases[] = {
-      {"nothing offered", "", nullptr, -1, 0, 0, true},
-      {"an update", kUpdate, nullptr, -1, 2, 1, true},
-      {"an ignored update", kUpdate, L"3.1.0", -1, 0, 1, true},
-      {"an upgrade", kUpgradeOnly, nullptr, -1, 4, 0, true},
-      {"an ignored upgrade", kUpgradeOnly, nullptr, 4, 0, 0, true},
-      {"an update and an upgrade", kUpdateAndUpgrade, nullptr, -1, 6, 1, true},
-      {"both, the update ignored", kUpdateAndUpgrade, L"3.1.0", -1, 4, 1, true},
-      {"both, the upgrade ignored", kUpdateAndUpgrade, nullptr, 4, 2, 1, true},
-      {"both ignored", kUpdateAndUpgrade, L"3.1.0", 4, 0, 1, true},
-      {"an error message", kServerError, nullptr, -1, 1, 0, true},
+      {"nothing offered", "", nullptr, -1, 0, 0, kUpToDate, true},
+      {"an update", kUpdate, nullptr, -1, 2, 1, kAvailable, true},
+      {"an ignored update", kUpdate, L"3.1.0", -1, 0, 1, kAvailable, true},
+      {"an upgrade", kUpgradeOnly, nullptr, -1, 4, 0, kUpToDate, true},
+      {"an ignored upgrade", kUpgradeOnly, nullptr, 4, 0, 0, kUpToDate, true},
+      {"an update and an upgrade", kUpdateAndUpgrade, nullptr, -1, 6, 1, kAvailable, true},
+      {"both, the update ignored", kUpdateAndUpgrade, L"3.1.0", -1, 4, 1, kAvailable, true},
+      {"both, the upgrade ignored", kUpdateAndUpgrade, nullptr, 4, 2, 1, kAvailable, true},
+      {"both ignored", kUpdateAndUpgrade, L"3.1.0", 4, 0, 1, kAvailable, true},
+      {"an error message", kServerError, nullptr, -1, 1, 0, kError, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -137,6 +143,7 @@ TEST_F(SessionEndToEndTest, QuietChecksEndWithTheCodeOfWhatIsOffered) {
     // A window would keep the session waiting; a quiet one never shows it.
     EXPECT_EQ(worker.Wait(kTimeoutMs), c.exitCode);
     EXPECT_EQ(ReadRegDword(HKEY_CURRENT_USER, GetVersionSettingsKey(product_), L"UpdateResult"), c.written);
+    EXPECT_EQ(ReadRegString(HKEY_CURRENT_USER, GetVersionSettingsKey(product_), L"UpdateResultString"), c.text);
     EXPECT_EQ(ReadRegString(HKEY_LOCAL_MACHINE, GetVersionSettingsKey(product_), L"LastUpdateCheck").has_value(),
               c.lastCheck);
     const std::string log = Log();

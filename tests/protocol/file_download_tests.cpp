@@ -112,8 +112,9 @@ TEST_F(FileDownloadTest, AnAnswerCutShortIsAFailedDownload) {
   const bool downloaded =
       DownloadFile(UrlOf("http", ports_.main, L"truncate"), target_.path(), L"payload.bin", nullptr, true);
   EXPECT_FALSE(downloaded);
-  EXPECT_FALSE(PathExists(target_.path() + L"payload.bin") &&
-               ReadFileBytes(target_.path() + L"payload.bin") == content_);
+  // What arrived is not left behind to be taken for the file.
+  EXPECT_FALSE(PathExists(target_.path() + L"payload.bin"));
+  EXPECT_EQ(log.CountAt(L"ERR", L"The server sent "), 1u);
   EXPECT_EQ(log.CountAt(L"ERR", L"Download from"), 1u);
 }
 

@@ -131,7 +131,7 @@ INSTANTIATE_TEST_SUITE_P(
         CheckRow{"OsNotSupportedShown", L"", 17, OS_NOT_COMPATIBLE, {OS_NOT_COMPATIBLE}, {}, {}, false,
                  {L"ERR", L"Dialog::SetDialogState: OS_NOT_COMPATIBLE"}},
         CheckRow{"OsNotSupportedInQuietSessionEnds0", L"-UpdateSilent", 17, CHECK_SERVER, {}, {0}, {}, false, {}},
-        // The ad viewer is not built yet: starting it fails.
+        // No viewer in the cache folder and no address to fetch one: starting it fails.
         CheckRow{"AdViewerThatCannotStartEnds257", L"-OnlyAdViewer", 18, CHECK_SERVER, {}, {257}, {}, false, {}},
         CheckRow{"RunResultAfterACheckIsUnexpected", L"", 13, PLEASE_CONTACT_SUPPORT, {PLEASE_CONTACT_SUPPORT}, {},
                  {kUnexpected}, false, {L"ERR", L"Dialog::OnTimer::CHECK_SERVER: Wrong mUpdateResult! (13)"}},
