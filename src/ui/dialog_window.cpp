@@ -66,9 +66,29 @@ INT_PTR DialogWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
       mDialog->OnClose();
       return TRUE;
+    case WM_PAINT:
+      if (!::IsIconic(hwnd())) return FALSE;
+      PaintIcon();
+      return TRUE;
+    case WM_QUERYDRAGICON:
+      // One of the messages whose result a dialog procedure returns as it is.
+      return reinterpret_cast<INT_PTR>(mIcon);
     default:
       return FALSE;
   }
+}
+
+void DialogWindow::PaintIcon() {
+  // Minimised without a taskbar to show it, the window draws its own icon.
+  PAINTSTRUCT paint{};
+  const HDC dc = ::BeginPaint(hwnd(), &paint);
+  ::SendMessageW(hwnd(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  RECT client{};
+  ::GetClientRect(hwnd(), &client);
+  const int x = (client.right - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
+  const int y = (client.bottom - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
+  ::DrawIcon(dc, x, y, mIcon);
+  ::EndPaint(hwnd(), &paint);
 }
 
 void DialogWindow::OnCommand(WORD id, WORD notification) {
@@ -99,9 +119,10 @@ void DialogWindow::OnCommand(WORD id, WORD notification) {
 
 void DialogWindow::InitWindow() {
   const HWND window = hwnd();
-  const HICON icon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_VLRENOVA));
-  ::SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
-  ::SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+  // A shared resource icon: the system keeps it, nothing to destroy.
+  mIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_VLRENOVA));
+  ::SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(mIcon));
+  ::SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(mIcon));
 
   const ProgramInfos product = GetProgramInfos();
   const CmdLineInfo& options = mDialog->Options();
@@ -176,7 +197,10 @@ void DialogWindow::MoveToWindowRec(const std::wstring& windowRec) {
   // the centred position.
   int left = 0;
   int top = 0;
-  if (windowRec.empty() || std::swscanf(windowRec.c_str(), L"%d %d", &left, &top) != 2) return;
+  if (windowRec.empty() || std::swscanf(windowRec.c_str(), L"%d %d", &left, &top) != 2) {
+    ShowInFront(SWP_NOMOVE, 0, 0);
+    return;
+  }
   RECT place{};
   ::GetWindowRect(hwnd(), &place);
   const LONG width = place.right - place.left;
@@ -192,7 +216,12 @@ void DialogWindow::MoveToWindowRec(const std::wstring& windowRec) {
     left = std::clamp<LONG>(left, area.left, std::max<LONG>(area.left, area.right - width));
     top = std::clamp<LONG>(top, area.top, std::max<LONG>(area.top, area.bottom - height));
   }
-  ::SetWindowPos(hwnd(), nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  ShowInFront(0, left, top);
+}
+
+void DialogWindow::ShowInFront(UINT moveFlag, int left, int top) {
+  // A hidden session's window stays hidden: WM_WINDOWPOSCHANGING drops the showing.
+  ::SetWindowPos(hwnd(), HWND_TOP, left, top, 0, 0, moveFlag | SWP_NOSIZE | SWP_SHOWWINDOW);
 }
 
 void DialogWindow::ShowWindowNormally() {

@@ -62,7 +62,10 @@ class DialogWindow : public SessionView {
   void CreateHeader();
   // The most pixels a banner may be high without covering the controls.
   int BannerRoom() const;
+  // Moves the window to WindowRec's corner when it names one; shows it in front either way.
   void MoveToWindowRec(const std::wstring& windowRec);
+  void ShowInFront(UINT moveFlag, int left, int top);
+  void PaintIcon();
   void ShowUpgradeHint(bool show, const std::wstring& url, const std::wstring& linkText);
   void ShowUpgradePopup(bool show, const std::wstring& url, const std::wstring& linkText);
   // A link's target, and its text unless that is empty; SetLink shows it too.
@@ -81,6 +84,7 @@ class DialogWindow : public SessionView {
   // Read by worker threads for the wake-up; cleared when the window is gone.
   std::atomic<HWND> mWindow{nullptr};
   win::UniqueFont mBoldFont;  // the version line's and the hint caption's
+  HICON mIcon = nullptr;      // icon 128, the window's large and small icon
   CWizTrackWnd mHeader;
   win::UniqueBitmap mBanner;    // the picture the header band shows
   CHyperLink mChangeLogLink;    // 1015: change log, further information, the failed download

@@ -211,6 +211,36 @@ TEST_F(StateDisplayTest, ACaptionWithAnAmpersandShowsOneInTheGeneralError) {
   });
 }
 
+std::wstring Title(HWND window) {
+  wchar_t title[400] = {};
+  ::GetWindowTextW(window, title, static_cast<int>(std::size(title)));
+  return title;
+}
+
+// The updater's name and version, or in installer mode the product being
+// installed; a caption of any length is cut to what a title holds.
+TEST_F(StateDisplayTest, TheTitleNamesTheUpdaterOrTheProductBeingInstalled) {
+  WithWindow([&](HWND window, WindowThreadCalls&) {
+    EXPECT_EQ(Title(window), L"Velbor Renova 9.4.10");
+    // Minimised, the window offers its own icon to be dragged.
+    const LRESULT dragIcon = ::SendMessageW(window, WM_QUERYDRAGICON, 0, 0);
+    EXPECT_NE(dragIcon, 0);
+    EXPECT_EQ(dragIcon, ::SendMessageW(window, WM_GETICON, ICON_BIG, 0));
+    EXPECT_EQ(dragIcon, ::SendMessageW(window, WM_GETICON, ICON_SMALL, 0));
+  });
+
+  UseSwitches(L"-WindowCaption");
+  options_.ParseParam(std::wstring(300, L'c'), false);
+  WithWindow([&](HWND window, WindowThreadCalls&) { EXPECT_EQ(Title(window), std::wstring(260, L'c')); });
+
+  Publish(/*isStubExe=*/1);
+  UseSwitches(L"");
+  WithWindow([&](HWND window, WindowThreadCalls&) {
+    EXPECT_EQ(Title(window), product_.ProductEditionName);
+    EXPECT_EQ(window_.Header().Subtitle(), L"Version 1");
+  });
+}
+
 TEST_F(StateDisplayTest, WindowRecPlacesTheWindowAndAnythingElseKeepsItCentred) {
   UseSwitches(L"-WindowRec");
   options_.ParseParam(L"37 41", false);
@@ -275,4 +305,29 @@ TEST_F(StateDisplayTest, AbsurdInputLeavesTheWindowUsable) {
     EXPECT_TRUE(Enabled(window, IDC_CLOSE_BUTTON));
     EXPECT_TRUE(Visible(window, IDC_CLOSE_BUTTON));
   });
+
+  // The other fields the window shows: 10,000 characters each, then empty.
+  for (const std::wstring& text : {huge, std::wstring()}) {
+    SCOPED_TRACE(text.size());
+    UseSwitches(L"-WindowCaption");
+    options_.WindowCaption = text;
+    worker_.Instruction.MaxUpdateableProductVersionExistingOnServer = text;
+    worker_.Instruction.ChangeLogUrl = text;
+    worker_.Instruction.MajorUpgradeProductUrl = text;
+    worker_.Instruction.MajorUpgradeProductLinkText = text;
+    worker_.Instruction.OsNotCompatibleUrl = text;
+    WithWindow([&](HWND window, WindowThreadCalls& calls) {
+      dialog_->SetFailedDownloadUrl(text);
+      for (const int32_t state : {UPDATE_AVAILABLE, NO_UPDATE_AVAILABLE, MAJOR_UPGRADE_OFFER, OS_NOT_COMPATIBLE,
+                                  DOWNLOAD_FAILED, PLEASE_CONTACT_SUPPORT}) {
+        calls.Run([&] { dialog_->SetDialogState(state); });
+        EXPECT_EQ(dialog_->DialogState(), state);
+      }
+      EXPECT_TRUE(Enabled(window, IDC_CLOSE_BUTTON));
+      EXPECT_TRUE(Visible(window, IDC_CLOSE_BUTTON));
+      // The window still answers.
+      DWORD_PTR answer = 0;
+      EXPECT_NE(::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &answer), 0);
+    });
+  }
 }
