@@ -32,6 +32,26 @@ TEST_F(UpdateRunTest, ASilentUpdateRunsTheSetupAndTheProductChanges) {
   EXPECT_TRUE(Contains(log, "Cannot delete directory ")) << "the cache folder still holds files";
 }
 
+// A session the user sees: the offer, Install, and the setup with the
+// installer's basic interface; Close at its end gives 8.
+TEST_F(UpdateRunTest, AnUpdateTheUserStartsRunsTheSetupWithItsBasicInterface) {
+  ServeSetup("0");
+  ServeUpdate(/*majorUpgrade=*/false, SetupFiles());
+  ChildProcess worker(WorkerExePath(), Switches(L""));
+  ASSERT_TRUE(worker.started());
+  const std::optional<HWND> offer =
+      WaitForSessionMessage(worker.pid(), GetText(kTextUpdateAvailable, 1033), kTimeoutMs);
+  ASSERT_TRUE(offer.has_value());
+  ASSERT_TRUE(ClickButton(*offer, IDC_UPDATE_NOW_BUTTON));
+  const std::optional<HWND> done = WaitForSessionMessage(worker.pid(), GetText(kTextUpdateSucceeded, 1033), kTimeoutMs);
+  ASSERT_TRUE(done.has_value());
+  ASSERT_TRUE(ClickButton(*done, IDC_CLOSE_BUTTON));
+  EXPECT_EQ(worker.Wait(kTimeoutMs), 8u);
+  EXPECT_EQ(SetupRuns(), (std::vector<std::string>{UpdateLine("REINSTALL=ALL REINSTALLMODE=vamus ", true, "/qb")}));
+  EXPECT_EQ(ReadFileBytes(installed_.path() + L"program.txt"), "2.0.0");
+  EXPECT_TRUE(Reported(0));
+}
+
 // Each exit code of the setup, in a major upgrade: how the run ends and what
 // the service hears.
 TEST_F(UpdateRunTest, TheSetupsExitCodeDecidesTheEnd) {

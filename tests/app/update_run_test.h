@@ -122,9 +122,10 @@ class UpdateRunTest : public UpdateServerTest {
   }
 
   // The command line the update hands to the setup, byte for byte.
-  std::string UpdateLine(const char* reinstall, bool noSetupFromWeb = true) const {
-    return "\"" + Narrow(cache_) + "\\Setup.exe\" /s " + (noSetupFromWeb ? "/NoSetupFromWeb " : "") + "/v\"/qn " +
-           reinstall + "REBOOT=ReallySuppress  INSTALLDIR=\\\"" + Narrow(installed_.path()) + "\\\\\"\"";
+  // ui: "/qn" for a silent update, "/qb" for one the user started.
+  std::string UpdateLine(const char* reinstall, bool noSetupFromWeb = true, const char* ui = "/qn") const {
+    return "\"" + Narrow(cache_) + "\\Setup.exe\" /s " + (noSetupFromWeb ? "/NoSetupFromWeb " : "") + "/v\"" + ui +
+           " " + reinstall + "REBOOT=ReallySuppress  INSTALLDIR=\\\"" + Narrow(installed_.path()) + "\\\\\"\"";
   }
 
   std::vector<std::string> SetupRuns() const { return Lines(ReadFileBytes(record_)); }
