@@ -91,6 +91,11 @@ TEST_F(DialogWindowTest, AnOfferIsShownAndClosedThroughTheButtonAndTheQuestionBu
     // What the Escape key sends: swallowed.
     ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     stateAfterEscape = dialog_->DialogState();
+    // The key itself, which the dialog manager turns into that command; were
+    // it to close the window, the session would not end with the Close button's code.
+    const HWND install = ::GetDlgItem(window, IDC_UPDATE_NOW_BUTTON);
+    ::PostMessageW(install, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    ::PostMessageW(install, WM_KEYUP, VK_ESCAPE, 0xC0010001);
     ::PostMessageW(::GetDlgItem(window, IDC_CLOSE_BUTTON), BM_CLICK, 0, 0);
     if (const auto question = FindDialogCaptioned(L"End Velbor Renova", 30000)) {
       AnswerMessageBox(MessageBoxInfo{*question, L"", L""}, IDYES);
