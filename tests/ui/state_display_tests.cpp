@@ -170,6 +170,15 @@ TEST_F(StateDisplayTest, AnOfferShowsTheVersionTheChangeLogAndTheUpgradeHint) {
     EXPECT_EQ(Text(window, IDC_MAJOR_UPGRADE_LINK), L"Read this first");
     EXPECT_EQ(window_.LinkUrl(IDC_MAJOR_UPGRADE_LINK), L"https://localhost/upgrade");
 
+    // The don't-notify box, clicked and clicked again.
+    const HWND box = ::GetDlgItem(window, IDC_DONT_SHOW_AGAIN);
+    ::SendMessageW(box, BM_CLICK, 0, 0);
+    EXPECT_FALSE(Enabled(window, IDC_UPDATE_NOW_BUTTON));
+    EXPECT_EQ(Text(window, IDC_CLOSE_BUTTON), L"Close");
+    ::SendMessageW(box, BM_CLICK, 0, 0);
+    EXPECT_TRUE(Enabled(window, IDC_UPDATE_NOW_BUTTON));
+    EXPECT_EQ(Text(window, IDC_CLOSE_BUTTON), L"Not now");
+
     // The popup: Continue only once a choice is made.
     calls.Run([&] { dialog_->SetDialogState(MAJOR_UPGRADE_OFFER); });
     EXPECT_FALSE(Enabled(window, IDC_CONTINUE_BUTTON));
