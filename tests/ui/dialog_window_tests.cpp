@@ -85,9 +85,10 @@ TEST_F(DialogWindowTest, AnOfferIsShownAndClosedThroughTheButtonAndTheQuestionBu
   std::thread user([&] {
     if (!WaitForState(UPDATE_AVAILABLE)) return;
     const HWND window = window_.hwnd();
-    // The dialog manager shows a modal dialog once its queue first runs empty.
+    // The dialog manager shows a modal dialog once its queue first runs empty,
+    // and the state is set before its display is: both are waited for.
     visible = WaitUntil([&] { return ::IsWindowVisible(window) != FALSE; });
-    installEnabled = ::IsWindowEnabled(::GetDlgItem(window, IDC_UPDATE_NOW_BUTTON)) != FALSE;
+    installEnabled = WaitUntil([&] { return ::IsWindowEnabled(::GetDlgItem(window, IDC_UPDATE_NOW_BUTTON)) != FALSE; });
     // What the Escape key sends: swallowed.
     ::SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
     stateAfterEscape = dialog_->DialogState();
