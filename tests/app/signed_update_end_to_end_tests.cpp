@@ -73,7 +73,7 @@ TEST_F(SignedUpdateTest, ASignedUpdateRunsAndItsFilesCantBeSwappedUntilTheSetupH
   // Released once the setup had ended: the setup goes as usual.
   EXPECT_FALSE(PathExists(cache_ + L"setup.exe"));
   EXPECT_TRUE(Reported(0));
-  EXPECT_TRUE(Contains(Log(), "The instruction's signature is valid")) << Log();
+  EXPECT_TRUE(Contains(Log(), "The instruction's signature is valid")) << LastLines(Log());
 }
 
 TEST_F(SignedUpdateTest, WithoutKeysAnUnsignedAnswerIsReadAndOnlyCheckedFilesAreHeld) {
@@ -118,7 +118,7 @@ TEST_F(SignedUpdateTest, AnswersThatAreNotSignedByABuiltInKeyAreRefusedAndNothin
     Serve(UpdateInstruction(false, CheckedSetupFiles(), c.extra), c.faults);
     const size_t before = LogCount(c.line);
     EXPECT_EQ(RunSigned(L"-UpdateSilent"), 1u);
-    EXPECT_EQ(LogCount(c.line), before + 1) << Log();
+    EXPECT_EQ(LogCount(c.line), before + 1) << LastLines(Log());
     EXPECT_EQ(Downloads(), 0);
     EXPECT_TRUE(SetupRuns().empty());
     EXPECT_TRUE(ReportedStatus(5));
@@ -130,7 +130,7 @@ TEST_F(SignedUpdateTest, AnswersThatAreNotSignedByABuiltInKeyAreRefusedAndNothin
   ServeSetup("0");
   Serve(UpdateInstruction(false, CheckedSetupFiles()), L"flipsig", L"https", ports_.selfSigned);
   EXPECT_EQ(RunSigned(L"-UpdateSilent"), 1u);
-  EXPECT_TRUE(Contains(Log(), "The signature of the server's answer is not valid")) << Log();
+  EXPECT_TRUE(Contains(Log(), "The signature of the server's answer is not valid")) << LastLines(Log());
   bool overHttp = false;
   for (int i = 0; i < RecordCount(ports_.main, scope_); ++i) {
     overHttp |= RecordField(ports_.main, scope_, i, "method") == "GetClientUpdate" &&
@@ -163,7 +163,7 @@ TEST_F(SignedUpdateTest, ADownloadThatDiffersFromItsDigestOrHasNoneFailsTheRun) 
   EXPECT_EQ(RunSigned(L"-UpdateSilent"), 9u);
   EXPECT_TRUE(Contains(Log(), "Download " + Narrow(cache_) + "setup.exe does not match: expected SHA-256 " +
                                   Sha256Of(L"setup-payload.ini") + ", got " + Sha256Of(L"setup.exe")))
-      << Log();
+      << LastLines(Log());
   EXPECT_FALSE(PathExists(cache_ + L"setup.exe"));
   EXPECT_TRUE(SetupRuns().empty());
   EXPECT_TRUE(Reported(9));
@@ -174,7 +174,8 @@ TEST_F(SignedUpdateTest, ADownloadThatDiffersFromItsDigestOrHasNoneFailsTheRun) 
   ServeSetup("0");
   Serve(UpdateInstruction(false, CheckedFile(L"setup.exe") + File(L"setup-payload.ini")));
   EXPECT_EQ(RunSigned(L"-UpdateSilent"), 9u);
-  EXPECT_TRUE(Contains(Log(), "setup-payload.ini refused: the signed instruction gives no SHA-256 for it")) << Log();
+  EXPECT_TRUE(Contains(Log(), "setup-payload.ini refused: the signed instruction gives no SHA-256 for it"))
+      << LastLines(Log());
   EXPECT_EQ(Downloads(), 0);
   EXPECT_TRUE(Reported(9));
 }

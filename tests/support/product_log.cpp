@@ -62,4 +62,17 @@ std::string ReadProductLog(const std::wstring& fileName) {
   return text;
 }
 
+std::string LastLines(const std::string& text, size_t count) {
+  if (count == 0) return {};
+  // A final line break ends the last line; it does not begin another.
+  size_t start = text.size();
+  if (start > 0 && text[start - 1] == '\n') --start;
+  for (; count > 0; --count) {
+    const size_t lineBreak = start == 0 ? std::string::npos : text.rfind('\n', start - 1);
+    if (lineBreak == std::string::npos) return text;
+    start = lineBreak;
+  }
+  return text.substr(start + 1);
+}
+
 }  // namespace testing_support

@@ -14,4 +14,8 @@ std::wstring LogFolder();
 // fileName is the program name as it appears in the file's name.
 std::string ReadProductLog(const std::wstring& fileName);
 
+// The last `count` lines of a log: what a failure message shows, since a CI
+// report keeps only the beginning and the end of a test's output.
+std::string LastLines(const std::string& text, size_t count = 40);
+
 }  // namespace testing_support
