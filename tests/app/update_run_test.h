@@ -84,13 +84,14 @@ class UpdateRunTest : public UpdateServerTest {
   }
 
   // attributes: more of them, such as a digest, written as they stand.
-  std::string File(const std::wstring& name, const std::wstring& relative = L"",
-                   const std::string& attributes = "") const {
-    return "<File Url=\"" + files_->Url("https", ports_.main, name) + "\" RelativeTargetFolder=\"" + Narrow(relative) +
+  std::string File(const std::wstring& name, const std::wstring& relative = L"", const std::string& attributes = "",
+                   const char* scheme = "https") const {
+    return "<File Url=\"" + files_->Url(scheme, ports_.main, name) + "\" RelativeTargetFolder=\"" + Narrow(relative) +
            "\" FileName=\"" + Narrow(name.substr(name.find_last_of(L"\\/") + 1)) + "\"" + attributes + "/>";
   }
-  std::string SetupFiles() const {
-    return File(L"setup.exe") + File(L"setup-payload.ini") + File(L"new\\program.txt", L"new");
+  std::string SetupFiles(const char* scheme = "https") const {
+    return File(L"setup.exe", L"", "", scheme) + File(L"setup-payload.ini", L"", "", scheme) +
+           File(L"new\\program.txt", L"new", "", scheme);
   }
 
   // faults: more of the service's faults beside the answer's text.
