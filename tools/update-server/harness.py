@@ -23,6 +23,12 @@ TEST_CATALOG = os.path.join(HERE, "test-catalog")
 NS = "{http://update.velbor.example/Renova/}"
 FORM = "application/x-www-form-urlencoded"
 
+# Starts server.py's main with some of its limits changed (name -> value), so
+# that a test can reach them in seconds.
+WITH_LIMITS = ("import sys; sys.path.insert(0, %r); import server; "
+               "[setattr(server, name, value) for name, value in %r.items()]; "
+               "server.Handler.timeout = server.IDLE_TIMEOUT; sys.exit(server.main(sys.argv[1:]))")
+
 
 def client_encode(text):
     """The updater's UrlEncode: letters and digits stay, a blank is "+", every other
@@ -107,13 +113,18 @@ class Response:
 
 
 class ServerProcess:
-    def __init__(self, catalogs, with_certs=True, extra_args=()):
+    def __init__(self, catalogs, with_certs=True, extra_args=(), test_faults=True, limits=None):
+        """A server as the tests use it: with --test-faults, unless test_faults is false;
+        limits changes server.py's constants of that name."""
         self.dir = tempfile.mkdtemp(prefix="update-server-test.")
         self.port_file = os.path.join(self.dir, "port")
         self.record_file = os.path.join(self.dir, "records.jsonl")
         self.log_file = os.path.join(self.dir, "server.log")
-        args = [sys.executable, "-B", SERVER, "--port", "0", "--port-file", self.port_file,
-                "--record", self.record_file]
+        program = ["-c", WITH_LIMITS % (HERE, limits)] if limits else [SERVER]
+        args = [sys.executable, "-B"] + program + ["--port", "0", "--port-file", self.port_file,
+                                                   "--record", self.record_file]
+        if test_faults:
+            args.append("--test-faults")
         for catalog in catalogs:
             args += ["--catalog", catalog]
         if with_certs:

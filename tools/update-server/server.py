@@ -2,15 +2,19 @@
 """Reference update web service for VLRenovaWorker.
 
 Answers the updater's three service calls from a catalog folder of JSON files,
-serves download files and banners, and can misbehave on request (faults named
-in the request path) so that tests can exercise every failure of the client.
+serves download files and banners and, started with --test-faults, misbehaves on
+request (faults named in the request path) so that tests can exercise every
+failure of the client. Without --test-faults it answers from its catalog only.
 Standard library only. See README.md in this folder.
 """
 
 import argparse
 import base64
 import binascii
+import collections
+import http.client
 import http.server
+import io
 import json
 import os
 import re
@@ -68,9 +72,29 @@ RECORD_FIELDS = (
 )
 
 BLOCK = 64 * 1024
-# The updater's forms are a few KiB; a longer body is refused unread (a length
-# beyond the index range would end the request's thread instead).
-MAX_BODY = 16 * 1024 * 1024
+
+# What one client can cost the service.
+# Connections served at once over all listeners, so also the most handler
+# threads; further connections wait in the listen backlog until one ends.
+MAX_CONNECTIONS = 64
+# The updater's forms are a few KiB; a longer body is answered 413 unread.
+MAX_BODY = 1024 * 1024
+# The header lines of one request together (the standard library already
+# limits the request line to 64 KiB), and one line of a chunked body's framing.
+MAX_HEADER_BYTES = 64 * 1024
+MAX_CHUNK_LINE = 4096
+# A connection silent this long is closed; a request that has begun must have
+# arrived whole within REQUEST_TIME_LIMIT, so that a client sending a byte now
+# and then cannot hold its thread either.
+IDLE_TIMEOUT = 30
+REQUEST_TIME_LIMIT = 60
+# Records held in memory for GET /_records (--test-faults only); the oldest go
+# first once either bound is reached. A record counts as its JSON line's length.
+MAX_RECORDS = 100_000
+MAX_RECORD_BYTES = 64 * 1024 * 1024
+
+DEFAULT_ANSWER_LIFETIME = 24 * 60 * 60
+MAX_ANSWER_LIFETIME = 10 * 366 * 24 * 60 * 60
 
 
 def log(text):
@@ -168,12 +192,17 @@ def catalog_text(value):
     return str(value)
 
 
-def build_instruction(product):
+def build_instruction(product, program_name=None):
+    """The instruction document; program_name, when given, is written as
+    <ProgramName> right after where <UpdateId> goes (the catalog's own
+    "ProgramName" only picks the product and is never written)."""
     lines = ["<Instruction>"]
     for name in GENERAL_FIELDS:
         value = product.get(name)
         if value is not None:
             lines.append("    <%s>%s</%s>" % (name, escape_text(catalog_text(value)), name))
+        if name == "UpdateId" and program_name is not None:
+            lines.append("    <ProgramName>%s</ProgramName>" % escape_text(program_name))
     for list_name in LIST_FIELDS:
         entries = product.get(list_name)
         if entries is None:
@@ -339,19 +368,36 @@ def with_digests(product, catalog, digests):
     return dict(product, Download=filled)
 
 
-def answer_text_for(root, catalog, replacements, digests):
-    """The text the GetClientUpdate answer carries for this ClientStatus document."""
+def expiry_time(lifetime, now=None):
+    """UTC, lifetime seconds from now, as <Expires> takes it."""
+    return time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime((time.time() if now is None else now) + lifetime))
+
+
+def answer_text_for(root, catalog, replacements, digests, expires=None):
+    """The text the GetClientUpdate answer carries for this ClientStatus document.
+
+    A keyed service passes expires: its signed answer then names the product it
+    was made for (the request's ProgramName exactly, so a signed answer cannot
+    be passed on to another product) and when it stops being valid, unless the
+    catalog gives its own Expires; and "nothing offered" is such an instruction
+    with UpdateId 0 instead of the bare sentence, so that it is signed too.
+    """
     name = root.findtext("Informations/ProgramName") or ""
     version = root.findtext("Informations/ProgramVersionNumber") or ""
     installing = (root.findtext("Parameters/GetLatestSetupFile") or "").strip().lower() == "true"
     product = catalog.find(name)
-    if product is None:
-        return NO_UPDATE
-    offered = product.get("NewProductVersion")
-    if not installing and offered is not None and \
-            version_numbers(version) >= version_numbers(catalog_text(offered)):
-        return NO_UPDATE
-    return build_instruction(with_digests(substitute(product, replacements), catalog, digests))
+    offered = product.get("NewProductVersion") if product is not None else None
+    if product is None or (not installing and offered is not None and
+                           version_numbers(version) >= version_numbers(catalog_text(offered))):
+        if expires is None:
+            return NO_UPDATE
+        return build_instruction({"UpdateId": 0, "Expires": expires}, program_name=name)
+    product = with_digests(substitute(product, replacements), catalog, digests)
+    if expires is None:
+        return build_instruction(product)
+    if product.get("Expires") is None:
+        product = dict(product, Expires=expires)
+    return build_instruction(product, program_name=name)
 
 
 # --- Faults ------------------------------------------------------------------------------
@@ -540,18 +586,39 @@ def route(path):
 # --- Records -----------------------------------------------------------------------------
 
 class Recorder:
-    def __init__(self, path):
+    """Every request, appended to the --record file and, when keep is true (the
+    service runs with --test-faults), held in memory for GET /_records: at most
+    MAX_RECORDS records of MAX_RECORD_BYTES together, the oldest dropped first."""
+
+    def __init__(self, path, keep=True):
         self.path = path
+        self.keep = keep
         self.by_token = {}
+        self.order = collections.deque()       # (token, size) of the records held, oldest first
+        self.held_bytes = 0
         self.lock = threading.Lock()
 
     def add(self, record):
         line = json.dumps(record, ensure_ascii=False)
         with self.lock:
-            self.by_token.setdefault(record["token"], []).append(record)
+            if self.keep:
+                token = record["token"]
+                self.by_token.setdefault(token, collections.deque()).append(record)
+                self.order.append((token, len(line)))
+                self.held_bytes += len(line)
+                while len(self.order) > MAX_RECORDS or (self.held_bytes > MAX_RECORD_BYTES and len(self.order) > 1):
+                    self._drop_oldest()
             if self.path:
                 with open(self.path, "a", encoding="utf-8") as f:
                     f.write(line + "\n")
+
+    def _drop_oldest(self):
+        token, size = self.order.popleft()
+        self.held_bytes -= size
+        records = self.by_token[token]
+        records.popleft()
+        if not records:
+            del self.by_token[token]
 
     def count(self, token):
         with self.lock:
@@ -568,11 +635,69 @@ class Recorder:
 
 # --- HTTP --------------------------------------------------------------------------------
 
+class BodyTooLarge(ValueError):
+    pass
+
+
+class ConnectionInput(io.RawIOBase):
+    """A connection's bytes: each wait for them ends after IDLE_TIMEOUT, and once
+    a request has begun all of it must arrive within REQUEST_TIME_LIMIT."""
+
+    def __init__(self, connection):
+        super().__init__()
+        self.connection = connection
+        self.timing = False
+        self.deadline = None
+
+    def readable(self):
+        return True
+
+    def start_request(self):
+        """The next bytes begin a request: its time runs from their arrival."""
+        self.timing = True
+        self.deadline = None
+
+    def end_request(self):
+        """The request is read: answers are written with the idle timeout."""
+        self.timing = False
+        self.deadline = None
+        self.connection.settimeout(IDLE_TIMEOUT)
+
+    def readinto(self, buffer):
+        timeout = IDLE_TIMEOUT
+        if self.deadline is not None:
+            timeout = min(timeout, self.deadline - time.monotonic())
+            if timeout <= 0:
+                raise TimeoutError("the request took longer than %d s to arrive" % REQUEST_TIME_LIMIT)
+        self.connection.settimeout(timeout)
+        count = self.connection.recv_into(buffer)
+        if self.timing and self.deadline is None:
+            self.deadline = time.monotonic() + REQUEST_TIME_LIMIT
+        return count
+
+
+class RequestReader(io.BufferedReader):
+    """The handler's rfile; while head_left is set, the lines read may together
+    be at most that long, which parse_request answers with 431."""
+
+    head_left = None
+
+    def readline(self, size=-1):
+        if self.head_left is None:
+            return super().readline(size)
+        cap = self.head_left + 1 if size is None or size < 0 else min(size, self.head_left + 1)
+        line = super().readline(cap)
+        if len(line) > self.head_left:
+            raise http.client.LineTooLong("request headers longer than %d bytes" % MAX_HEADER_BYTES)
+        self.head_left -= len(line)
+        return line
+
+
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"       # keep-alive: the updater reuses its connections
     server_version = "VLRenovaUpdateServer/1.0"
     sys_version = ""
-    timeout = 120                        # idle keep-alive connections end after this
+    timeout = IDLE_TIMEOUT
 
     def __init__(self, request, client_address, server, scheme):
         self.scheme = scheme
@@ -580,6 +705,23 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def log_message(self, format, *args):
         log("%s %s %s" % (self.server.name, self.scheme, format % args))
+
+    def setup(self):
+        super().setup()
+        self.rfile.close()              # replaced by a reader that keeps the time limits
+        self.input = ConnectionInput(self.connection)
+        self.rfile = RequestReader(self.input)
+
+    def handle_one_request(self):
+        self.input.start_request()
+        super().handle_one_request()
+
+    def parse_request(self):
+        self.rfile.head_left = MAX_HEADER_BYTES
+        try:
+            return super().parse_request()
+        finally:
+            self.rfile.head_left = None
 
     def do_GET(self):
         self.dispatch(head_only=False)
@@ -591,44 +733,88 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.dispatch(head_only=False)
 
     def read_body(self):
+        """The request's body; BodyTooLarge beyond MAX_BODY, ValueError when malformed."""
+        def framing_line():
+            line = self.rfile.readline(MAX_CHUNK_LINE + 1)
+            if len(line) > MAX_CHUNK_LINE:
+                raise ValueError("a chunk framing line longer than %d bytes" % MAX_CHUNK_LINE)
+            return line
+
         if "chunked" in self.headers.get("Transfer-Encoding", "").lower():
             data = bytearray()
             while True:
-                size = int(self.rfile.readline().split(b";")[0].strip() or b"0", 16)
-                if size < 0 or len(data) + size > MAX_BODY:
+                size = int(framing_line().split(b";")[0].strip() or b"0", 16)
+                if size < 0:
                     raise ValueError("a chunk of %d bytes" % size)
+                if len(data) + size > MAX_BODY:
+                    raise BodyTooLarge("a chunk of %d bytes after %d" % (size, len(data)))
                 if size == 0:
-                    while self.rfile.readline() not in (b"\r\n", b"\n", b""):
-                        pass
-                    return bytes(data)
+                    trailer = 0
+                    while True:
+                        line = framing_line()
+                        trailer += len(line)
+                        if line in (b"\r\n", b"\n", b""):
+                            return bytes(data)
+                        if trailer > MAX_HEADER_BYTES:
+                            raise ValueError("a trailer longer than %d bytes" % MAX_HEADER_BYTES)
                 data += self.rfile.read(size)
-                self.rfile.readline()
+                framing_line()
         length = int(self.headers.get("Content-Length") or 0)
+        if length < 0:
+            raise ValueError("a Content-Length of %d" % length)
         if length > MAX_BODY:
-            raise ValueError("a body of %d bytes" % length)
+            raise BodyTooLarge("a body of %d bytes" % length)
         return self.rfile.read(length) if length > 0 else b""
 
     def server_base(self):
-        host = self.headers.get("Host") or "localhost:%d" % self.server.server_address[1]
-        return "%s://%s" % (self.scheme, host)
+        """What {server} stands for: --public-url, else under --test-faults the
+        address the request names (tests reach one catalog on several ports and
+        both schemes), else the main listener's own address."""
+        settings = self.server.settings
+        if settings.public_url is None and settings.test_faults:
+            host = self.headers.get("Host") or "localhost:%d" % self.server.server_address[1]
+            return "%s://%s" % (self.scheme, host)
+        return settings.public_url or settings.own_url
+
+    def refuse(self, status, text, reason, head_only):
+        log("%s: %s %r from %s refused: %s" % (self.server.name, self.command, self.path,
+                                               self.client_address[0], reason))
+        self.send_answer(text_answer(status, text), head_only)
 
     def dispatch(self, head_only):
         try:
             body = self.read_body()
+        except BodyTooLarge as e:
+            log("%s: request body from %s refused: %s, more than %d" % (self.server.name, self.client_address[0],
+                                                                        e, MAX_BODY))
+            self.send_answer(text_answer(413, "request body too large"), head_only)
+            self.close_connection = True
+            return
         except ValueError as e:
             log("%s: unreadable request body from %s: %s" % (self.server.name, self.client_address[0], e))
             self.send_answer(text_answer(400, "unreadable request body"), head_only)
             self.close_connection = True
             return
+        finally:
+            self.input.end_request()
         path = urllib.parse.urlsplit(self.path).path
+        test_faults = self.server.settings.test_faults
 
-        m = RECORDS_RE.match(path)
-        if m and self.command in ("GET", "HEAD"):
-            self.send_answer(self.records_answer(m), head_only)
-            return
+        if path == "/_records" or path.startswith("/_records/"):
+            m = RECORDS_RE.match(path)
+            if not test_faults:
+                self.refuse(404, "not found", "records are served only with --test-faults", head_only)
+                return
+            if m and self.command in ("GET", "HEAD"):
+                self.send_answer(self.records_answer(m), head_only)
+                return
 
         kind, prefix, rest = route(path)
         token, fault_texts = parse_prefix(prefix)
+        if not test_faults and (token is not None or fault_texts):
+            # Otherwise anybody could have the vendor's key sign a text of their own.
+            self.refuse(404, "not found", "scope and fault segments are served only with --test-faults", head_only)
+            return
         record = {
             "time": datetime.now(timezone.utc).isoformat(timespec="milliseconds"),
             "listener": self.server.name,
@@ -690,8 +876,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if method == "GetClientUpdate":
                 token = record["token"]
                 replacements = {"{server}": self.server_base(), "{scope}": "/t/" + token if token else ""}
+                expires = expiry_time(self.server.settings.answer_lifetime) if self.server.keys else None
                 return wrapper_answer(answer_text_for(root, self.server.catalog, replacements,
-                                                      self.server.digests))
+                                                      self.server.digests, expires))
             return Answer(200, (XML_DECLARATION + '\r\n<boolean xmlns="' + SERVICE_NAMESPACE
                                 + '">true</boolean>').encode("ascii"))
         if kind in ("files", "banner") and self.command in ("GET", "HEAD"):
@@ -751,19 +938,33 @@ def file_answer(path):
     return Answer(200, blocks=blocks, length=size, content_type="application/octet-stream")
 
 
+class Settings:
+    """What the listeners share of the command line."""
+
+    def __init__(self, test_faults=False, public_url=None, answer_lifetime=DEFAULT_ANSWER_LIFETIME):
+        self.test_faults = test_faults
+        self.public_url = public_url        # without its final "/", as {server} stands
+        self.own_url = None                 # the main listener's address, once it is bound
+        self.answer_lifetime = answer_lifetime
+        self.slots = threading.BoundedSemaphore(MAX_CONNECTIONS)
+
+
 class Listener(socketserver.ThreadingMixIn, http.server.HTTPServer):
     """One port for TLS and plain HTTP: the first byte of a connection decides."""
 
     daemon_threads = True
     allow_reuse_address = True
+    request_queue_size = MAX_CONNECTIONS
 
-    def __init__(self, address, name, tls, catalog, recorder, keys, digests):
+    def __init__(self, address, name, tls, catalog, recorder, keys, digests, settings):
         self.name = name
         self.tls = tls
         self.catalog = catalog
         self.recorder = recorder
         self.keys = keys
         self.digests = digests
+        self.settings = settings
+        self.full = False
         super().__init__(address, None)
 
     def server_bind(self):
@@ -771,8 +972,37 @@ class Listener(socketserver.ThreadingMixIn, http.server.HTTPServer):
         socketserver.TCPServer.server_bind(self)
         self.server_name, self.server_port = self.server_address[:2]
 
+    def get_request(self):
+        # A connection is taken only with a free slot; until then it waits in the
+        # backlog. The short wait keeps serve_forever answering shutdown.
+        if not self.settings.slots.acquire(timeout=0.1):
+            if not self.full:
+                self.full = True
+                log("%s: %d connections open; new ones wait" % (self.name, MAX_CONNECTIONS))
+            raise OSError("no free connection slot")
+        self.full = False
+        try:
+            return super().get_request()
+        except BaseException:
+            self.settings.slots.release()
+            raise
+
+    def process_request(self, request, client_address):
+        try:
+            super().process_request(request, client_address)
+        except BaseException:
+            self.settings.slots.release()       # no thread was started to release it
+            raise
+
+    def process_request_thread(self, request, client_address):
+        try:
+            super().process_request_thread(request, client_address)
+        finally:
+            self.settings.slots.release()
+
     def finish_request(self, request, client_address):
-        request.settimeout(30)
+        # Also bounds the TLS handshake, which Python times as a whole.
+        request.settimeout(IDLE_TIMEOUT)
         try:
             first = request.recv(1, socket.MSG_PEEK)
         except OSError:
@@ -830,7 +1060,28 @@ def main(argv=None):
     parser.add_argument("--signing-key", action="append", default=[], metavar="FILE",
                         help="P-256 private key (PEM) that signs the update check's answers; "
                              "may be given more than once, the first one signs")
+    parser.add_argument("--test-faults", action="store_true",
+                        help="serve scopes, faults and GET /_records, for tests; without it the service "
+                             "answers (and signs) nothing but its catalog")
+    parser.add_argument("--public-url", metavar="URL",
+                        help="what {server} in the catalog becomes (default: the main listener, "
+                             "https://localhost:PORT/ with --certs, else http://localhost:PORT/)")
+    parser.add_argument("--answer-lifetime", type=int, default=DEFAULT_ANSWER_LIFETIME, metavar="SECONDS",
+                        help="a signed answer expires this long after it is made, unless its catalog entry "
+                             "names its own Expires (default %d)" % DEFAULT_ANSWER_LIFETIME)
     args = parser.parse_args(argv)
+
+    if not 1 <= args.answer_lifetime <= MAX_ANSWER_LIFETIME:
+        parser.error("--answer-lifetime must be between 1 and %d seconds" % MAX_ANSWER_LIFETIME)
+    public_url = None
+    if args.public_url is not None:
+        parts = urllib.parse.urlsplit(args.public_url)
+        if parts.scheme not in ("http", "https") or not parts.netloc or parts.query or parts.fragment \
+                or any(c.isspace() or ord(c) < 0x20 for c in args.public_url):
+            parser.error("--public-url must be an http:// or https:// URL without query or fragment, not %r"
+                         % args.public_url)
+        public_url = args.public_url.rstrip("/")
+    settings = Settings(args.test_faults, public_url, args.answer_lifetime)
 
     keys = []
     for path in args.signing_key:
@@ -844,7 +1095,7 @@ def main(argv=None):
         if not os.path.isdir(folder):
             parser.error("catalog folder %s does not exist" % folder)
     catalog = Catalog(args.catalog)
-    recorder = Recorder(args.record)
+    recorder = Recorder(args.record, keep=args.test_faults)
     digests = signing.DigestCache()
 
     plan = [("main", args.port, None)]
@@ -855,7 +1106,8 @@ def main(argv=None):
     listeners = []
     for name, port, pair in plan:
         tls = tls_context(args.certs, *pair) if pair else None
-        listeners.append(Listener((args.bind, port), name, tls, catalog, recorder, keys, digests))
+        listeners.append(Listener((args.bind, port), name, tls, catalog, recorder, keys, digests, settings))
+    settings.own_url = "%s://localhost:%d" % ("https" if args.certs else "http", listeners[0].server_address[1])
 
     if args.pid_file:
         write_atomically(args.pid_file, "%d\n" % os.getpid())
@@ -866,6 +1118,9 @@ def main(argv=None):
         threading.Thread(target=listener.serve_forever, args=(0.1,), name=listener.name, daemon=True).start()
         log("%s listener on %s:%d (%s)" % (listener.name, args.bind, listener.server_address[1],
                                            "TLS and plain HTTP" if listener.tls else "plain HTTP"))
+    log("{server} is %s; %s" % (public_url or ("the request's address" if args.test_faults else settings.own_url),
+                                "test faults, scopes and records are served" if args.test_faults
+                                else "only the catalog is answered"))
     if args.port_file:
         lines = ["%d" % listeners[0].server_address[1]]
         lines += ["%s %d" % (l.name, l.server_address[1]) for l in listeners[1:]]

@@ -317,5 +317,26 @@ class RecordTests(ServiceTestCase):
         self.assertEqual(json.loads(field(0, "headers")), lines[0]["headers"])
 
 
+class RecordBoundTests(unittest.TestCase):
+    def test_records_in_memory_are_bounded_and_the_oldest_go_first(self):
+        server = ServerProcess([SAMPLE_CATALOG], with_certs=False,
+                               limits={"MAX_RECORDS": 5, "MAX_RECORD_BYTES": 20000})
+        try:
+            small, big = token(), token()
+            for i in range(8):
+                server.get("/t/%s/files/sample/n%d" % (small, i))
+            self.assertEqual(server.record_count(small), 5)
+            self.assertEqual([server.record_field(small, i, "path") for i in (0, -1)],
+                             ["/t/%s/files/sample/n3" % small, "/t/%s/files/sample/n7" % small])
+            # A record beyond the byte bound pushes out all the others but stays itself.
+            server.post("/t/%s/Renova/VLRNWebservice.asmx/ReportUpdateStatus" % big, "UpdateStatusXML",
+                        "<a>%s</a>" % ("b" * 19000), scheme="http")
+            self.assertEqual((server.record_count(small), server.record_count(big)), (0, 1))
+            # The file keeps them all.
+            self.assertEqual(len(server.record_lines()), 9)
+        finally:
+            server.stop()
+
+
 if __name__ == "__main__":
     unittest.main()

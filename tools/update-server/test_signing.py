@@ -2,6 +2,7 @@
 checked with the real openssl command line."""
 
 import base64
+import calendar
 import hashlib
 import os
 import re
@@ -9,6 +10,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 import xml.etree.ElementTree as ET
 
@@ -171,8 +173,13 @@ class ServerSigningTests(SigningTestCase):
         # Neither the text nor its Latin-1 reading carries that signature.
         self.assertFalse(self.verifier.verifies(self.keys[0][1], signature, text.encode("utf-8") + b"\n"))
 
-        self.assertSignedBy(self.check(version="2.0", scheme="http"), 0, NO_UPDATE)
-        self.assertSignedBy(self.check(name="Not In The Catalog"), 0, NO_UPDATE)
+        # "Nothing offered" is a signed instruction too, not the bare sentence.
+        for name, version in (("Signed Product", "2.0"), ("Not In The Catalog", "1.0")):
+            with self.subTest(name=name):
+                nothing = self.check(name=name, version=version, scheme="http")
+                text = answer(nothing)[1]
+                self.assertEqual(ET.fromstring(text).findtext("UpdateId"), "0")
+                self.assertSignedBy(nothing, 0, text)
         sample = self.check(name="Sample Product")
         self.assertSignedBy(sample, 0, answer(sample)[1])
 
@@ -247,8 +254,9 @@ class ServerSigningTests(SigningTestCase):
     def test_new_general_fields_in_their_place(self):
         doc = ET.fromstring(answer(self.check())[1])
         self.assertEqual([e.tag for e in doc],
-                         ["ErrorMessage", "NewProductVersion", "UpdateId", "Expires", "AdViewerUrl",
+                         ["ErrorMessage", "NewProductVersion", "UpdateId", "ProgramName", "Expires", "AdViewerUrl",
                           "AdViewerSha256", "AdCampaignId", "Download"])
+        # The catalog's own Expires is kept.
         self.assertEqual(doc.findtext("Expires"), "2031-01-02T03:04:05Z")
         self.assertEqual(doc.findtext("AdViewerSha256"), "00" * 32)
 
@@ -293,7 +301,94 @@ class ServerSigningTests(SigningTestCase):
             os.remove(path)
 
 
+def expiry_seconds(text):
+    """<Expires> as seconds since the epoch; ValueError unless exactly YYYY-MM-DDTHH:MM:SSZ."""
+    if not re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ", text or ""):
+        raise ValueError("not an expiry time: %r" % text)
+    return calendar.timegm(time.strptime(text, "%Y-%m-%dT%H:%M:%SZ"))
+
+
+class BoundAnswerTests(SigningTestCase):
+    """A keyed service's answers name the product they were made for and expire."""
+
+    LIFETIME = 3600
+    PREVIEW = "Bound & Co [Preview Channel]"
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.catalog = os.path.join(cls.dir, "catalog")
+        os.makedirs(cls.catalog)
+        write_json(cls.catalog, "bound.json", {"ProgramName": cls.PREVIEW, "NewProductVersion": "2.0",
+                                               "UpdateId": 5, "Download": []})
+        cls.server = ServerProcess([cls.catalog], with_certs=False,
+                                   extra_args=["--signing-key", cls.keys[0][0],
+                                               "--answer-lifetime", str(cls.LIFETIME)])
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+        super().tearDownClass()
+
+    def signed_instruction(self, name, version="1.0", prefix="/Renova/"):
+        before = time.time()
+        r = self.server.check(name, version, prefix=prefix, scheme="http")
+        after = time.time()
+        text = answer(r)[1]
+        self.assertSignedBy(r, 0, text)
+        return ET.fromstring(text), before, after
+
+    def assertExpiresInLifetime(self, doc, before, after):
+        expires = expiry_seconds(doc.findtext("Expires"))
+        self.assertGreaterEqual(expires, int(before) + self.LIFETIME)
+        self.assertLessEqual(expires, int(after) + self.LIFETIME + 1)
+
+    def test_an_offer_carries_the_requests_program_name_and_expires(self):
+        doc, before, after = self.signed_instruction(self.PREVIEW)
+        self.assertEqual([e.tag for e in doc], ["NewProductVersion", "UpdateId", "ProgramName", "Expires",
+                                                "Download"])
+        self.assertEqual(doc.findtext("UpdateId"), "5")
+        self.assertEqual(doc.findtext("ProgramName"), self.PREVIEW)
+        self.assertExpiresInLifetime(doc, before, after)
+
+    def test_nothing_offered_is_a_signed_instruction_with_update_id_0(self):
+        for name, version in ((self.PREVIEW, "2.0"), ("Nobody [Preview Channel]", "1.0"), ("", "1.0")):
+            with self.subTest(name=name, version=version):
+                doc, before, after = self.signed_instruction(name, version)
+                self.assertEqual([e.tag for e in doc], ["UpdateId", "ProgramName", "Expires"])
+                self.assertEqual(doc.findtext("UpdateId"), "0")
+                self.assertEqual(doc.findtext("ProgramName"), name)
+                self.assertExpiresInLifetime(doc, before, after)
+
+    def test_crafted_answers_of_test_faults_are_signed_as_given(self):
+        crafted = "<Instruction>\n    <UpdateId>7</UpdateId>\n</Instruction>\n"
+        r = self.server.check(self.PREVIEW, "1.0", prefix="/f/text=%s/Renova/" % b64url(crafted), scheme="http")
+        self.assertSignedBy(r, 0, crafted)
+
+    def test_lifetimes_out_of_range_are_refused(self):
+        for lifetime in ("0", "-5", "x", str(20 * 366 * 86400)):
+            with self.subTest(lifetime=lifetime):
+                done = subprocess.run([sys.executable, "-B", SERVER, "--catalog", self.catalog, "--port", "0",
+                                       "--answer-lifetime", lifetime], stdin=subprocess.DEVNULL,
+                                      capture_output=True, text=True, timeout=20)
+                self.assertEqual(done.returncode, 2)
+                self.assertIn("--answer-lifetime", done.stderr)
+
+
 class ServerWithoutKeysTests(unittest.TestCase):
+    def test_answers_carry_nothing_added_and_nothing_offered_stays_the_sentence(self):
+        server = ServerProcess([SAMPLE_CATALOG], with_certs=False)
+        try:
+            doc = ET.fromstring(answer(server.check("Sample Product", "1.0", scheme="http"))[1])
+            self.assertIsNone(doc.find("ProgramName"))
+            self.assertIsNone(doc.find("Expires"))
+            for name, version in (("Sample Product", "2.0.0"), ("Not In The Catalog", "1.0")):
+                with self.subTest(name=name):
+                    r = server.check(name, version, scheme="http")
+                    self.assertEqual(answer(r), ({}, NO_UPDATE))
+        finally:
+            server.stop()
+
     def test_signature_faults_are_accepted_and_change_nothing(self):
         server = ServerProcess([SAMPLE_CATALOG], with_certs=False)
         try:
@@ -312,7 +407,7 @@ class ServerWithoutKeysTests(unittest.TestCase):
 class KeyRefusalTests(SigningTestCase):
     def start(self, *keys):
         args = [sys.executable, "-B", SERVER, "--catalog", SAMPLE_CATALOG, "--port", "0",
-                "--port-file", os.path.join(self.dir, "port")]
+                "--port-file", os.path.join(self.dir, "port"), "--test-faults"]
         for key in keys:
             args += ["--signing-key", key]
         return subprocess.run(args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,

@@ -6,10 +6,12 @@ import socket
 import ssl
 import subprocess
 import tempfile
+import time
 import unittest
 
 from harness import (MAKE_CERTS, SAMPLE_CATALOG, ServerProcess, certs, raw_exchange, raw_request,
                      split_response, token, trusting)
+from server import MAX_BODY, MAX_CONNECTIONS, MAX_HEADER_BYTES
 
 
 def listening_addresses(port):
@@ -140,18 +142,121 @@ class ListenerTests(unittest.TestCase):
     def test_bodies_beyond_the_limit_are_refused_unread_and_the_listener_goes_on(self):
         path = "/t/%s/Renova/VLRNWebservice.asmx/GetClientUpdate" % token()
         heads = {
-            "a length beyond the index range": "Content-Length: %d\r\n\r\n" % 10 ** 30,
-            "a length beyond the limit": "Content-Length: %d\r\n\r\nclientStatusXML=" % (64 * 1024 * 1024),
-            "a chunk of length -1 (read to the end)": "Transfer-Encoding: chunked\r\n\r\n-1\r\nabc",
-            "a chunk beyond the limit": "Transfer-Encoding: chunked\r\n\r\n%x\r\nabc" % (64 * 1024 * 1024),
+            "a length beyond the index range": (413, "Content-Length: %d\r\n\r\n" % 10 ** 30),
+            "a length one beyond the limit": (413, "Content-Length: %d\r\n\r\nclientStatusXML=" % (MAX_BODY + 1)),
+            "a chunk of length -1 (read to the end)": (400, "Transfer-Encoding: chunked\r\n\r\n-1\r\nabc"),
+            "a negative length": (400, "Content-Length: -5\r\n\r\n"),
+            "a chunk beyond the limit": (413, "Transfer-Encoding: chunked\r\n\r\n%x\r\nabc" % (64 * 1024 * 1024)),
+            "chunks beyond the limit together": (413, "Transfer-Encoding: chunked\r\n\r\n%x\r\n%s\r\n1\r\n"
+                                                 % (MAX_BODY, "a" * MAX_BODY)),
+            "an endless chunk size line": (400, "Transfer-Encoding: chunked\r\n\r\n" + "0" * 100000),
         }
-        for case, head in heads.items():
+        for case, (wanted, head) in heads.items():
             with self.subTest(case=case):
                 request = "POST %s HTTP/1.1\r\nHost: localhost\r\n%s" % (path, head)
                 status, _, body = split_response(raw_exchange(self.server.port, request.encode("ascii")))
-                self.assertEqual((status, body), (400, b"unreadable request body\n"))
+                self.assertEqual((status, body), (wanted, b"request body too large\n" if wanted == 413
+                                                  else b"unreadable request body\n"))
+        # A body of exactly the limit is read: the form is wrong, not too long.
+        request = raw_request("POST", path, b"clientStatusXML=" + b"a" * (MAX_BODY - 16))
+        self.assertEqual(split_response(raw_exchange(self.server.port, request))[0], 400)
         self.assertEqual(self.server.check("Sample Product", "1.0").status, 200)
-        self.assertIn("unreadable request body from 127.0.0.1: a body of %d bytes" % 10 ** 30, self.server.log())
+        log = self.server.log()
+        self.assertIn("request body from 127.0.0.1 refused: a body of %d bytes, more than %d" % (10 ** 30, MAX_BODY),
+                      log)
+        self.assertIn("unreadable request body from 127.0.0.1: a Content-Length of -5", log)
+
+
+def idle_connections(port, count):
+    return [socket.create_connection(("127.0.0.1", port), timeout=10) for _ in range(count)]
+
+
+def answer_within(sock, seconds):
+    """The answer's status line read from sock, or None when nothing came in time."""
+    sock.settimeout(seconds)
+    try:
+        data = sock.recv(65536)
+    except socket.timeout:
+        return None
+    return data.split(b"\r\n", 1)[0]
+
+
+class LimitTests(unittest.TestCase):
+    """What one client can hold of the service: connections, header bytes, time."""
+
+    def test_connections_beyond_the_bound_wait_until_one_ends(self):
+        server = ServerProcess([SAMPLE_CATALOG], with_certs=False)
+        idle = []
+        try:
+            idle = idle_connections(server.port, MAX_CONNECTIONS)
+            extra = socket.create_connection(("127.0.0.1", server.port), timeout=10)
+            idle.append(extra)
+            extra.sendall(raw_request("GET", "/files/sample/ReadMe-2.0.0.txt"))
+            self.assertIsNone(answer_within(extra, 1.5))
+            self.assertIn("%d connections open; new ones wait" % MAX_CONNECTIONS, server.log())
+            idle.pop(0).close()
+            self.assertEqual(answer_within(extra, 10), b"HTTP/1.1 200 OK")
+        finally:
+            for sock in idle:
+                sock.close()
+            server.stop()
+
+    def test_silent_and_slow_clients_lose_their_connection_and_free_it(self):
+        limits = {"MAX_CONNECTIONS": 3, "IDLE_TIMEOUT": 0.5, "REQUEST_TIME_LIMIT": 1.5}
+        server = ServerProcess([SAMPLE_CATALOG], with_certs=False, limits=limits)
+        idle = []
+        try:
+            # Silent connections take every slot; the request behind them is
+            # answered once they time out, with nobody closing them.
+            idle = idle_connections(server.port, 3)
+            waiting = socket.create_connection(("127.0.0.1", server.port), timeout=10)
+            idle.append(waiting)
+            waiting.sendall(raw_request("GET", "/files/sample/ReadMe-2.0.0.txt"))
+            start = time.monotonic()
+            self.assertEqual(answer_within(waiting, 8), b"HTTP/1.1 200 OK")
+            self.assertGreater(time.monotonic() - start, 0.3)
+            for sock in idle[:3]:
+                self.assertEqual(answer_within(sock, 5), b"")
+
+            # A byte every 0.2 s keeps each wait short, not the request.
+            slow = socket.create_connection(("127.0.0.1", server.port), timeout=10)
+            idle.append(slow)
+            slow.sendall(b"GET /files/sample/ReadMe-2.0.0.txt HTTP/1.1\r\nX-Slow: ")
+            start = time.monotonic()
+            closed = False
+            while time.monotonic() - start < 8:
+                try:
+                    slow.sendall(b"a")
+                except OSError:
+                    closed = True
+                    break
+                if answer_within(slow, 0.2) == b"":
+                    closed = True
+                    break
+            self.assertTrue(closed, "the slow request still holds its connection")
+            self.assertGreater(time.monotonic() - start, 1.0)
+            self.assertIn("Request timed out", server.log())
+            self.assertEqual(server.check("Sample Product", "1.0", scheme="http").status, 200)
+        finally:
+            for sock in idle:
+                sock.close()
+            server.stop()
+
+    def test_request_headers_beyond_the_limit_are_refused(self):
+        server = ServerProcess([SAMPLE_CATALOG], with_certs=False)
+        try:
+            line = "X-Filler: %s\r\n" % ("f" * 4000)
+            within = line * (MAX_HEADER_BYTES // len(line) - 1)
+            beyond = line * (MAX_HEADER_BYTES // len(line) + 1)      # far fewer than the 100 lines allowed
+            path = "/files/sample/ReadMe-2.0.0.txt"
+            self.assertEqual(split_response(raw_exchange(server.port, raw_request("GET", path, extra=within)))[0],
+                             200)
+            status, _, _ = split_response(raw_exchange(server.port, raw_request("GET", path, extra=beyond)))
+            self.assertEqual(status, 431)
+            self.assertIn('" 431 -', server.log())
+            self.assertEqual(server.check("Sample Product", "1.0", scheme="http").status, 200)
+        finally:
+            server.stop()
 
 
 class PlainOnlyTests(unittest.TestCase):
