@@ -7,13 +7,19 @@
 #include <optional>
 #include <utility>
 
+#include "log/log.h"
+#include "ui/desktop_shell_open.h"
 #include "ui/text_table.h"
+#include "ui/web_address.h"
 #include "win/path_limit.h"
 #include "win/strings.h"
 
 namespace {
 
 constexpr UINT_PTR kToolId = 1;
+// The launch result for a page the desktop shell opened: it gives none, and
+// anything above 32 means success.
+constexpr INT_PTR kLaunchedByTheShell = 33;
 constexpr int kHelpProgramHandCursor = 106;
 
 // The default value of HKEY_CLASSES_ROOT\<path>, when it is a text.
@@ -107,7 +113,8 @@ std::wstring BuildAssociationCommandLine(const std::wstring& openCommand, const 
   size_t cut = command.find(L"\"%1\"");
   if (cut == std::wstring::npos) cut = command.find(L"%1");
   if (cut != std::wstring::npos) command.resize(cut);
-  return command + L" " + url;
+  // Quoted, the address is one argument whatever the browser makes of it.
+  return command + L" \"" + url + L"\"";
 }
 
 std::wstring LaunchErrorMessage(INT_PTR result) {
@@ -166,6 +173,12 @@ RECT SizeRectToText(const RECT& place, SIZE text, DWORD style) {
     result.right = place.left + text.cx;
   }
   return result;
+}
+
+INT_PTR OpenWebPageHere(const std::wstring& url, int showCommand) {
+  const INT_PTR result =
+      reinterpret_cast<INT_PTR>(::ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, showCommand));
+  return result > 32 ? result : OpenThroughHtmAssociation(url, showCommand, result);
 }
 
 HCURSOR LinkHandCursor() { return TheHandCursor().cursor.get(); }
@@ -273,9 +286,15 @@ void CHyperLink::SetVisited(bool visited) {
 }
 
 INT_PTR CHyperLink::GotoURL(const std::wstring& url, int showCommand) {
-  INT_PTR result =
-      reinterpret_cast<INT_PTR>(::ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, showCommand));
-  if (result <= 32) result = OpenThroughHtmAssociation(url, showCommand, result);
+  INT_PTR result = SE_ERR_ACCESSDENIED;
+  if (!IsWebPageAddress(url)) {
+    LogError(L"The link's address \"%s\" is not a web page; it is not opened",
+             url.substr(0, kMaxWebAddressChars).c_str());
+  } else if (OpenThroughDesktopShell(url, showCommand)) {
+    result = kLaunchedByTheShell;
+  } else {
+    result = OpenWebPageHere(url, showCommand);
+  }
   if (result > 32) {
     SetVisited(true);
     return result;

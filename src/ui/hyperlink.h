@@ -40,7 +40,8 @@ struct LinkState {
 COLORREF ChooseLinkTextColour(const LinkState& state, uint8_t flags, const LinkColours& colours);
 
 // The command line that opens `url` with an association's open command: the
-// command is cut at "\"%1\"" or at "%1" (or taken whole), then a blank and the URL.
+// command is cut at "\"%1\"" or at "%1" (or taken whole), then a blank and the
+// URL in double quotes.
 std::wstring BuildAssociationCommandLine(const std::wstring& openCommand, const std::wstring& url);
 
 // The message for a launch result of 32 or below, as the error box shows it
@@ -52,6 +53,10 @@ std::wstring LinkErrorBoxText(INT_PTR result);
 // A launch result in the shell's terms for a failed CreateProcess: system error
 // codes that fit are kept, larger ones count as an invalid program (11).
 INT_PTR LaunchResultFromError(DWORD error);
+
+// Opens a web page from this process: the shell's open, or the .htm
+// association's browser when the shell can't. The launch result.
+INT_PTR OpenWebPageHere(const std::wstring& url, int showCommand);
 
 // Where a control sized to its text goes, in its parent's coordinates: as high
 // as the text at the top of `place` (vertically centred with SS_CENTERIMAGE),
@@ -93,9 +98,11 @@ class CHyperLink {
   // The caption of the error box for a link that can't be opened.
   void SetErrorCaption(const std::wstring& caption) { mErrorCaption = caption; }
 
-  // Opens `url` with the shell (the .htm association when the shell fails).
-  // On success the link becomes visited; on failure it beeps and shows the
-  // error box. The result is the launch result: above 32 is success.
+  // Opens `url`, a web page only (IsWebPageAddress): through the desktop
+  // shell's process where it offers that, else with the shell here (the .htm
+  // association when the shell fails). Any other address is refused with an
+  // error line. On success the link becomes visited; on failure it beeps and
+  // shows the error box. The result is the launch result: above 32 is success.
   INT_PTR GotoURL(const std::wstring& url, int showCommand);
 
   void SetVisited(bool visited);
