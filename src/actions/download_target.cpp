@@ -45,6 +45,25 @@ std::optional<std::wstring> FullPath(const std::wstring& path) {
   return full;
 }
 
+// Each level of a relative path on its own, none of them empty.
+bool AllLevelsPlain(std::wstring_view levels) {
+  while (true) {
+    const size_t end = levels.find_first_of(kSeparators);
+    if (!IsPlainPathComponent(levels.substr(0, end))) return false;
+    if (end == std::wstring_view::npos) return true;
+    levels.remove_prefix(end + 1);
+  }
+}
+
+// Whatever the checks of each level missed, the resolved path must still
+// start with the resolved base folder.
+bool ResolvesInside(std::wstring_view base, const std::wstring& path) {
+  const std::optional<std::wstring> resolvedBase = FullPath(std::wstring(base));
+  const std::optional<std::wstring> resolved = FullPath(path);
+  return resolvedBase && resolved && resolved->size() > resolvedBase->size() &&
+         EqualsIgnoringCase(std::wstring_view(*resolved).substr(0, resolvedBase->size()), *resolvedBase);
+}
+
 }  // namespace
 
 bool IsPlainPathComponent(std::wstring_view component) {
@@ -64,25 +83,21 @@ std::optional<std::wstring> DownloadTargetFolder(std::wstring_view cacheFolder, 
   if (!IsPlainPathComponent(fileName)) return std::nullopt;
   std::wstring folder(cacheFolder);
   if (!relativeFolder.empty()) {
-    // Each folder level on its own; one separator may end the folder.
-    std::wstring_view rest = relativeFolder;
-    if (kSeparators.find(rest.back()) != std::wstring_view::npos) rest.remove_suffix(1);
-    while (true) {
-      const size_t end = rest.find_first_of(kSeparators);
-      if (!IsPlainPathComponent(rest.substr(0, end))) return std::nullopt;
-      if (end == std::wstring_view::npos) break;
-      rest.remove_prefix(end + 1);
-    }
+    // One separator may end the folder.
+    std::wstring_view levels = relativeFolder;
+    if (kSeparators.find(levels.back()) != std::wstring_view::npos) levels.remove_suffix(1);
+    if (!AllLevelsPlain(levels)) return std::nullopt;
     folder.append(relativeFolder);
     folder += L'\\';
   }
-  // Whatever the checks above missed, the resolved path must still start
-  // with the resolved cache folder.
-  const std::optional<std::wstring> base = FullPath(std::wstring(cacheFolder));
-  const std::optional<std::wstring> target = FullPath(folder + std::wstring(fileName));
-  if (!base || !target || target->size() <= base->size() ||
-      !EqualsIgnoringCase(std::wstring_view(*target).substr(0, base->size()), *base)) {
-    return std::nullopt;
-  }
+  if (!ResolvesInside(cacheFolder, folder + std::wstring(fileName))) return std::nullopt;
   return folder;
+}
+
+std::optional<std::wstring> PathInsideFolder(std::wstring_view base, std::wstring_view relativePath) {
+  if (relativePath.empty() || !AllLevelsPlain(relativePath)) return std::nullopt;
+  std::wstring path(base);
+  path.append(relativePath);
+  if (!ResolvesInside(base, path)) return std::nullopt;
+  return path;
 }

@@ -16,5 +16,10 @@
 std::optional<std::wstring> DownloadTargetFolder(std::wstring_view cacheFolder, std::wstring_view relativeFolder,
                                                  std::wstring_view fileName);
 
+// The path of a file the server names by a relative path below base (ending
+// in "\"), by the same rule: every level plain, the resolved path inside base.
+// Nothing for an empty path or one that leads anywhere else.
+std::optional<std::wstring> PathInsideFolder(std::wstring_view base, std::wstring_view relativePath);
+
 // One component of a path (no separators) that names a plain file or folder.
 bool IsPlainPathComponent(std::wstring_view component);

@@ -1,20 +1,29 @@
 #include "actions/process_actions.h"
 
 #include "actions/action_attributes.h"
+#include "actions/download_target.h"
 #include "actions/process_control.h"
 #include "actions/service_control.h"
 #include "log/log.h"
 #include "product/program_infos_store.h"
 
 int32_t ActionStartProcess::ParseFromXml(const tinyxml2::XMLElement& element) {
+  mFileName = ReadActionAttribute(element, "FileName");
   // InstalledLocation ends with "\", so the path holds "\\" before the name,
   // which Windows reads as one.
-  mFilePath = GetProgramInfos().InstalledLocation + L"\\" + ReadActionAttribute(element, "FileName");
+  mFilePath = GetProgramInfos().InstalledLocation + L"\\" + mFileName;
   LogInfo(L"Add ActionStartProcess for %s", mFilePath.c_str());
   return 1;
 }
 
 int32_t ActionStartProcess::Execute() {
+  // The name comes from the server and the program runs with the updater's
+  // rights: only a program of the product's own folder may start.
+  const std::wstring& folder = GetProgramInfos().InstalledLocation;
+  if (folder.empty() || !PathInsideFolder(folder, mFileName)) {
+    LogError(L"StartProcess refused: \"%s\" does not name a program inside %s", mFileName.c_str(), folder.c_str());
+    return kActionProcessNotStarted;
+  }
   DWORD exitCode = 0;
   return StartProcess(mFilePath, L"", false, exitCode, false) == 0 ? kActionSucceeded : kActionProcessNotStarted;
 }

@@ -14,8 +14,10 @@ class ActionStartProcess : public ActionBase {
   ActionStartProcess() : ActionBase(kActionStartProcess, 1) {}
   // FileName, relative to the installation folder.
   int32_t ParseFromXml(const tinyxml2::XMLElement& element);
+  // Refuses a name that leads out of the installation folder.
   int32_t Execute() override;
 
+  std::wstring mFileName;  // as the server gave it
   std::wstring mFilePath;
 };
 
