@@ -1,5 +1,7 @@
 #include "actions/copy_journal.h"
 
+#include <utility>
+
 #include "actions/error_text.h"
 #include "log/log.h"
 
@@ -7,18 +9,28 @@ namespace {
 
 constexpr wchar_t kKeptPrefix[] = L"vlr";
 
-// A new empty file of a unique name in the temporary folder; empty when none can be made.
-std::wstring NewKeptFile() {
+// GetTempFileName needs room for the name it adds.
+constexpr size_t kKeptNameRoom = 14;
+
+// A new empty file of a unique name in folder, or in the temporary folder when
+// none is given; empty when none can be made.
+std::wstring NewKeptFile(const std::wstring& keptFolder) {
   wchar_t folder[MAX_PATH + 1] = {};
-  const DWORD length = ::GetTempPathW(MAX_PATH + 1, folder);
-  // GetTempFileName needs room for the name it adds.
-  if (length == 0 || length > MAX_PATH - 14) return {};
+  if (keptFolder.empty()) {
+    const DWORD length = ::GetTempPathW(MAX_PATH + 1, folder);
+    if (length == 0 || length > MAX_PATH - kKeptNameRoom) return {};
+  } else {
+    if (keptFolder.size() > MAX_PATH - kKeptNameRoom) return {};
+    keptFolder.copy(folder, keptFolder.size());
+  }
   wchar_t name[MAX_PATH + 1] = {};
   if (::GetTempFileNameW(folder, kKeptPrefix, 0, name) == 0) return {};
   return name;
 }
 
 }  // namespace
+
+CopyJournal::CopyJournal(std::wstring keptFolder) : keptFolder_(std::move(keptFolder)) {}
 
 CopyJournal::~CopyJournal() {
   for (const Written& file : files_) {
@@ -37,7 +49,7 @@ bool CopyJournal::KeepBeforeWriting(const std::wstring& path) {
     LogError(L"can not read the attributes of %s because: \"%s\"", path.c_str(), GetErrorText(error).c_str());
     return false;
   }
-  const std::wstring kept = NewKeptFile();
+  const std::wstring kept = NewKeptFile(keptFolder_);
   if (kept.empty() || !::CopyFileW(path.c_str(), kept.c_str(), FALSE)) {
     const std::wstring reason = GetLastErrorText();
     LogError(L"can not keep a copy of %s because: \"%s\"", path.c_str(), reason.c_str());

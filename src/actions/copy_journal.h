@@ -12,6 +12,10 @@
 class CopyJournal {
  public:
   CopyJournal() = default;
+  // Keeps its copies in keptFolder (ending in "\\") rather than in the
+  // temporary folder, where an unelevated process could change them before
+  // a roll-back puts them back.
+  explicit CopyJournal(std::wstring keptFolder);
   ~CopyJournal();
   CopyJournal(const CopyJournal&) = delete;
   CopyJournal& operator=(const CopyJournal&) = delete;
@@ -39,4 +43,5 @@ class CopyJournal {
 
   std::vector<Written> files_;
   std::vector<std::wstring> folders_;
+  std::wstring keptFolder_;
 };

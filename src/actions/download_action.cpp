@@ -7,6 +7,7 @@
 #include "actions/file_digest.h"
 #include "actions/file_system.h"
 #include "actions/product_folders.h"
+#include "actions/protected_folder.h"
 #include "actions/verified_files.h"
 #include "log/log.h"
 #include "product/program_infos_store.h"
@@ -65,8 +66,25 @@ bool MatchesWhatWasVouchedFor(const DownloadFileEntry& file, const std::wstring&
     ::DeleteFileW(path.c_str());
     return false;
   }
-  HoldVerifiedFile(std::move(opened));
+  HoldVerifiedFile(path, std::move(opened));
   return true;
+}
+
+// What a download that failed shows and leaves; the caller logs why.
+int32_t DownloadFailed(const DownloadFileEntry* file, int language) {
+  ShowMessage(win::FormatW(GetText(kTextDownloadFailed, language), file != nullptr ? file->mFileName.c_str() : L""));
+  if (gDialog != nullptr && file != nullptr) gDialog->SetFailedDownloadUrl(file->mUrl);
+  CompleteProgress();
+  return kActionDownloadFailed;
+}
+
+// The folder the checked downloads go to: protected like the product folder
+// above it, with no link on its path, and kept open until the setup has run.
+bool PrepareProtectedCacheFolder(const std::wstring& folder) {
+  if (!MakeProtectedFolder(folder)) return false;
+  if (HoldDownloadFolder(folder)) return true;
+  LogError(L"The cache folder %s can't be held open as a plain folder", folder.c_str());
+  return false;
 }
 
 // A signed instruction vouches for every file it names; one it gives no
@@ -113,20 +131,25 @@ int32_t ActionDownload::ParseFromXml(const tinyxml2::XMLElement& element) {
 int32_t ActionDownload::Execute() {
   const int language = GetProgramInfos().Language;
   ShowMessage(GetText(kTextDeletingCache, language));
+  const DownloadFileEntry* first = mFiles.empty() ? nullptr : &mFiles.front();
 
-  std::wstring cacheFolder;
-  GetProductCacheFolder(cacheFolder, GetProgramInfos(), true);
-  cacheFolder += L"Cache\\";
   ReleaseVerifiedFiles();  // an earlier download's files go with the folder
+  const std::optional<std::wstring> cache = GetDownloadCacheFolder(GetProgramInfos());
+  if (!cache) {
+    LogError(L"There is no cache folder to download into, so nothing is cleared or downloaded");
+    return DownloadFailed(first, language);
+  }
+  const std::wstring& cacheFolder = *cache;
   if (!ClearCacheFolder(cacheFolder)) return kActionCacheNotCleared;
+  if (ProductFoldersAreProtected() && !PrepareProtectedCacheFolder(cacheFolder)) {
+    LogError(L"Download failed  %s", first != nullptr ? first->mUrl.c_str() : L"");
+    return DownloadFailed(first, language);
+  }
 
   if (gDialog != nullptr) gDialog->ShowDownloadProgress(true);
   if (const DownloadFileEntry* file = mDigestsRequired ? FirstWithoutDigest(mFiles) : nullptr) {
     LogError(L"Download %s refused: the signed instruction gives no SHA-256 for it", file->mUrl.c_str());
-    ShowMessage(win::FormatW(GetText(kTextDownloadFailed, language), file->mFileName.c_str()));
-    if (gDialog != nullptr) gDialog->SetFailedDownloadUrl(file->mUrl);
-    CompleteProgress();
-    return kActionDownloadFailed;
+    return DownloadFailed(file, language);
   }
   for (const DownloadFileEntry& file : mFiles) {
     ShowMessage(win::FormatW(GetText(kTextDownloadingFile, language), file.mFileName.c_str()));
@@ -139,9 +162,7 @@ int32_t ActionDownload::Execute() {
     }
     if (!folder || !DownloadFile(file.mUrl, *folder, file.mFileName, mCallback, true) ||
         !MatchesWhatWasVouchedFor(file, *folder + file.mFileName)) {
-      ShowMessage(win::FormatW(GetText(kTextDownloadFailed, language), file.mFileName.c_str()));
-      if (gDialog != nullptr) gDialog->SetFailedDownloadUrl(file.mUrl);
-      CompleteProgress();
+      DownloadFailed(&file, language);
       LogError(L"Download failed  %s", file.mUrl.c_str());
       return kActionDownloadFailed;
     }

@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr wchar_t kVendorFolderName[] = L"VI Vadavura";
-
 bool IsDirectory(const std::wstring& path) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -164,6 +162,35 @@ bool DeleteDirectoryTree(const std::wstring& folder, bool recursive) {
 
 namespace {
 
+// One file over another, kept in the journal first.
+bool CopyOneFile(const std::wstring& from, const std::wstring& to, CopyJournal& journal) {
+  if (!journal.KeepBeforeWriting(to)) return false;
+  MakeOverwritable(to);
+  if (::CopyFileW(from.c_str(), to.c_str(), FALSE)) return true;
+  const DWORD error = ::GetLastError();
+  // Refused at its opening, the file was not touched.
+  if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) journal.ForgetLast();
+  LogError(L"can not copy file %s because: \"%s\"", from.c_str(), GetErrorText(error).c_str());
+  ::SetLastError(error);
+  return false;
+}
+
+// The folders of a relative path below target, each created as needed and
+// noted in the journal when new.
+bool CreateFoldersOf(const std::wstring& target, const std::wstring& relativePath, CopyJournal& journal) {
+  for (size_t slash = relativePath.find(L'\\'); slash != std::wstring::npos;
+       slash = relativePath.find(L'\\', slash + 1)) {
+    const std::wstring folder = target + relativePath.substr(0, slash + 1);
+    if (IsDirectory(folder)) continue;
+    if (!CreateOneDirectory(folder)) {
+      LogCreateDirectoryFailed(folder);
+      return false;
+    }
+    journal.AddCreatedFolder(folder);
+  }
+  return true;
+}
+
 // One level of CopyDirectoryTree; what it changes goes into the journal.
 bool CopyTree(const std::wstring& source, const std::wstring& target, CopyJournal& journal) {
   const bool existed = IsDirectory(target);
@@ -184,16 +211,7 @@ bool CopyTree(const std::wstring& source, const std::wstring& target, CopyJourna
     if (!FitsPathLimit(from) || !FitsPathLimit(to)) return false;
 
     if (!IsFolderEntry(entry)) {
-      if (!journal.KeepBeforeWriting(to)) return false;
-      MakeOverwritable(to);
-      if (!::CopyFileW(from.c_str(), to.c_str(), FALSE)) {
-        const DWORD error = ::GetLastError();
-        // Refused at its opening, the file was not touched.
-        if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) journal.ForgetLast();
-        LogError(L"can not copy file %s because: \"%s\"", from.c_str(), GetErrorText(error).c_str());
-        ::SetLastError(error);
-        return false;
-      }
+      if (!CopyOneFile(from, to, journal)) return false;
       continue;
     }
     const std::wstring subfolder = to + L"\\";
@@ -211,14 +229,40 @@ bool CopyTree(const std::wstring& source, const std::wstring& target, CopyJourna
 
 }  // namespace
 
-bool CopyDirectoryTree(const std::wstring& source, const std::wstring& target) {
-  CopyJournal journal;
-  if (CopyTree(source, target, journal)) return true;
-  // The caller reports why the copy failed, not why a put-back did.
+namespace {
+
+// A copy that failed half-way is put back; the caller reports why it failed,
+// not why a put-back did.
+bool RollBackUnless(bool copied, CopyJournal& journal, const std::wstring& target) {
+  if (copied) return true;
   const DWORD error = ::GetLastError();
   if (!journal.RollBack()) LogError(L"can not put %s back as it was before the copy", target.c_str());
   ::SetLastError(error);
   return false;
+}
+
+bool CopyListed(const std::wstring& source, const std::vector<std::wstring>& relativePaths, const std::wstring& target,
+                CopyJournal& journal) {
+  for (const std::wstring& relative : relativePaths) {
+    const std::wstring from = source + relative;
+    const std::wstring to = target + relative;
+    if (!FitsPathLimit(from) || !FitsPathLimit(to)) return false;
+    if (!CreateFoldersOf(target, relative, journal) || !CopyOneFile(from, to, journal)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CopyDirectoryTree(const std::wstring& source, const std::wstring& target) {
+  CopyJournal journal;
+  return RollBackUnless(CopyTree(source, target, journal), journal, target);
+}
+
+bool CopyListedFiles(const std::wstring& source, const std::vector<std::wstring>& relativePaths,
+                     const std::wstring& target, const std::wstring& keptFolder) {
+  CopyJournal journal(keptFolder);
+  return RollBackUnless(CopyListed(source, relativePaths, target, journal), journal, target);
 }
 
 bool IsMissingFileError(unsigned long error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }

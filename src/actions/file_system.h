@@ -3,6 +3,7 @@
 // temporary folder. Every failure is logged here; results say true or false.
 
 #include <string>
+#include <vector>
 
 // Paths of folder entries are limited to kMaxPathChars; a longer path is
 // refused (and logged) instead of being cut, which could name another file.
@@ -24,6 +25,13 @@ bool DeleteDirectoryTree(const std::wstring& folder, bool recursive);
 // and removes the files and folders it added (see CopyJournal).
 bool CopyDirectoryTree(const std::wstring& source, const std::wstring& target);
 
+// Copies exactly the listed files (paths relative to source, with "\\" between
+// levels) to the same places below target, creating folders as needed; all or
+// nothing, as above. The journal keeps the replaced files in keptFolder
+// (ending in "\\"), or in the temporary folder when it is empty.
+bool CopyListedFiles(const std::wstring& source, const std::vector<std::wstring>& relativePaths,
+                     const std::wstring& target, const std::wstring& keptFolder);
+
 // The file's last-access date in local time as yyyymmdd, for example "20170817".
 // An absent file gives false quietly; a file that exists but can't be read is logged.
 bool GetFileDate(const std::wstring& path, std::wstring& date);
@@ -33,6 +41,9 @@ bool IsMissingFileError(unsigned long error);
 
 // The user's temporary folder followed by "VI Vadavura\", created if needed.
 bool GetVendorTempFolder(std::wstring& folder);
+
+// The vendor's folder, in the temporary folder and in the protected one.
+inline constexpr wchar_t kVendorFolderName[] = L"VI Vadavura";
 
 // The updater's own folder inside the vendor's: its log files and the
 // products' working folders are kept there.

@@ -38,12 +38,27 @@ void EnableCloseCommand(bool enabled) {
   if (gDialog != nullptr) gDialog->EnableCloseCommand(enabled);
 }
 
-// The product's cache folder, "...\<product>\Cache", with a final "\" when asked.
-std::wstring CacheFolder(bool trailingBackslash) {
-  std::wstring folder;
-  GetProductCacheFolder(folder, GetProgramInfos(), true);
-  folder += trailingBackslash ? L"Cache\\" : L"Cache";
+// The product's cache folder, "...\\<product>\\Cache\\"; nothing (logged) when
+// it can't be formed, and then no setup is looked for.
+std::optional<std::wstring> CacheFolder() {
+  std::optional<std::wstring> folder = GetDownloadCacheFolder(GetProgramInfos());
+  if (!folder) LogError(L"There is no cache folder, so no setup is started and no file is copied");
   return folder;
+}
+
+// A setup of a signed instruction runs only as the checked download of this
+// run, and only with nothing unchecked beside it that it could load or read.
+bool MayRunVerifiedSetup(const std::wstring& cacheFolder, const std::wstring& setupPath) {
+  if (!IsVerifiedFile(setupPath)) {
+    LogError(L"%s is not a file this run downloaded and checked; it is not started", setupPath.c_str());
+    return false;
+  }
+  if (const std::optional<std::wstring> extra = FirstUnverifiedEntry(cacheFolder)) {
+    LogError(L"The cache folder holds %s, which this run did not download and check; the setup is not started",
+             extra->c_str());
+    return false;
+  }
+  return true;
 }
 
 // Runs the setup and, when it asks for it, once more without taking anything
@@ -79,11 +94,22 @@ bool CanBeRead(const std::wstring& path) {
   return file.valid();
 }
 
+// The checked files alone, with the copies of what they replace kept where
+// only administrators write.
+bool CopyVerifiedFiles(const std::wstring& cacheFolder) {
+  std::wstring keptFolder;
+  if (!GetProductCacheFolder(keptFolder, GetProgramInfos(), true)) return false;
+  return CopyListedFiles(cacheFolder, VerifiedFilesBelow(cacheFolder), GetProgramInfos().InstalledLocation,
+                         keptFolder);
+}
+
 // Without a setup the update is the downloaded files themselves.
-int32_t CopyNewFiles(const std::wstring& cacheFolder, const std::wstring& setupPath) {
-  LogInfo(L"%s not found!", setupPath.c_str());
+int32_t CopyNewFiles(const std::wstring& cacheFolder, const std::wstring& setupPath, bool verifiedOnly) {
+  if (!verifiedOnly || !CanBeRead(setupPath)) LogInfo(L"%s not found!", setupPath.c_str());
   ShowMessage(kTextCopyingNewFiles);
-  if (!CopyDirectoryTree(cacheFolder, GetProgramInfos().InstalledLocation)) {
+  const bool copied =
+      verifiedOnly ? CopyVerifiedFiles(cacheFolder) : CopyDirectoryTree(cacheFolder, GetProgramInfos().InstalledLocation);
+  if (!copied) {
     LogError(L"can not copy directory %s because: \"%s\"", cacheFolder.c_str(), GetLastErrorText().c_str());
     ReleaseVerifiedFiles();
     return kActionCopyFailed;
@@ -98,9 +124,15 @@ int32_t CopyNewFiles(const std::wstring& cacheFolder, const std::wstring& setupP
 
 int32_t ActionProductInstallation::Execute() {
   LogInfo(L"ActionProductInstallation started");
-  const std::wstring setupPath = CacheFolder(false) + L"\\setup.exe";
+  const std::optional<std::wstring> cacheFolder = CacheFolder();
+  if (!cacheFolder) return kActionSetupFailed;
+  const std::wstring setupPath = *cacheFolder + L"setup.exe";
   ShowMessage(kTextStartingInstallation);
   EnableCloseCommand(false);
+  if (mVerifiedFilesOnly && !MayRunVerifiedSetup(*cacheFolder, setupPath)) {
+    ReleaseVerifiedFiles();
+    return kActionSetupFailed;
+  }
 
   std::wstring arguments = kInstallationArguments;
   const std::wstring& affiliate = GetProgramInfos().AffiliateId;
@@ -111,10 +143,27 @@ int32_t ActionProductInstallation::Execute() {
 }
 
 int32_t ActionProductUpdate::Execute() {
-  const std::wstring cacheFolder = CacheFolder(true);
+  const std::optional<std::wstring> cache = CacheFolder();
+  if (!cache) return kActionSetupFailed;
+  const std::wstring& cacheFolder = *cache;
   const std::wstring setupPath = cacheFolder + L"\\setup.exe";
   EnableCloseCommand(false);
-  if (!CanBeRead(setupPath)) return CopyNewFiles(cacheFolder, setupPath);
+  if (mVerifiedFilesOnly) {
+    // Which of the two updates this is follows from what was checked, not
+    // from what happens to lie in the folder.
+    if (!IsVerifiedFile(setupPath)) {
+      if (CanBeRead(setupPath)) {
+        LogError(L"%s is not a file this run downloaded and checked; it is not started", setupPath.c_str());
+      }
+      return CopyNewFiles(cacheFolder, setupPath, true);
+    }
+    if (!MayRunVerifiedSetup(cacheFolder, setupPath)) {
+      ReleaseVerifiedFiles();
+      return kActionSetupFailed;
+    }
+  } else if (!CanBeRead(setupPath)) {
+    return CopyNewFiles(cacheFolder, setupPath, false);
+  }
 
   LogInfo(L"%s found!", setupPath.c_str());
   ShowMessage(kTextStartingInstallation);

@@ -10,6 +10,10 @@ class ActionProductInstallation : public ActionBase {
  public:
   ActionProductInstallation() : ActionBase(kActionProductInstallation, 0) {}
   int32_t Execute() override;
+
+  // Set for a signed instruction: only the setup this run downloaded and
+  // checked starts, and only when nothing else lies beside it.
+  bool mVerifiedFilesOnly = false;
 };
 
 class ActionProductUpdate : public ActionBase {
@@ -20,4 +24,7 @@ class ActionProductUpdate : public ActionBase {
   int32_t mIsMajorUpgrade = 0;  // reinstall every file (the instruction's IsReInstallModeAMUS)
   int32_t mSuppressReboot = 0;
   int32_t mSilent = 0;  // the installer shows no user interface
+  // Set for a signed instruction: as for the installation, and an update
+  // without a checked setup copies exactly the checked files.
+  bool mVerifiedFilesOnly = false;
 };

@@ -2,18 +2,25 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <ctime>
 #include <string_view>
 
 #include "actions/file_system.h"
+#include "actions/protected_folder.h"
 #include "actions/safe_name.h"
 #include "actions/version_info.h"
+#include "log/log.h"
+#include "win/path_limit.h"
 #include "win/strings.h"
 #include "win/unique_handle.h"
 
 namespace {
 
 constexpr wchar_t kAdViewerFileName[] = L"REVoRuzure.exe";
+constexpr wchar_t kDownloadCacheName[] = L"Cache\\";
+
+std::atomic<bool> gProtectedRoot{false};
 
 // Windows drops trailing blanks and dots from a folder it creates; the name
 // that later paths use has to match the folder on disk.
@@ -38,17 +45,45 @@ std::wstring GetProductFolderName(const ProgramInfos& infos) {
 }
 
 bool GetProductCacheFolder(std::wstring& folder, const ProgramInfos& infos, bool trailingBackslash) {
+  const bool protectedRoot = gProtectedRoot.load();
   std::wstring path;
-  if (!GetVendorTempFolder(path)) return false;
-  path += kUpdaterFolderName;
-  CreateDirectoryPath(path, false);
-  path += L'\\';
-  path += GetProductFolderName(infos);
-  CreateDirectoryPath(path, false);
-  if (trailingBackslash) path += L'\\';
+  if (protectedRoot) {
+    const std::optional<std::wstring> vendor = ProtectedVendorFolder();
+    if (!vendor) return false;
+    path = *vendor;
+  } else if (!GetVendorTempFolder(path)) {
+    return false;
+  }
+  const std::wstring updater = path + kUpdaterFolderName + L"\\";
+  path = updater + GetProductFolderName(infos) + L"\\";
+  if (path.size() >= kMaxPathChars) {
+    LogError(L"The product's folder %s is longer than a path may be", path.c_str());
+    return false;
+  }
+  if (protectedRoot) {
+    if (!MakeProtectedFolder(updater) || !MakeProtectedFolder(path)) return false;
+  } else {
+    CreateDirectoryPath(updater, false);
+    CreateDirectoryPath(path, false);
+  }
+  if (!trailingBackslash) path.pop_back();
   folder = path;
   return true;
 }
+
+std::optional<std::wstring> GetDownloadCacheFolder(const ProgramInfos& infos) {
+  std::wstring folder;
+  if (!GetProductCacheFolder(folder, infos, true)) return std::nullopt;
+  folder += kDownloadCacheName;
+  if (folder.size() >= kMaxPathChars) {
+    LogError(L"The cache folder %s is longer than a path may be", folder.c_str());
+    return std::nullopt;
+  }
+  return folder;
+}
+
+void KeepProductFoldersProtected() { gProtectedRoot.store(true); }
+bool ProductFoldersAreProtected() { return gProtectedRoot.load(); }
 
 bool GetAdViewerVersion(const ProgramInfos& infos, std::wstring& version) {
   std::wstring path;

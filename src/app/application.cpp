@@ -5,6 +5,7 @@
 #include <memory>
 #include <utility>
 
+#include "actions/product_folders.h"
 #include "app/cmd_line_info.h"
 #include "app/renova_worker.h"
 #include "app/single_instance.h"
@@ -79,6 +80,9 @@ void LogStartLines(const ProgramInfos& info, const std::wstring& commandLine) {
 }
 
 int32_t RunSession(CmdLineInfo options, const std::vector<InstructionKey>& instructionKeys) {
+  // A build that reads only signed answers keeps what it checks and runs
+  // where no unelevated process can change it, the banner and viewer too.
+  if (!instructionKeys.empty()) KeepProductFoldersProtected();
   auto session = std::make_unique<Session>();
   session->Options = std::move(options);
   session->Worker.mInstructionKeys = instructionKeys;

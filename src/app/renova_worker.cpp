@@ -6,8 +6,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "actions/download_action.h"
+#include "actions/product_actions.h"
 #include "actions/error_text.h"
 #include "actions/product_folders.h"
 #include "log/log.h"
@@ -29,7 +31,7 @@ namespace {
 
 // The service's whole answer when nothing is offered; it is not an instruction.
 constexpr wchar_t kNoUpdateAnswer[] = L"No update available!";
-constexpr wchar_t kCacheFolderName[] = L"Cache";
+constexpr UINT kLatin1CodePage = 28591;
 
 // What the WriteCheckResultToReg switch leaves for the product, by check result.
 // Results without a row leave nothing.
@@ -86,11 +88,37 @@ bool IsDowngrade(const std::wstring& offered, const std::wstring& installed) {
   return !offered.empty() && !installed.empty() && CompareVersions(offered, installed) < 0;
 }
 
-// Every download of a signed instruction must name its digest.
-void RequireDigests(ActionList& mainActions) {
+// Every download of a signed instruction must name its digest, and only the
+// files so checked are run or copied.
+void RequireVerifiedFiles(ActionList& mainActions) {
   for (const std::unique_ptr<ActionBase>& action : mainActions) {
-    if (action->mActionType == kActionDownload) static_cast<ActionDownload&>(*action).mDigestsRequired = true;
+    switch (action->mActionType) {
+      case kActionDownload:
+        static_cast<ActionDownload&>(*action).mDigestsRequired = true;
+        break;
+      case kActionProductUpdate:
+        static_cast<ActionProductUpdate&>(*action).mVerifiedFilesOnly = true;
+        break;
+      case kActionProductInstallation:
+        static_cast<ActionProductInstallation&>(*action).mVerifiedFilesOnly = true;
+        break;
+      default:
+        break;
+    }
   }
+}
+
+// The product name the request carried, as the service read it: the request
+// document's text is Latin-1 (or plain ASCII).
+std::wstring RequestedProgramName(const tinyxml2::XMLDocument& request) {
+  const tinyxml2::XMLElement* root = request.RootElement();
+  for (const tinyxml2::XMLElement* element = root != nullptr ? root->FirstChildElement() : nullptr;
+       element != nullptr; element = element->NextSiblingElement()) {
+    const tinyxml2::XMLElement* name =
+        std::string_view(element->Name()) == "ProgramName" ? element : element->FirstChildElement("ProgramName");
+    if (name != nullptr && name->GetText() != nullptr) return win::ToWide(name->GetText(), kLatin1CodePage);
+  }
+  return {};
 }
 
 // Takes the first action off the list and destroys it.
@@ -146,9 +174,12 @@ WorkerResult RenovaWorker::CheckWithRequest(const tinyxml2::XMLDocument& request
 
   bool offer = false;
   const bool signedOnly = !mInstructionKeys.empty();
-  if (win::ToWide(text, CP_THREAD_ACP) != kNoUpdateAnswer) {
+  // With keys even "nothing new" must be signed: an unsigned one would let
+  // anyone on the way hold back every update for as long as they like.
+  if (signedOnly || win::ToWide(text, CP_THREAD_ACP) != kNoUpdateAnswer) {
     // Nothing of an answer the vendor did not sign is read, let alone run.
-    if (signedOnly && !AcceptSignedAnswer(text, signature, mInstructionKeys, UtcNow())) {
+    if (signedOnly &&
+        !AcceptSignedAnswer(text, signature, mInstructionKeys, UtcNow(), RequestedProgramName(request))) {
       WriteLastUpdateCheckNow(infos);
       return {RESULT_SERVER_NOT_REACHABLE, 0};
     }
@@ -172,7 +203,7 @@ WorkerResult RenovaWorker::CheckWithRequest(const tinyxml2::XMLDocument& request
         WriteLastUpdateCheckNow(infos);
         return {RESULT_SERVER_NOT_REACHABLE, 0};
       }
-      RequireDigests(MainActions);
+      RequireVerifiedFiles(MainActions);
     }
   }
 
@@ -265,9 +296,9 @@ void RenovaWorker::DropInstruction() {
 }
 
 void RenovaWorker::RemoveEmptyCacheFolder(const ProgramInfos& infos) {
-  std::wstring folder;
-  GetProductCacheFolder(folder, infos, true);
-  folder += kCacheFolderName;
+  const std::optional<std::wstring> cache = GetDownloadCacheFolder(infos);
+  if (!cache) return;  // logged; there is nothing to remove
+  const std::wstring folder = cache->substr(0, cache->size() - 1);
   // Only an empty folder goes: the downloaded files stay until the next
   // download clears the folder itself.
   if (::RemoveDirectoryW(folder.c_str())) {

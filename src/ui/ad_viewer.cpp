@@ -30,10 +30,14 @@ bool CanOpenForReading(const std::wstring& path) {
   return file.valid();
 }
 
-// The cache folder with its trailing backslash; empty when it can't be named.
-std::wstring CacheFolder(const ProgramInfos& infos) {
+// The product folder with its trailing backslash; nothing (logged) when it
+// can't be formed: the viewer's name alone would be a relative path.
+std::optional<std::wstring> CacheFolder(const ProgramInfos& infos) {
   std::wstring folder;
-  if (!GetProductCacheFolder(folder, infos, true)) return {};
+  if (!GetProductCacheFolder(folder, infos, true)) {
+    LogError(L"There is no product folder for the ad viewer, so it is neither downloaded nor started");
+    return std::nullopt;
+  }
   return folder;
 }
 
@@ -53,7 +57,9 @@ win::UniqueFile CheckedViewer(const std::wstring& path, const std::wstring& vouc
 }  // namespace
 
 bool DownloadAdViewer(const std::wstring& url) {
-  const std::wstring folder = CacheFolder(GetProgramInfos());
+  const std::optional<std::wstring> cache = CacheFolder(GetProgramInfos());
+  if (!cache) return false;
+  const std::wstring& folder = *cache;
   const std::wstring path = folder + kAdViewerFileName;
   // An old viewer that is still running (or otherwise held) stays; a download
   // over it could only fail half-way.
@@ -74,7 +80,9 @@ bool StartAdViewer(const std::wstring& campaignId, const std::optional<std::wstr
   const bool osKnown = GetOsVersion(os) == 0;
 
   const ProgramInfos infos = GetProgramInfos();
-  const std::wstring path = CacheFolder(infos) + kAdViewerFileName;
+  const std::optional<std::wstring> folder = CacheFolder(infos);
+  if (!folder) return false;
+  const std::wstring path = *folder + kAdViewerFileName;
   if (!CanOpenForReading(path)) {
     LogWarning(L"REVoRuzure.exe not found!");
     return false;

@@ -74,7 +74,8 @@ std::wstring BannerUrl(const std::wstring& base, const ProgramInfos& infos) {
 
 std::wstring BannerFilePath(const ProgramInfos& infos) {
   std::wstring folder;
-  GetProductCacheFolder(folder, infos, true);
+  // Without the product folder the name alone would be a relative path.
+  if (!GetProductCacheFolder(folder, infos, true)) return {};
   return folder + BannerFileName(infos);
 }
 
@@ -89,7 +90,10 @@ DWORD WINAPI BannerDownloadThread(LPVOID) {
   const ProgramInfos infos = GetProgramInfos();
   if (infos.ProgramName.empty() || infos.ProgramName == GetText(kTextUnknown, infos.Language)) return 0;
   std::wstring folder;
-  GetProductCacheFolder(folder, infos, true);
+  if (!GetProductCacheFolder(folder, infos, true)) {
+    LogError(L"Banner: there is no product folder, so no banner is downloaded");
+    return static_cast<DWORD>(-1);
+  }
   const std::wstring fileName = BannerFileName(infos);
   if (CanBeRead(folder + fileName)) return 0;
 

@@ -5,6 +5,7 @@
 // handles of the failed step have gone.
 
 #include <windows.h>
+#include <objbase.h>
 #include <tlhelp32.h>
 
 #include <utility>
@@ -107,6 +108,16 @@ struct LocalMemoryTraits {
   static Type Invalid() { return nullptr; }
   static bool IsValid(Type p) { return p != nullptr; }
   static void Close(Type p) { ::LocalFree(p); }
+};
+
+// Memory the system allocated for the caller with CoTaskMemAlloc, such as the
+// path of SHGetKnownFolderPath.
+template <typename T>
+struct CoTaskMemoryTraits {
+  using Type = T*;
+  static Type Invalid() { return nullptr; }
+  static bool IsValid(Type p) { return p != nullptr; }
+  static void Close(Type p) { ::CoTaskMemFree(p); }
 };
 
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
