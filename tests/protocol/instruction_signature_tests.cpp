@@ -161,17 +161,20 @@ TEST_F(SignatureTest, EachWayOfFailingHasItsVerdict) {
   EXPECT_EQ(Verify(sample_.text, {Base64(flipped), std::nullopt}, keys_), SignatureVerdict::kInvalid);
 }
 
+// The product the samples are signed for.
+const std::wstring kProduct = L"Signed Sample";
+
 TEST_F(SignatureTest, ASignedInstructionPassesUntilItExpiresAndEveryRefusalIsLogged) {
   // The sample expires at 2030-01-01T00:00:00Z.
   const uint64_t expiry = *ParseUtcTime("2030-01-01T00:00:00Z");
   {
     LogCapture log;
-    EXPECT_TRUE(AcceptSignedAnswer(sample_.text, Signed(), keys_, expiry - 1));
+    EXPECT_TRUE(AcceptSignedAnswer(sample_.text, Signed(), keys_, expiry - 1, kProduct));
     EXPECT_EQ(log.CountAt(L"INF", L"The instruction's signature is valid"), 1u);
   }
   {
     LogCapture log;
-    EXPECT_FALSE(AcceptSignedAnswer(sample_.text, Signed(), keys_, expiry));
+    EXPECT_FALSE(AcceptSignedAnswer(sample_.text, Signed(), keys_, expiry, kProduct));
     EXPECT_EQ(log.CountAt(L"ERR", L"The instruction expired at 2030-01-01T00:00:00Z; the answer is refused"), 1u);
   }
   const struct {
@@ -192,8 +195,42 @@ TEST_F(SignatureTest, ASignedInstructionPassesUntilItExpiresAndEveryRefusalIsLog
   for (const auto& refusal : refusals) {
     SCOPED_TRACE(testing::PrintToString(std::wstring(refusal.line)));
     LogCapture log;
-    EXPECT_FALSE(AcceptSignedAnswer(sample_.text, refusal.signature, refusal.keys, expiry - 1));
+    EXPECT_FALSE(AcceptSignedAnswer(sample_.text, refusal.signature, refusal.keys, expiry - 1, kProduct));
     EXPECT_EQ(log.CountAt(L"ERR", refusal.line), 1u);
+    EXPECT_EQ(log.CountAt(L"ERR", L""), 1u) << "one line per refusal";
+  }
+}
+
+TEST_F(SignatureTest, AGoodSignatureOnAnInstructionForAnotherProductOrWithoutExpiryIsRefused) {
+  const uint64_t beforeExpiry = *ParseUtcTime("2029-12-31T23:59:59Z");
+  // The same signed text asked for by another product, or by the preview
+  // channel of this one: the name must match to the letter.
+  for (const std::wstring& asking : {std::wstring(L"Other Product"), std::wstring(L"signed sample"),
+                                     std::wstring(L"Signed Sample (Preview)"), std::wstring()}) {
+    SCOPED_TRACE(testing::PrintToString(asking));
+    LogCapture log;
+    EXPECT_FALSE(AcceptSignedAnswer(sample_.text, Signed(), keys_, beforeExpiry, asking));
+    EXPECT_EQ(log.CountAt(L"ERR", L"The signed instruction is for the product \"Signed Sample\", not for \"" + asking +
+                                      L"\"; the answer is refused"),
+              1u);
+  }
+  const struct {
+    const wchar_t* sample;
+    const wchar_t* line;
+  } incomplete[] = {
+      {L"signed-sample-no-product", L"The signed instruction names no product; the answer is refused"},
+      {L"signed-sample-no-expiry", L"The signed instruction has no expiry time; the answer is refused"},
+  };
+  for (const auto& each : incomplete) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(each.sample)));
+    const std::optional<SignedSample> sample = ReadSignedSample(each.sample);
+    ASSERT_TRUE(sample.has_value());
+    // The signature itself is good: only what it vouches for is missing.
+    EXPECT_EQ(VerifyInstructionSignature(sample->text, {sample->signature, std::nullopt}, keys_),
+              SignatureVerdict::kValid);
+    LogCapture log;
+    EXPECT_FALSE(AcceptSignedAnswer(sample->text, {sample->signature, std::nullopt}, keys_, beforeExpiry, kProduct));
+    EXPECT_EQ(log.CountAt(L"ERR", each.line), 1u);
     EXPECT_EQ(log.CountAt(L"ERR", L""), 1u) << "one line per refusal";
   }
 }

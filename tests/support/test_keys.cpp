@@ -29,9 +29,9 @@ std::optional<InstructionKey> TestKey(int n) {
   return key;
 }
 
-std::optional<SignedSample> ReadSignedSample() {
-  SignedSample sample{ReadFileBytes(KeysFolder() + L"signed-sample.txt"),
-                      ReadFileBytes(KeysFolder() + L"signed-sample.txt.sig.b64")};
+std::optional<SignedSample> ReadSignedSample(const std::wstring& name) {
+  SignedSample sample{ReadFileBytes(KeysFolder() + name + L".txt"),
+                      ReadFileBytes(KeysFolder() + name + L".txt.sig.b64")};
   while (!sample.signature.empty() && (sample.signature.back() == '\n' || sample.signature.back() == '\r')) {
     sample.signature.pop_back();
   }

@@ -13,12 +13,14 @@ namespace testing_support {
 // The public half of test key n (1 to 3); nothing when it can't be read.
 std::optional<InstructionKey> TestKey(int n);
 
-// A text openssl signed with the first key when the build was configured.
+// A text openssl signed with the first key when the build was configured:
+// "signed-sample" (for the product "Signed Sample", expiring at the start of
+// 2030), "signed-sample-no-product" and "signed-sample-no-expiry".
 struct SignedSample {
   std::string text;
   std::string signature;  // base64 of the DER signature
 };
-std::optional<SignedSample> ReadSignedSample();
+std::optional<SignedSample> ReadSignedSample(const std::wstring& name = L"signed-sample");
 
 // The exe that holds the first two keys.
 std::wstring SignedWorkerExePath();
