@@ -99,16 +99,15 @@ bool CanBeRead(const std::wstring& path) {
 bool CopyVerifiedFiles(const std::wstring& cacheFolder) {
   std::wstring keptFolder;
   if (!GetProductCacheFolder(keptFolder, GetProgramInfos(), true)) return false;
-  return CopyListedFiles(cacheFolder, VerifiedFilesBelow(cacheFolder), GetProgramInfos().InstalledLocation,
-                         keptFolder);
+  return CopyListedFiles(cacheFolder, VerifiedFilesBelow(cacheFolder), GetProgramInfos().InstalledLocation, keptFolder);
 }
 
 // Without a setup the update is the downloaded files themselves.
 int32_t CopyNewFiles(const std::wstring& cacheFolder, const std::wstring& setupPath, bool verifiedOnly) {
   if (!verifiedOnly || !CanBeRead(setupPath)) LogInfo(L"%s not found!", setupPath.c_str());
   ShowMessage(kTextCopyingNewFiles);
-  const bool copied =
-      verifiedOnly ? CopyVerifiedFiles(cacheFolder) : CopyDirectoryTree(cacheFolder, GetProgramInfos().InstalledLocation);
+  const bool copied = verifiedOnly ? CopyVerifiedFiles(cacheFolder)
+                                   : CopyDirectoryTree(cacheFolder, GetProgramInfos().InstalledLocation);
   if (!copied) {
     LogError(L"can not copy directory %s because: \"%s\"", cacheFolder.c_str(), GetLastErrorText().c_str());
     ReleaseVerifiedFiles();

@@ -57,10 +57,10 @@ bool ProtectExisting(const std::wstring& folder, PSECURITY_DESCRIPTOR descriptor
       !::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) {
     return false;
   }
-  const DWORD result = ::SetSecurityInfo(
-      handle.get(), SE_FILE_OBJECT,
-      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, owner, nullptr,
-      dacl, nullptr);
+  const DWORD result =
+      ::SetSecurityInfo(handle.get(), SE_FILE_OBJECT,
+                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                        owner, nullptr, dacl, nullptr);
   ::SetLastError(result);
   return result == ERROR_SUCCESS;
 }

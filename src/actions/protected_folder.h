@@ -9,8 +9,7 @@
 
 // Owner Administrators; full control for SYSTEM and Administrators, reading
 // and running for Users; protected, so nothing is inherited from above.
-inline constexpr wchar_t kProtectedFolderSddl[] =
-    L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+inline constexpr wchar_t kProtectedFolderSddl[] = L"O:BAG:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
 
 // "<ProgramData>\VI Vadavura\", from the machine's own setting (never from
 // the user's environment), secured as below. Nothing (logged) when it can't be.

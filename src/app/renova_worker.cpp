@@ -112,8 +112,8 @@ void RequireVerifiedFiles(ActionList& mainActions) {
 // document's text is Latin-1 (or plain ASCII).
 std::wstring RequestedProgramName(const tinyxml2::XMLDocument& request) {
   const tinyxml2::XMLElement* root = request.RootElement();
-  for (const tinyxml2::XMLElement* element = root != nullptr ? root->FirstChildElement() : nullptr;
-       element != nullptr; element = element->NextSiblingElement()) {
+  for (const tinyxml2::XMLElement* element = root != nullptr ? root->FirstChildElement() : nullptr; element != nullptr;
+       element = element->NextSiblingElement()) {
     const tinyxml2::XMLElement* name =
         std::string_view(element->Name()) == "ProgramName" ? element : element->FirstChildElement("ProgramName");
     if (name != nullptr && name->GetText() != nullptr) return win::ToWide(name->GetText(), kLatin1CodePage);
@@ -178,8 +178,7 @@ WorkerResult RenovaWorker::CheckWithRequest(const tinyxml2::XMLDocument& request
   // anyone on the way hold back every update for as long as they like.
   if (signedOnly || win::ToWide(text, CP_THREAD_ACP) != kNoUpdateAnswer) {
     // Nothing of an answer the vendor did not sign is read, let alone run.
-    if (signedOnly &&
-        !AcceptSignedAnswer(text, signature, mInstructionKeys, UtcNow(), RequestedProgramName(request))) {
+    if (signedOnly && !AcceptSignedAnswer(text, signature, mInstructionKeys, UtcNow(), RequestedProgramName(request))) {
       WriteLastUpdateCheckNow(infos);
       return {RESULT_SERVER_NOT_REACHABLE, 0};
     }

@@ -28,8 +28,7 @@ win::ComPtr<IShellDispatch2> DesktopShellDispatch() {
   ::VariantInit(&none);
   long window = 0;
   win::ComPtr<IDispatch> found;
-  if (windows->FindWindowSW(&desktop, &none, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH, found.put()) != S_OK ||
-      !found) {
+  if (windows->FindWindowSW(&desktop, &none, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH, found.put()) != S_OK || !found) {
     return {};
   }
   win::ComPtr<IServiceProvider> services;

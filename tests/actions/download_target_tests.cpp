@@ -77,3 +77,18 @@ TEST(DownloadTarget, PathComponentsThatNameAPlainFile) {
     EXPECT_FALSE(IsPlainPathComponent(device)) << testing::PrintToString(std::wstring(device));
   }
 }
+
+// A program a post action starts: a path below the installation folder.
+TEST(PathInsideFolder, RelativePathsBelowTheFolderAndNothingElse) {
+  const std::wstring folder = L"C:\\Program Files\\Tool\\";
+  EXPECT_EQ(PathInsideFolder(folder, L"Tool.exe"), folder + L"Tool.exe");
+  EXPECT_EQ(PathInsideFolder(folder, L"bin\\helper.exe"), folder + L"bin\\helper.exe");
+  EXPECT_EQ(PathInsideFolder(folder, L"bin/helper.exe"), folder + L"bin/helper.exe");
+  for (const wchar_t* refused :
+       {L"", L"..\\Other\\x.exe", L"bin\\..\\..\\x.exe", L"../x.exe", L"C:\\Windows\\System32\\cmd.exe", L"C:cmd.exe",
+        L"\\\\server\\share\\x.exe", L"\\Windows\\x.exe", L"/x.exe", L"bin\\", L"bin\\\\x.exe", L"x.exe:stream", L"CON",
+        L"bin\\nul.exe", L"x.exe.", L"x.exe ", L"a|b.exe", L"\\\\?\\C:\\x.exe"}) {
+    EXPECT_EQ(PathInsideFolder(folder, refused), std::nullopt) << testing::PrintToString(std::wstring(refused));
+  }
+  EXPECT_EQ(PathInsideFolder(L"", L"x.exe"), std::nullopt) << "no folder, nothing inside it";
+}

@@ -240,6 +240,59 @@ TEST(CopyDirectoryTree, ACopyThatFailsHalfWayPutsTheTargetBackAsItWas) {
   }
 }
 
+// The copy of a signed update: the listed files and nothing else of the
+// source, the replaced ones kept where the caller says.
+TEST(CopyListedFiles, CopiesExactlyTheListedFilesAndKeepsTheReplacedOnesWhereItIsTold) {
+  ScratchFolder scratch;
+  const std::wstring source = scratch.path() + L"source\\";
+  const std::wstring target = scratch.path() + L"target\\";
+  const std::wstring kept = scratch.path() + L"kept\\";
+  scratch.WriteFile(L"source\\program.txt", "new");
+  scratch.WriteFile(L"source\\sub\\deeper\\data.bin", "new data");
+  scratch.WriteFile(L"source\\setup.exe", "not listed");
+  scratch.WriteFile(L"source\\extra\\added.txt", "not listed");
+  scratch.WriteFile(L"target\\program.txt", "old");
+  ASSERT_TRUE(CreateDirectoryPath(kept, false));
+
+  EXPECT_TRUE(CopyListedFiles(source, {L"program.txt", L"sub\\deeper\\data.bin"}, target, kept));
+  EXPECT_EQ(ReadAll(target + L"program.txt"), "new");
+  EXPECT_EQ(ReadAll(target + L"sub\\deeper\\data.bin"), "new data");
+  EXPECT_FALSE(PathExists(target + L"setup.exe"));
+  EXPECT_FALSE(PathExists(target + L"extra"));
+
+  // Where the copies can't be kept, nothing is replaced: the copy is refused
+  // before the file is written, and what it added goes again.
+  scratch.WriteFile(L"source\\later.txt", "new");
+  EXPECT_FALSE(CopyListedFiles(source, {L"later.txt", L"program.txt"}, target, scratch.path() + L"missing\\"));
+  EXPECT_EQ(ReadAll(target + L"program.txt"), "new");
+  EXPECT_FALSE(PathExists(target + L"later.txt"));
+}
+
+TEST(CopyListedFiles, ACopyThatFailsHalfWayPutsTheTargetBackFromTheKeptCopies) {
+  ScratchFolder scratch;
+  const std::wstring source = scratch.path() + L"source\\";
+  const std::wstring target = scratch.path() + L"target\\";
+  const std::wstring kept = scratch.path() + L"kept\\";
+  for (const wchar_t* name : {L"a.txt", L"b.txt"}) {
+    scratch.WriteFile(std::wstring(L"source\\") + name, "new");
+    scratch.WriteFile(std::wstring(L"target\\") + name, "old");
+  }
+  scratch.WriteFile(L"source\\new\\c.txt", "new");
+  ASSERT_TRUE(CreateDirectoryPath(kept, false));
+  const win::UniqueFile holder(
+      ::CreateFileW((target + L"b.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(holder.valid());
+  EXPECT_FALSE(CopyListedFiles(source, {L"a.txt", L"new\\c.txt", L"b.txt"}, target, kept));
+  EXPECT_EQ(ReadAll(target + L"a.txt"), "old");
+  EXPECT_EQ(ReadAll(target + L"b.txt"), "old");
+  EXPECT_FALSE(PathExists(target + L"new"));
+  // The kept copies go with the copy.
+  WIN32_FIND_DATAW entry{};
+  const HANDLE search = ::FindFirstFileW((kept + L"*.tmp").c_str(), &entry);
+  EXPECT_EQ(search, INVALID_HANDLE_VALUE) << "a kept copy was left";
+  if (search != INVALID_HANDLE_VALUE) ::FindClose(search);
+}
+
 // Removes entries with long paths, which the scratch folder's own clean-up can't walk.
 class LongPathCleanup {
  public:

@@ -40,9 +40,8 @@ bool ProbeRan(const std::wstring& path, DWORD waitMs) {
 }
 
 std::string Utf8(const std::wstring& text) {
-  std::string bytes(static_cast<size_t>(::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr,
-                                                               nullptr)),
-                    '\0');
+  std::string bytes(
+      static_cast<size_t>(::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr)), '\0');
   ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr);
   bytes.pop_back();
   return bytes;
@@ -53,12 +52,23 @@ std::string Escaped(const std::string& text) {
   std::string escaped;
   for (const char c : text) {
     switch (c) {
-      case '&': escaped += "&amp;"; break;
-      case '<': escaped += "&lt;"; break;
-      case '>': escaped += "&gt;"; break;
-      case '"': escaped += "&quot;"; break;
-      case '\'': escaped += "&apos;"; break;
-      default: escaped += c;
+      case '&':
+        escaped += "&amp;";
+        break;
+      case '<':
+        escaped += "&lt;";
+        break;
+      case '>':
+        escaped += "&gt;";
+        break;
+      case '"':
+        escaped += "&quot;";
+        break;
+      case '\'':
+        escaped += "&apos;";
+        break;
+      default:
+        escaped += c;
     }
   }
   return escaped;
@@ -94,8 +104,8 @@ TEST_F(HostileAnswerTest, StartProcessRunsOnlyProgramsInsideTheInstallationFolde
   const std::wstring outsideProbe = outside_.path() + L"probe.exe";
   PlaceProbe(outsideProbe);
   // Both scratch folders lie side by side in the temporary folder.
-  const std::wstring outsideName = outside_.path().substr(
-      outside_.path().find_last_of(L'\\', outside_.path().size() - 2) + 1);
+  const std::wstring outsideName =
+      outside_.path().substr(outside_.path().find_last_of(L'\\', outside_.path().size() - 2) + 1);
   const std::wstring climbing = L"..\\" + outsideName + L"probe.exe";
   const std::wstring unc = L"\\\\127.0.0.1\\C$\\" + outsideProbe.substr(3);
   ASSERT_TRUE(PathExists(installed_.path() + climbing)) << "the climb would reach the probe";
@@ -163,20 +173,20 @@ TEST_F(HostileAnswerTest, ALinkToAnythingButAWebPageIsRefusedWithItsErrorBox) {
   std::wstring forwardSlashes = probe;
   for (wchar_t& c : forwardSlashes) c = c == L'\\' ? L'/' : c;
   const std::wstring links[] = {
-      probe,                                           // a program
-      L"file:///" + forwardSlashes,                    // the same as a file: address
-      L"\\\\127.0.0.1\\C$\\" + probe.substr(3),        // and as a UNC path
-      L"FILE://" + forwardSlashes,                     // any case of a scheme
-      L"http:" + forwardSlashes.substr(2),             // no host
-      L"https:///" + forwardSlashes.substr(3),         // an empty host
-      L"https://\" " + probe,                          // a quote that would end the browser's argument
+      probe,                                     // a program
+      L"file:///" + forwardSlashes,              // the same as a file: address
+      L"\\\\127.0.0.1\\C$\\" + probe.substr(3),  // and as a UNC path
+      L"FILE://" + forwardSlashes,               // any case of a scheme
+      L"http:" + forwardSlashes.substr(2),       // no host
+      L"https:///" + forwardSlashes.substr(3),   // an empty host
+      L"https://\" " + probe,                    // a quote that would end the browser's argument
   };
   for (const std::wstring& link : links) {
     SCOPED_TRACE(Narrow(link));
     StartAfresh();
-    Serve(UpdateInstruction(false, SetupFiles(),
-                            "<NewProductVersion>2.0.0</NewProductVersion><ChangeLogUrl>" + Escaped(Utf8(link)) +
-                                "</ChangeLogUrl>"));
+    Serve(UpdateInstruction(
+        false, SetupFiles(),
+        "<NewProductVersion>2.0.0</NewProductVersion><ChangeLogUrl>" + Escaped(Utf8(link)) + "</ChangeLogUrl>"));
     ChildProcess worker(WorkerExePath(), Switches(L""));
     ASSERT_TRUE(worker.started());
     const std::optional<HWND> offer =

@@ -207,8 +207,9 @@ constexpr char kOfferWithDownload[] =
     "</Download></Instruction>";
 
 TEST_F(RenovaWorkerTest, NoUpdateAnswerIsTakenAsItIsWithoutParsing) {
-  // The service answers a product it doesn't know with the plain sentence.
-  UseBase(ServiceBaseUrl(L"https", ports_.main, scope_));
+  // A service without a key answers a product it doesn't know with the plain
+  // sentence (the tests' service has keys, so the sentence is asked for).
+  UseBase(ServiceBaseUrl(L"https", ports_.main, scope_, L"text=" + Base64Url("No update available!")));
   options_.WriteCheckResultToReg = 1;
   {
     LogCapture log;

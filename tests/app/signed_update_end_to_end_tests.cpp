@@ -49,7 +49,8 @@ class SignedUpdateTest : public UpdateRunTest {
     const size_t opened = instruction.find("<Instruction>");
     if (opened == std::string::npos) return instruction;
     std::string general;
-    if (!Contains(instruction, "<ProgramName>")) general += "<ProgramName>" + Narrow(product_.ProgramName) + "</ProgramName>";
+    if (!Contains(instruction, "<ProgramName>"))
+      general += "<ProgramName>" + Narrow(product_.ProgramName) + "</ProgramName>";
     if (!Contains(instruction, "<Expires>")) general += kFarExpiry;
     return instruction.insert(opened + 13, general);
   }
@@ -231,11 +232,13 @@ TEST_F(SignedUpdateTest, AnAnswerForAnotherProductOrWithoutExpiryIsRefusedLikeAB
     std::string instruction;  // served as it stands, signed with the first key
     const char* line;
   } cases[] = {
-      {UpdateInstruction(false, CheckedSetupFiles(), "<ProgramName>Another Product</ProgramName>" + std::string(kFarExpiry)),
+      {UpdateInstruction(false, CheckedSetupFiles(),
+                         "<ProgramName>Another Product</ProgramName>" + std::string(kFarExpiry)),
        "The signed instruction is for the product \"Another Product\", not for \""},
       // The product's name in another case, or with the preview channel's suffix, is another product.
-      {UpdateInstruction(false, CheckedSetupFiles(),
-                         "<ProgramName>" + Narrow(product_.ProgramName) + " [Preview Channel]</ProgramName>" + kFarExpiry),
+      {UpdateInstruction(
+           false, CheckedSetupFiles(),
+           "<ProgramName>" + Narrow(product_.ProgramName) + " [Preview Channel]</ProgramName>" + kFarExpiry),
        "The signed instruction is for the product \""},
       {UpdateInstruction(false, CheckedSetupFiles(), kFarExpiry), "The signed instruction names no product"},
       {UpdateInstruction(false, CheckedSetupFiles(), "<ProgramName>" + Narrow(product_.ProgramName) + "</ProgramName>"),
@@ -285,9 +288,9 @@ TEST_F(SignedUpdateTest, NothingNewMustBeSignedForThisProductToo) {
 TEST_F(SignedUpdateTest, NothingButTheCheckedFilesRunsOrIsCopied) {
   ASSERT_TRUE(files_->Write(L"new\\program.txt", "2.0.0"));
   ASSERT_TRUE(files_->Write(L"late.txt", "late"));
-  const std::string late =
-      "<File Url=\"" + files_->Url("https", ports_.main, L"late.txt", L"delay=3") +
-      "\" RelativeTargetFolder=\"\" FileName=\"late.txt\" Sha256=\"" + Sha256Of(L"late.txt") + "\"/>";
+  const std::string late = "<File Url=\"" + files_->Url("https", ports_.main, L"late.txt", L"delay=3") +
+                           "\" RelativeTargetFolder=\"\" FileName=\"late.txt\" Sha256=\"" + Sha256Of(L"late.txt") +
+                           "\"/>";
   Serve(UpdateInstruction(false, CheckedFile(L"new\\program.txt") + late));
   {
     ChildProcess worker(SignedWorkerExePath(), Switches(L"-UpdateSilent"));
@@ -302,7 +305,8 @@ TEST_F(SignedUpdateTest, NothingButTheCheckedFilesRunsOrIsCopied) {
   EXPECT_EQ(ReadFileBytes(installed_.path() + L"late.txt"), "late");
   EXPECT_FALSE(PathExists(installed_.path() + L"setup.exe")) << "an unchecked file was copied";
   EXPECT_FALSE(PathExists(installed_.path() + L"added.txt")) << "an unchecked file was copied";
-  EXPECT_TRUE(Contains(Log(), Narrow(cache_) + "\\setup.exe is not a file this run downloaded and checked; it is not started"))
+  EXPECT_TRUE(
+      Contains(Log(), Narrow(cache_) + "\\setup.exe is not a file this run downloaded and checked; it is not started"))
       << LastLines(Log());
 
   // A checked setup with a library put beside it: it is not started at all.
@@ -310,9 +314,9 @@ TEST_F(SignedUpdateTest, NothingButTheCheckedFilesRunsOrIsCopied) {
   installed_.WriteFile(L"program.txt", "1.0.0");
   ServeSetup("0");
   ASSERT_TRUE(files_->Write(L"late.txt", "late"));
-  const std::string lateAgain =
-      "<File Url=\"" + files_->Url("https", ports_.main, L"late.txt", L"delay=3") +
-      "\" RelativeTargetFolder=\"\" FileName=\"late.txt\" Sha256=\"" + Sha256Of(L"late.txt") + "\"/>";
+  const std::string lateAgain = "<File Url=\"" + files_->Url("https", ports_.main, L"late.txt", L"delay=3") +
+                                "\" RelativeTargetFolder=\"\" FileName=\"late.txt\" Sha256=\"" + Sha256Of(L"late.txt") +
+                                "\"/>";
   Serve(UpdateInstruction(false, CheckedSetupFiles() + lateAgain));
   {
     ChildProcess worker(SignedWorkerExePath(), Switches(L"-UpdateSilent"));
@@ -333,7 +337,8 @@ TEST_F(SignedUpdateTest, ALinkOnTheWayToTheCacheFolderIsRefused) {
   ScratchFolder elsewhere;
   const std::wstring kept = elsewhere.WriteFile(L"Cache\\keep.txt", "not the updater's");
   const std::wstring productLink = productFolder_.substr(0, productFolder_.size() - 1);
-  ASSERT_TRUE(MakeProtectedFolder(productFolder_.substr(0, productFolder_.find_last_of(L'\\', productLink.size() - 1) + 1)));
+  ASSERT_TRUE(
+      MakeProtectedFolder(productFolder_.substr(0, productFolder_.find_last_of(L'\\', productLink.size() - 1) + 1)));
   DeleteDirectoryTree(productFolder_, true);
   if (!MakeHostFolderLink(productLink, elsewhere.path().substr(0, elsewhere.path().size() - 1))) {
     GTEST_SKIP() << "no host link can be made here";

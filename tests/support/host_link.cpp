@@ -34,8 +34,8 @@ bool MakeHostFolderLink(const std::wstring& linkPath, const std::wstring& target
   const std::optional<std::string> target = HostPath(targetPath);
   if (!link || !target) return false;
   // Wine starts a host program like any other; ln is the host's own.
-  std::wstring commandLine = L"Z:\\bin\\ln -s \"" + win::ToWide(*target, CP_UTF8) + L"\" \"" +
-                             win::ToWide(*link, CP_UTF8) + L"\"";
+  std::wstring commandLine =
+      L"Z:\\bin\\ln -s \"" + win::ToWide(*target, CP_UTF8) + L"\" \"" + win::ToWide(*link, CP_UTF8) + L"\"";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION started{};

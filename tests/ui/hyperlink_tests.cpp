@@ -66,22 +66,36 @@ TEST(HyperLinkLogic, AssociationCommandIsCutAtThePlaceholderAndGetsTheUrlQuoted)
 
 TEST(HyperLinkLogic, OnlyAWebPageWithAHostIsAnAddressALinkOpens) {
   for (const wchar_t* page : {L"http://example.com", L"https://example.com/", L"HTTP://EXAMPLE.COM/a?b=c#d",
-                              L"hTtPs://127.0.0.1:8443/Renova/changes.htm", L"https://user@host/x",
-                              L"http://[::1]:80/", L"https://h/%22quoted%22"}) {
+                              L"hTtPs://127.0.0.1:8443/Renova/changes.htm", L"https://user@host/x", L"http://[::1]:80/",
+                              L"https://h/%22quoted%22"}) {
     EXPECT_TRUE(IsWebPageAddress(page)) << testing::PrintToString(std::wstring(page));
   }
   const std::wstring tooLong = L"https://example.com/" + std::wstring(kMaxWebAddressChars, L'a');
-  for (const std::wstring& other :
-       {std::wstring(L""), std::wstring(L"C:\\Windows\\System32\\cmd.exe"), std::wstring(L"cmd.exe"),
-        std::wstring(L"file:///C:/Windows/System32/cmd.exe"), std::wstring(L"\\\\server\\share\\setup.exe"),
-        std::wstring(L"//server/share/setup.exe"), std::wstring(L"ftp://example.com/"),
-        std::wstring(L"javascript:alert(1)"), std::wstring(L"ms-settings:"), std::wstring(L"mailto:a@b"),
-        std::wstring(L"http:example.com"), std::wstring(L"http:/example.com"), std::wstring(L"http://"),
-        std::wstring(L"https:///C:/x"), std::wstring(L"http://:80/"), std::wstring(L"http://user@/"),
-        std::wstring(L"http://[]/"), std::wstring(L" http://example.com"), std::wstring(L"http://exa mple.com"),
-        std::wstring(L"http://example.com/\" -x"), std::wstring(L"http://example.com\\..\\x"),
-        std::wstring(L"http://example.com/\t"), std::wstring(L"http://example.com/\x7f"),
-        std::wstring(L"httpx://example.com"), tooLong}) {
+  for (const std::wstring& other : {std::wstring(L""),
+                                    std::wstring(L"C:\\Windows\\System32\\cmd.exe"),
+                                    std::wstring(L"cmd.exe"),
+                                    std::wstring(L"file:///C:/Windows/System32/cmd.exe"),
+                                    std::wstring(L"\\\\server\\share\\setup.exe"),
+                                    std::wstring(L"//server/share/setup.exe"),
+                                    std::wstring(L"ftp://example.com/"),
+                                    std::wstring(L"javascript:alert(1)"),
+                                    std::wstring(L"ms-settings:"),
+                                    std::wstring(L"mailto:a@b"),
+                                    std::wstring(L"http:example.com"),
+                                    std::wstring(L"http:/example.com"),
+                                    std::wstring(L"http://"),
+                                    std::wstring(L"https:///C:/x"),
+                                    std::wstring(L"http://:80/"),
+                                    std::wstring(L"http://user@/"),
+                                    std::wstring(L"http://[]/"),
+                                    std::wstring(L" http://example.com"),
+                                    std::wstring(L"http://exa mple.com"),
+                                    std::wstring(L"http://example.com/\" -x"),
+                                    std::wstring(L"http://example.com\\..\\x"),
+                                    std::wstring(L"http://example.com/\t"),
+                                    std::wstring(L"http://example.com/\x7f"),
+                                    std::wstring(L"httpx://example.com"),
+                                    tooLong}) {
     EXPECT_FALSE(IsWebPageAddress(other)) << testing::PrintToString(other);
   }
   EXPECT_TRUE(IsWebPageAddress(tooLong.substr(0, kMaxWebAddressChars)));
@@ -352,9 +366,9 @@ TEST_F(HyperLinkWindow, AnAddressThatIsNoWebPageIsRefusedWithTheErrorBoxAndALine
   CHyperLink link;
   link.SetErrorCaption(L"Link test caption");
   ASSERT_TRUE(link.Attach(control));
-  for (const std::wstring& address : {std::wstring(L"C:\\Windows\\System32\\cmd.exe"),
-                                      std::wstring(L"file:///C:/Windows/notepad.exe"),
-                                      std::wstring(L"\\\\127.0.0.1\\C$\\Windows\\notepad.exe"), std::wstring()}) {
+  for (const std::wstring& address :
+       {std::wstring(L"C:\\Windows\\System32\\cmd.exe"), std::wstring(L"file:///C:/Windows/notepad.exe"),
+        std::wstring(L"\\\\127.0.0.1\\C$\\Windows\\notepad.exe"), std::wstring()}) {
     SCOPED_TRACE(testing::PrintToString(address));
     LogCapture log;
     INT_PTR result = 0;
