@@ -97,6 +97,17 @@ class SignedUpdateTest : public UpdateRunTest {
   }
   int Downloads() const { return Requests(L"setup.exe") + Requests(L"setup-payload.ini") + Requests(L"program.txt"); }
 
+  // A silent update whose answer is refused: a failed check with its one
+  // error line, nothing downloaded or run, and report 5.
+  void ExpectRefusedCheck(const std::string& line) {
+    const size_t before = LogCount(line);
+    EXPECT_EQ(RunSigned(L"-UpdateSilent"), 1u);
+    EXPECT_EQ(LogCount(line), before + 1) << LastLines(Log());
+    EXPECT_EQ(Downloads(), 0);
+    EXPECT_TRUE(SetupRuns().empty());
+    EXPECT_TRUE(ReportedStatus(5));
+  }
+
   // Waits until the run has downloaded path, which then lies in the cache.
   bool WaitForDownload(const std::wstring& path, ChildProcess& worker) {
     const ULONGLONG deadline = ::GetTickCount64() + kTimeoutMs;
@@ -166,12 +177,7 @@ TEST_F(SignedUpdateTest, AnswersThatAreNotSignedByABuiltInKeyAreRefusedAndNothin
     ServeSetup("0");
     DeleteDirectoryTree(productFolder_, true);
     Serve(UpdateInstruction(false, CheckedSetupFiles(), c.extra), c.faults);
-    const size_t before = LogCount(c.line);
-    EXPECT_EQ(RunSigned(L"-UpdateSilent"), 1u);
-    EXPECT_EQ(LogCount(c.line), before + 1) << LastLines(Log());
-    EXPECT_EQ(Downloads(), 0);
-    EXPECT_TRUE(SetupRuns().empty());
-    EXPECT_TRUE(ReportedStatus(5));
+    ExpectRefusedCheck(c.line);
   }
   // The same spoilt answer where the updater falls back to plain HTTP: the
   // port's certificate is self-signed, so the retry goes without TLS.
@@ -249,12 +255,7 @@ TEST_F(SignedUpdateTest, AnAnswerForAnotherProductOrWithoutExpiryIsRefusedLikeAB
     StartAfresh();
     ServeSetup("0");
     UpdateRunTest::Serve(c.instruction);
-    const size_t before = LogCount(c.line);
-    EXPECT_EQ(RunSigned(L"-UpdateSilent"), 1u);
-    EXPECT_EQ(LogCount(c.line), before + 1) << LastLines(Log());
-    EXPECT_EQ(Downloads(), 0);
-    EXPECT_TRUE(SetupRuns().empty());
-    EXPECT_TRUE(ReportedStatus(5));
+    ExpectRefusedCheck(c.line);
   }
 }
 

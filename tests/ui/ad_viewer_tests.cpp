@@ -244,11 +244,14 @@ TEST_F(AdViewerTest, ASignedCheckStartsTheViewerOnlyWhenItMatchesTheDigestTheAns
   ASSERT_TRUE(digest && first && second);
   CmdLineInfo options;
   options.ProgramInfo = GetProgramInfos();
-  // A signed check (the service signs with the first key) whose answer
-  // offers nothing but the viewer, with the given digest element.
+  // A signed check (the service signs with the first key) whose answer, for
+  // this product and not expired, offers nothing but the viewer, with the
+  // given digest element.
   auto check = [&](const std::string& digestElement) {
-    const std::string answer = "<Instruction><UpdateId>0</UpdateId><AdViewerUrl>" + win::ToUtf8(url_) +
-                               "</AdViewerUrl>" + digestElement + "<AdCampaignId>signed</AdCampaignId></Instruction>";
+    const std::string answer =
+        "<Instruction><UpdateId>0</UpdateId><ProgramName>" + win::ToUtf8(options.ProgramInfo.ProgramName) +
+        "</ProgramName><Expires>2099-01-01T00:00:00Z</Expires><AdViewerUrl>" + win::ToUtf8(url_) + "</AdViewerUrl>" +
+        digestElement + "<AdCampaignId>signed</AdCampaignId></Instruction>";
     EXPECT_TRUE(WriteRegString(HKEY_CURRENT_USER, ProductSettingsKey(), L"DebugUrl_v2",
                                ServiceBaseUrl(L"https", ports_.main, scope_, L"text=" + Base64Url(answer))));
     RenovaWorker worker;
