@@ -2,19 +2,23 @@
 
 #include <wininet.h>
 
+#include <atomic>
 #include <cwchar>
+#include <optional>
 
 #include "actions/error_text.h"
 #include "actions/file_system.h"
 #include "log/log.h"
+#include "protocol/http_transfer.h"
+#include "protocol/transfer_resume.h"
 #include "win/com_ptr.h"
+#include "win/internet_handle.h"
 #include "win/unique_handle.h"
 
 namespace {
 
 constexpr std::wstring_view kHttps = L"https://";
 constexpr std::wstring_view kHttp = L"http://";
-constexpr DWORD kFirstHttpError = 400;
 
 std::wstring WithoutTls(std::wstring url) {
   for (size_t at = url.find(kHttps); at != std::wstring::npos; at = url.find(kHttps, at + kHttp.size())) {
@@ -23,117 +27,85 @@ std::wstring WithoutTls(std::wstring url) {
   return url;
 }
 
-// Stands between the system's download and the caller's callback. The system
-// reports an HTTP error page or an answer cut short as a download like any
-// other, and the file would then be run as the product's setup: this sees the
-// status and the announced size so that such a download counts as failed.
-class DownloadWatch : public IBindStatusCallback, public IHttpNegotiate {
- public:
-  explicit DownloadWatch(IBindStatusCallback* progress) : progress_(progress) {}
-  virtual ~DownloadWatch() = default;
+// The shipped limit: a download that receives no byte for this long is
+// given up, so no session waits for a server that stopped sending.
+constexpr DWORD kShippedStallLimitMs = 60000;
+std::atomic<DWORD> gStallLimitMs{kShippedStallLimitMs};
 
-  DWORD status() const { return status_; }
-  ULONG announcedBytes() const { return announced_; }
+constexpr wchar_t kUserAgent[] = L"VLRenova";
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IBindStatusCallback) {
-      *object = static_cast<IBindStatusCallback*>(this);
-    } else if (iid == IID_IHttpNegotiate) {
-      *object = static_cast<IHttpNegotiate*>(this);
-    } else {
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
-    return S_OK;
-  }
-  // Lives on the caller's stack for the length of the download.
-  ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-
-  HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD reserved, IBinding* binding) override {
-    return progress_ != nullptr ? progress_->OnStartBinding(reserved, binding) : S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetPriority(LONG* priority) override {
-    return progress_ != nullptr ? progress_->GetPriority(priority) : E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE OnLowResource(DWORD reserved) override {
-    return progress_ != nullptr ? progress_->OnLowResource(reserved) : S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode,
-                                       LPCWSTR statusText) override {
-    if (statusCode == BINDSTATUS_DOWNLOADINGDATA || statusCode == BINDSTATUS_ENDDOWNLOADDATA) {
-      announced_ = progressMax;
-    }
-    return progress_ != nullptr ? progress_->OnProgress(progress, progressMax, statusCode, statusText) : S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT result, LPCWSTR error) override {
-    return progress_ != nullptr ? progress_->OnStopBinding(result, error) : S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD* flags, BINDINFO* info) override {
-    return progress_ != nullptr ? progress_->GetBindInfo(flags, info) : E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD flags, DWORD size, FORMATETC* format, STGMEDIUM* medium) override {
-    return progress_ != nullptr ? progress_->OnDataAvailable(flags, size, format, medium) : S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID iid, IUnknown* object) override {
-    return progress_ != nullptr ? progress_->OnObjectAvailable(iid, object) : S_OK;
-  }
-
-  HRESULT STDMETHODCALLTYPE BeginningTransaction(LPCWSTR, LPCWSTR, DWORD, LPWSTR* additionalHeaders) override {
-    if (additionalHeaders != nullptr) *additionalHeaders = nullptr;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE OnResponse(DWORD status, LPCWSTR, LPCWSTR, LPWSTR* additionalHeaders) override {
-    status_ = status;
-    if (additionalHeaders != nullptr) *additionalHeaders = nullptr;
-    return S_OK;
-  }
-
- private:
-  IBindStatusCallback* progress_;
-  DWORD status_ = 0;
-  ULONG announced_ = 0;
-};
-
-// An address an HTTP server answers, whose status the watch then sees.
+// Only web addresses are fetched: the address comes from the server.
 bool IsHttpUrl(const std::wstring& url) {
   return ::_wcsnicmp(url.c_str(), kHttps.data(), kHttps.size()) == 0 ||
          ::_wcsnicmp(url.c_str(), kHttp.data(), kHttp.size()) == 0;
 }
 
-std::optional<ULONGLONG> FileSize(const std::wstring& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
-  return (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+// The error lines of a failed attempt, as the caller allows them.
+void LogFailedTransfer(const TransferResult& last, uint64_t fileBytes, const std::wstring& url) {
+  switch (last.end) {
+    case TransferEnd::kNoAnswer:
+      LogError(L"The server closed the connection for %s without an answer", url.c_str());
+      break;
+    case TransferEnd::kHttpError:
+      LogError(L"The server answered %s with status %u", url.c_str(), last.status);
+      break;
+    case TransferEnd::kBrokenOff:
+      LogError(L"The server sent %llu of %llu bytes of %s", static_cast<unsigned long long>(fileBytes),
+               static_cast<unsigned long long>(last.announced), url.c_str());
+      break;
+    case TransferEnd::kStalled:
+      LogError(L"No byte of %s arrived for %lu seconds; the download is given up", url.c_str(),
+               static_cast<unsigned long>(gStallLimitMs.load() / 1000));
+      break;
+    default:
+      break;
+  }
 }
 
-// One attempt; an error status, fewer bytes than announced or no answer at
-// all fail it, and what arrived of such an answer is not left as the file.
+// One download of url into target: a first request and, when it breaks off,
+// up to kMaxResumes more for the rest (or for the whole file again, where the
+// server can't be asked for the rest of the same version). Nothing of a
+// failed download is left as the file.
 HRESULT DownloadOnce(const std::wstring& url, const std::wstring& target, IBindStatusCallback* progress,
                      bool logErrors) {
-  DownloadWatch watch(progress);
-  HRESULT result = ::URLDownloadToFileW(nullptr, url.c_str(), target.c_str(), 0, &watch);
-  if (result != S_OK) {
-    // A connection reset mid-answer can leave what arrived so far as the file.
+  if (!IsHttpUrl(url)) {
+    if (logErrors) LogError(L"%s is no web address; nothing is downloaded from it", url.c_str());
+    return INET_E_UNKNOWN_PROTOCOL;
+  }
+  const win::UniqueInternetHandle session(
+      ::InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  win::UniqueFile file(::CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!session || !file) {
+    const HRESULT code = HRESULT_FROM_WIN32(::GetLastError());
+    file.reset();
     ::DeleteFileW(target.c_str());
-    return result;
+    return code;
   }
-  const std::optional<ULONGLONG> size = FileSize(target);
-  const bool httpError = watch.status() >= kFirstHttpError;
-  const bool cutShort = watch.announcedBytes() != 0 && (!size || *size < watch.announcedBytes());
-  // The system takes a connection closed before any answer for an empty file.
-  const bool noAnswer = watch.status() == 0 && IsHttpUrl(url);
-  if (!httpError && !cutShort && !noAnswer) return S_OK;
-  if (logErrors && noAnswer) {
-    LogError(L"The server closed the connection for %s without an answer", url.c_str());
-  } else if (logErrors && httpError) {
-    LogError(L"The server answered %s with status %u", url.c_str(), watch.status());
-  } else if (logErrors) {
-    LogError(L"The server sent %llu of %lu bytes of %s", size.value_or(0), watch.announcedBytes(), url.c_str());
+
+  const DWORD stallLimitMs = gStallLimitMs.load();
+  TransferResult last = RunTransfer(session.get(), url, 0, std::nullopt, file.get(), progress, stallLimitMs);
+  uint64_t fileBytes = last.written;
+  const FileVersion version = last.version;
+  for (int resume = 1; last.end == TransferEnd::kBrokenOff && resume <= kMaxResumes; ++resume) {
+    const std::optional<std::wstring> ifRange = version.acceptsRanges ? IfRangeValue(version) : std::nullopt;
+    const uint64_t offset = ifRange ? fileBytes : 0;
+    LogInfo(L"The download of %s broke off after %llu of %llu bytes; %s (%d of %d)", url.c_str(),
+            static_cast<unsigned long long>(fileBytes), static_cast<unsigned long long>(last.announced),
+            offset != 0 ? L"resuming from there" : L"the server can't resume it, starting again", resume, kMaxResumes);
+    if (offset == 0) {
+      LARGE_INTEGER origin{};
+      if (!::SetFilePointerEx(file.get(), origin, nullptr, FILE_BEGIN) || !::SetEndOfFile(file.get())) break;
+    }
+    last = RunTransfer(session.get(), url, offset, ifRange, file.get(), progress, stallLimitMs);
+    if (last.startedAgain) LogInfo(L"The server sent %s whole again: it changed, or takes no ranges", url.c_str());
+    fileBytes = (last.startedAgain || offset == 0 ? 0 : offset) + last.written;
   }
+  file.reset();
+  if (last.end == TransferEnd::kComplete) return S_OK;
+  if (logErrors) LogFailedTransfer(last, fileBytes, url);
   ::DeleteFileW(target.c_str());
-  return INET_E_DOWNLOAD_FAILURE;
+  return FAILED(last.code) ? last.code : INET_E_DOWNLOAD_FAILURE;
 }
 
 }  // namespace
@@ -146,11 +118,11 @@ bool DownloadFile(const std::wstring& url, const std::wstring& folder, const std
     return false;
   }
 
-  // A thread that already chose the multithreaded model can download as it
-  // is; only a thread without COM at all can't.
+  // The progress callback is a COM object of the caller's thread.
   const win::ScopedComInit com;
   if (FAILED(com.result()) && com.result() != RPC_E_CHANGED_MODE) return false;
 
+  // Nothing is taken from the cache, nor written to it; an old entry goes all the same.
   ::DeleteUrlCacheEntryW(url.c_str());
   LogInfo(L"Downloading from: '%s' - to: %s", url.c_str(), target.c_str());
   std::wstring tried = url;
@@ -166,3 +138,6 @@ bool DownloadFile(const std::wstring& url, const std::wstring& folder, const std
   }
   return true;
 }
+
+void SetDownloadStallLimit(DWORD milliseconds) { gStallLimitMs.store(milliseconds); }
+DWORD DownloadStallLimit() { return gStallLimitMs.load(); }
