@@ -9,9 +9,12 @@ Standard library only. See README.md in this folder.
 """
 
 import argparse
+import array
 import base64
 import binascii
 import collections
+import email.utils
+import hashlib
 import http.client
 import http.server
 import io
@@ -30,6 +33,14 @@ import unicodedata
 import urllib.parse
 import xml.etree.ElementTree as ET
 from datetime import datetime, timezone
+
+try:
+    import fcntl
+    import termios
+    # Bytes written to a socket that its peer has not yet acknowledged (Linux).
+    TIOCOUTQ = termios.TIOCOUTQ
+except (ImportError, AttributeError):
+    TIOCOUTQ = None
 
 import signing
 from signing import SERVICE_NAMESPACE, XML_DECLARATION, SigningError, escape_attribute, escape_text
@@ -92,6 +103,11 @@ REQUEST_TIME_LIMIT = 60
 # first once either bound is reached. A record counts as its JSON line's length.
 MAX_RECORDS = 100_000
 MAX_RECORD_BYTES = 64 * 1024 * 1024
+# Scopes and paths that a once-only fault (cutat, changeat) has acted on; the
+# oldest are forgotten first. Each is held as a 32-byte digest.
+MAX_ONCE_KEYS = 100_000
+# A stalled answer (stallat) waits at most this long for its client to close.
+STALL_LIMIT = 600
 
 DEFAULT_ANSWER_LIFETIME = 24 * 60 * 60
 MAX_ANSWER_LIFETIME = 10 * 366 * 24 * 60 * 60
@@ -400,6 +416,111 @@ def answer_text_for(root, catalog, replacements, digests, expires=None):
     return build_instruction(product, program_name=name)
 
 
+# --- Served files ------------------------------------------------------------------------
+
+# What the fault changeat serves once it has cut: every byte of the file XOR this.
+CHANGED_XOR = 0x5A
+_CHANGED_TABLE = bytes(b ^ CHANGED_XOR for b in range(256))
+# One range of bytes: "bytes=N-", "bytes=N-M" or "bytes=-K" (the last K bytes).
+RANGE_RE = re.compile(r"bytes[ \t]*=[ \t]*(?:([0-9]+)[ \t]*-[ \t]*([0-9]*)|-[ \t]*([0-9]+))[ \t]*",
+                      re.IGNORECASE)
+UNSATISFIABLE = "unsatisfiable"
+
+
+def _position(digits):
+    # A client may send thousands of digits, which int() refuses; any such
+    # number lies beyond every file.
+    digits = digits.lstrip("0") or "0"
+    return int(digits) if len(digits) <= 30 else 1 << 100
+
+
+def byte_range(value, size):
+    """(first, last), both inclusive, of a Range header value for a body of size
+    bytes; UNSATISFIABLE; or None when the header is to be ignored (malformed,
+    several ranges, another unit)."""
+    m = RANGE_RE.fullmatch(value.strip())
+    if not m:
+        return None
+    if m.group(3) is not None:
+        suffix = _position(m.group(3))
+        if suffix == 0 or size == 0:
+            return UNSATISFIABLE
+        return max(0, size - suffix), size - 1
+    first = _position(m.group(1))
+    last = _position(m.group(2)) if m.group(2) else None
+    if last is not None and last < first:
+        return None
+    if first >= size:
+        return UNSATISFIABLE
+    return first, size - 1 if last is None else min(last, size - 1)
+
+
+def file_validators(st, changed=False):
+    """(ETag, Last-Modified as seconds since 1970) of a file's version. The tag
+    stands for size and modification time, so that it is made without reading a
+    file of many MiB; the changed content of changeat has its own tag and a
+    modification time one second later."""
+    etag = "%x-%x" % (st.st_size, st.st_mtime_ns)
+    seconds = st.st_mtime_ns // 1_000_000_000
+    if changed:
+        return '"%s-%02x"' % (etag, CHANGED_XOR), seconds + 1
+    return '"%s"' % etag, seconds
+
+
+def if_range_matches(value, etag, modified):
+    """Whether an If-Range value names the version served: the same strong tag, or
+    an HTTP date equal to its Last-Modified. A weak tag never matches."""
+    value = value.strip()
+    if value.startswith(('"', "W/")):
+        return value == etag
+    try:
+        when = email.utils.parsedate_to_datetime(value)
+    except (TypeError, ValueError, IndexError, OverflowError):
+        return False
+    if when is None:
+        return False
+    if when.tzinfo is None:
+        when = when.replace(tzinfo=timezone.utc)
+    return when.timestamp() == modified
+
+
+def file_answer(path, range_value=None, if_range=None, ranges=True, changed=False):
+    """A served file, streamed in blocks: 200, or with ranges 206 for one range of
+    it (Range, unless If-Range names another version) or 416; changed serves the
+    content changeat makes of it."""
+    st = os.stat(path)
+    size = st.st_size
+    etag, modified = file_validators(st, changed)
+    headers = [("ETag", etag), ("Last-Modified", email.utils.formatdate(modified, usegmt=True))]
+    first, last = 0, size - 1
+    status = 200
+    if ranges:
+        headers.insert(0, ("Accept-Ranges", "bytes"))
+        if range_value is not None and (if_range is None or if_range_matches(if_range, etag, modified)):
+            wanted = byte_range(range_value, size)
+            if wanted == UNSATISFIABLE:
+                answer = text_answer(416, "range not satisfiable")
+                answer.headers = headers + [("Content-Range", "bytes */%d" % size)]
+                return answer
+            if wanted is not None:
+                first, last = wanted
+                status = 206
+                headers.append(("Content-Range", "bytes %d-%d/%d" % (first, last, size)))
+    length = last - first + 1
+
+    def blocks():
+        left = length
+        with open(path, "rb") as f:
+            f.seek(first)
+            while left > 0:
+                data = f.read(min(BLOCK, left))
+                if not data:
+                    return
+                left -= len(data)
+                yield data.translate(_CHANGED_TABLE) if changed else data
+    return Answer(status, blocks=blocks, length=length, content_type="application/octet-stream", headers=headers)
+
+
 # --- Faults ------------------------------------------------------------------------------
 
 class FaultError(Exception):
@@ -408,7 +529,8 @@ class FaultError(Exception):
 
 BODY_FAULTS = ("notxml", "emptyroot", "text", "raw", "huge", "deep", "nul")
 SIGNATURE_FAULTS = ("unsigned", "badsig", "flipsig", "nokeyid", "signwith")
-OTHER_FAULTS = ("status", "delay", "drop", "truncate", "reset") + SIGNATURE_FAULTS
+DOWNLOAD_FAULTS = ("cutat", "stallat", "noranges", "changeat")
+OTHER_FAULTS = ("status", "delay", "drop", "truncate", "reset") + DOWNLOAD_FAULTS + SIGNATURE_FAULTS
 
 
 def b64url(value):
@@ -434,6 +556,8 @@ def parse_faults(texts):
         raise FaultError("more than one body fault")
     if "badsig" in faults and "flipsig" in faults:
         raise FaultError("badsig and flipsig exclude each other")
+    if "cutat" in faults and "changeat" in faults:
+        raise FaultError("cutat and changeat exclude each other")
     return faults
 
 
@@ -448,13 +572,15 @@ def number(faults, name, kind=int, low=0, high=None):
 
 
 class Answer:
-    def __init__(self, status, body=b"", content_type="text/xml; charset=utf-8", blocks=None, length=None):
+    def __init__(self, status, body=b"", content_type="text/xml; charset=utf-8", blocks=None, length=None,
+                 headers=()):
         self.status = status
         self.text = None                # the text of a wrapper answer, which may get signed
         self.content_type = content_type
         self.body = body
         self.blocks = blocks            # a callable giving the body in blocks, for big answers
         self.length = len(body) if length is None else length
+        self.headers = list(headers)    # (name, value) sent after Content-Type and Content-Length
 
     def chunks(self):
         if self.blocks is not None:
@@ -631,6 +757,34 @@ class Recorder:
                 return records[index]
             except IndexError:
                 return None
+
+
+class OnceKeys:
+    """The scopes and paths that a once-only fault has acted on, in the server
+    process's memory: at most MAX_ONCE_KEYS, the oldest forgotten first."""
+
+    def __init__(self):
+        self.keys = collections.OrderedDict()
+        self.lock = threading.Lock()
+
+    @staticmethod
+    def _key(token, path):
+        return hashlib.sha256(json.dumps([token, path]).encode("utf-8")).digest()
+
+    def claim(self, token, path):
+        """True the first time this scope and path are claimed."""
+        key = self._key(token, path)
+        with self.lock:
+            if key in self.keys:
+                return False
+            self.keys[key] = None
+            while len(self.keys) > MAX_ONCE_KEYS:
+                self.keys.popitem(last=False)
+            return True
+
+    def seen(self, token, path):
+        with self.lock:
+            return self._key(token, path) in self.keys
 
 
 # --- HTTP --------------------------------------------------------------------------------
@@ -853,8 +1007,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 if answer is None:
                     answer = text_answer(status, "status %d as requested" % status)
                 answer.status = status
+            stall = number(faults, "stallat") if "stallat" in faults else None
+            cut, changed = self.once_faults(faults, token, path, head_only)
             if answer is None:
-                answer = self.normal_answer(kind, method, rest, record, root)
+                answer = self.normal_answer(kind, method, rest, record, root,
+                                            ranges="noranges" not in faults, changed=changed)
             sign_answer(answer, faults, self.server.keys)
         except FaultError as e:
             self.send_answer(text_answer(400, "fault: %s" % e), head_only)
@@ -863,9 +1020,28 @@ class Handler(http.server.BaseHTTPRequestHandler):
             log("signing failed: %s" % e)
             self.send_answer(text_answer(500, "signing failed"), head_only)
             return
-        self.send_answer(answer, head_only, truncate="truncate" in faults, reset="reset" in faults)
+        self.send_answer(answer, head_only, truncate="truncate" in faults, reset="reset" in faults,
+                         cut=cut, stall=stall)
 
-    def normal_answer(self, kind, method, rest, record, root):
+    def once_faults(self, faults, token, path, head_only):
+        """-> (bytes after which to reset, or None; whether the file is served changed).
+
+        cutat and changeat cut the first request of their scope and path that
+        has no Range header (a HEAD, which has no body to cut, does not count);
+        after that cut changeat serves every request of them the changed file.
+        """
+        name = "changeat" if "changeat" in faults else "cutat" if "cutat" in faults else None
+        if name is None:
+            return None, False
+        count = number(faults, name)
+        once = self.server.settings.once
+        if not head_only and self.headers.get("Range") is None:
+            if once.claim(token, path):
+                return count, False
+            return None, name == "changeat"
+        return None, name == "changeat" and once.seen(token, path)
+
+    def normal_answer(self, kind, method, rest, record, root, ranges=True, changed=False):
         if kind == "service":
             if self.command != "POST" or method not in METHOD_ARGUMENTS:
                 return text_answer(404, "no such service method")
@@ -885,7 +1061,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             folder = "files" if kind == "files" else "banners"
             found = self.server.catalog.locate(folder, urllib.parse.unquote(rest))
             if found:
-                return file_answer(found)
+                # Several header lines are joined by commas, which no single
+                # range has and no validator equals: the Range is then ignored.
+                range_value = ", ".join(self.headers.get_all("Range", [])) or None
+                if_range = ", ".join(self.headers.get_all("If-Range", [])) or None
+                return file_answer(found, range_value, if_range, ranges=ranges, changed=changed)
         return text_answer(404, "not found")
 
     def records_answer(self, m):
@@ -901,41 +1081,90 @@ class Handler(http.server.BaseHTTPRequestHandler):
         text = value if isinstance(value, str) else json.dumps(value, ensure_ascii=False)
         return Answer(200, text.encode("utf-8"), "text/plain; charset=utf-8")
 
-    def send_answer(self, answer, head_only, truncate=False, reset=False):
+    def send_answer(self, answer, head_only, truncate=False, reset=False, cut=None, stall=None):
+        """Sends the answer; truncate and reset send half of its body, cut that
+        many bytes and stall that many (a cut request is not stalled)."""
         self.send_response(answer.status)
         self.send_header("Content-Type", answer.content_type)
         self.send_header("Content-Length", str(answer.length))
+        for name, value in answer.headers:
+            self.send_header(name, value)
         self.end_headers()
         if head_only:
             return
-        left = answer.length // 2 if truncate or reset else answer.length
-        for chunk in answer.chunks():
-            if left <= 0:
-                break
-            self.wfile.write(chunk[:left])
-            left -= len(chunk)
-        if truncate or reset:
-            self.wfile.flush()
+        if cut is not None:
+            stall = None
+            left = min(cut, answer.length)
+        elif stall is not None:
+            left = min(stall, answer.length)
+        elif truncate or reset:
+            left = answer.length // 2
+        else:
+            left = answer.length
+        sent = 0
+        chunks = answer.chunks()
+        try:
+            for chunk in chunks:
+                if sent >= left:
+                    break
+                part = chunk[:left - sent]
+                self.wfile.write(part)
+                sent += len(part)
+        finally:
+            chunks.close()
+        self.wfile.flush()
+        if sent < left or truncate or reset or cut is not None:
+            # A file that shrank while it was sent cannot fill its Content-Length.
             self.close_connection = True
-        if reset:
+        if cut is not None:
+            log("%s: cut %r after %d of %d bytes with a reset" % (self.server.name, self.path, sent, answer.length))
+            self.wait_until_sent()
+        if reset or cut is not None:
             # A zero linger time makes the close a reset, with no orderly end
             # the client could take for the end of the body; closed here, before
             # the server's own shutdown could send one.
             self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
             self.connection.close()
+        elif stall is not None:
+            self.stall(sent, answer.length)
 
+    def wait_until_sent(self):
+        """Waits until the client has taken the bytes written (at most IDLE_TIMEOUT):
+        a reset drops what is still queued, so the client would get fewer."""
+        if TIOCOUTQ is None:
+            return
+        deadline = time.monotonic() + IDLE_TIMEOUT
+        queued = array.array("i", [0])
+        while time.monotonic() < deadline:
+            try:
+                fcntl.ioctl(self.connection.fileno(), TIOCOUTQ, queued)
+            except (OSError, ValueError):
+                return
+            if queued[0] <= 0:
+                return
+            time.sleep(0.005)
 
-def file_answer(path):
-    size = os.path.getsize(path)
-
-    def blocks():
-        with open(path, "rb") as f:
+    def stall(self, sent, length):
+        """Sends nothing more and keeps the connection until the client closes it or
+        STALL_LIMIT passes; the connection keeps its slot all the while."""
+        log("%s: stalling %r after %d of %d bytes" % (self.server.name, self.path, sent, length))
+        self.close_connection = True
+        start = time.monotonic()
+        how = "%d s passed" % STALL_LIMIT
+        try:
             while True:
-                data = f.read(BLOCK)
-                if not data:
-                    return
-                yield data
-    return Answer(200, blocks=blocks, length=size, content_type="application/octet-stream")
+                left = start + STALL_LIMIT - time.monotonic()
+                if left <= 0:
+                    break
+                self.connection.settimeout(left)
+                if not self.connection.recv(BLOCK):     # what the client sends meanwhile is dropped
+                    how = "the client closed"
+                    break
+        except socket.timeout:
+            pass
+        except (OSError, ValueError) as e:
+            how = "the connection failed: %s" % e
+        log("%s: stall of %r ended after %.1f s: %s" % (self.server.name, self.path, time.monotonic() - start, how))
 
 
 class Settings:
@@ -947,6 +1176,7 @@ class Settings:
         self.own_url = None                 # the main listener's address, once it is bound
         self.answer_lifetime = answer_lifetime
         self.slots = threading.BoundedSemaphore(MAX_CONNECTIONS)
+        self.once = OnceKeys()              # what cutat and changeat have cut
 
 
 class Listener(socketserver.ThreadingMixIn, http.server.HTTPServer):
