@@ -12,7 +12,6 @@
 #include "protocol/http_transfer.h"
 #include "protocol/transfer_resume.h"
 #include "win/com_ptr.h"
-#include "win/internet_handle.h"
 #include "win/unique_handle.h"
 
 namespace {
@@ -31,8 +30,6 @@ std::wstring WithoutTls(std::wstring url) {
 // given up, so no session waits for a server that stopped sending.
 constexpr DWORD kShippedStallLimitMs = 60000;
 std::atomic<DWORD> gStallLimitMs{kShippedStallLimitMs};
-
-constexpr wchar_t kUserAgent[] = L"VLRenova";
 
 // Only web addresses are fetched: the address comes from the server.
 bool IsHttpUrl(const std::wstring& url) {
@@ -72,19 +69,17 @@ HRESULT DownloadOnce(const std::wstring& url, const std::wstring& target, IBindS
     if (logErrors) LogError(L"%s is no web address; nothing is downloaded from it", url.c_str());
     return INET_E_UNKNOWN_PROTOCOL;
   }
-  const win::UniqueInternetHandle session(
-      ::InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  DownloadSession session(gStallLimitMs.load());
   win::UniqueFile file(::CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!session || !file) {
+  if (!session.valid() || !file) {
     const HRESULT code = HRESULT_FROM_WIN32(::GetLastError());
     file.reset();
     ::DeleteFileW(target.c_str());
     return code;
   }
 
-  const DWORD stallLimitMs = gStallLimitMs.load();
-  TransferResult last = RunTransfer(session.get(), url, 0, std::nullopt, file.get(), progress, stallLimitMs);
+  TransferResult last = session.Run(url, 0, std::nullopt, file.get(), progress);
   uint64_t fileBytes = last.written;
   const FileVersion version = last.version;
   for (int resume = 1; last.end == TransferEnd::kBrokenOff && resume <= kMaxResumes; ++resume) {
@@ -97,7 +92,7 @@ HRESULT DownloadOnce(const std::wstring& url, const std::wstring& target, IBindS
       LARGE_INTEGER origin{};
       if (!::SetFilePointerEx(file.get(), origin, nullptr, FILE_BEGIN) || !::SetEndOfFile(file.get())) break;
     }
-    last = RunTransfer(session.get(), url, offset, ifRange, file.get(), progress, stallLimitMs);
+    last = session.Run(url, offset, ifRange, file.get(), progress);
     if (last.startedAgain) LogInfo(L"The server sent %s whole again: it changed, or takes no ranges", url.c_str());
     fileBytes = (last.startedAgain || offset == 0 ? 0 : offset) + last.written;
   }

@@ -1,13 +1,14 @@
 #pragma once
 // One HTTP request of a download, its body written to an open file as it
 // arrives: the whole file, or its rest from an offset. It never waits longer
-// than the stall limit for a byte, and bypasses the internet cache, so the
-// file is written once, where it belongs.
+// than the stall limit for a byte, and passes no cache, so the file is written
+// once, where it belongs. WinHTTP carries it: WinINet under Wine keeps
+// waiting for a body's next byte whatever time-out it is given, and WinHTTP
+// has no internet cache to bypass.
 
 #include <windows.h>
 
 #include <urlmon.h>
-#include <wininet.h>
 
 #include <cstdint>
 #include <optional>
@@ -37,12 +38,29 @@ struct TransferResult {
   bool startedAgain = false;  // a request for the rest got the whole file, written from the start
 };
 
-// The request for url from offset on (0: the whole file; else a Range request
-// naming the version with If-Range, and the file holds offset bytes); the body
-// goes to the file at its current position, or from its start when the server
-// answers a request for the rest with the whole file. progress, when set,
-// hears every block, counted from the file's start. stallLimitMs bounds every
-// wait for a byte.
-TransferResult RunTransfer(HINTERNET session, const std::wstring& url, uint64_t offset,
-                           const std::optional<std::wstring>& ifRange, HANDLE file, IBindStatusCallback* progress,
-                           DWORD stallLimitMs);
+// The connection settings of one download and the requests it makes: every
+// wait (the name, the connection, sending, each block of the answer) is
+// limited to the stall limit.
+class DownloadSession {
+ public:
+  explicit DownloadSession(DWORD stallLimitMs);
+  ~DownloadSession();
+  DownloadSession(const DownloadSession&) = delete;
+  DownloadSession& operator=(const DownloadSession&) = delete;
+
+  // False when the system gave no session; the error is the thread's last.
+  bool valid() const { return session_ != nullptr; }
+
+  // The request for url from offset on (0: the whole file; else a Range
+  // request naming the version with If-Range, and the file holds offset
+  // bytes); the body goes to the file at its current position, or from its
+  // start when the server answers a request for the rest with the whole file.
+  // progress, when set, hears every block, counted from the file's start.
+  TransferResult Run(const std::wstring& url, uint64_t offset, const std::optional<std::wstring>& ifRange, HANDLE file,
+                     IBindStatusCallback* progress);
+
+ private:
+  // WinHTTP's session handle, kept out of this header: winhttp.h and
+  // wininet.h can't both be included, and the caller uses the latter.
+  void* session_;
+};

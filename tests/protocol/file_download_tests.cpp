@@ -137,3 +137,61 @@ TEST_F(FileDownloadTest, AConnectionResetMidAnswerIsAFailedDownloadAndLeavesNoPa
     EXPECT_FALSE(PathExists(target_.path() + L"payload.bin"));
   }
 }
+
+// ---- broken, stalled and changed transfers ----
+
+// The lines of the log that tell of a resume or a fresh start.
+size_t ResumeLines(const LogCapture& log) { return log.CountAt(L"INF", L"broke off after"); }
+
+TEST_F(FileDownloadTest, ATransferResetHalfWayGoesOnFromWhereItStopped) {
+  const size_t half = content_.size() / 2;
+  const std::wstring url = UrlOf("http", ports_.main, L"cutat=" + std::to_wstring(half));
+  LogCapture log;
+  ASSERT_TRUE(DownloadFile(url, target_.path(), L"payload.bin", nullptr, true));
+  EXPECT_EQ(ReadFileBytes(target_.path() + L"payload.bin"), content_);
+  EXPECT_EQ(ResumeLines(log), 1u);
+  // How much of the first half is kept depends on how the reset meets the
+  // reads; never more than the half, and the rest is asked for from there.
+  EXPECT_EQ(log.CountAt(L"INF", L"The download of " + url + L" broke off after "), 1u);
+  EXPECT_EQ(log.CountAt(L"INF", L" of " + std::to_wstring(content_.size()) + L" bytes; resuming from there (1 of 3)"),
+            1u);
+  EXPECT_EQ(log.CountAt(L"ERR", L""), 0u);
+  EXPECT_EQ(RecordCount(ports_.main, scope_), 2) << "the whole file was asked for again";
+}
+
+TEST_F(FileDownloadTest, AServerWithoutRangesSendsTheWholeFileAgain) {
+  const std::wstring url = UrlOf("http", ports_.main, L"cutat=1000;noranges");
+  LogCapture log;
+  ASSERT_TRUE(DownloadFile(url, target_.path(), L"payload.bin", nullptr, true));
+  EXPECT_EQ(ReadFileBytes(target_.path() + L"payload.bin"), content_);
+  EXPECT_EQ(log.CountAt(L"INF", L"the server can't resume it, starting again (1 of 3)"), 1u);
+}
+
+TEST_F(FileDownloadTest, AFileThatChangedBetweenTheBreakAndTheResumeIsFetchedAnew) {
+  const std::wstring url = UrlOf("http", ports_.main, L"changeat=1000");
+  LogCapture log;
+  ASSERT_TRUE(DownloadFile(url, target_.path(), L"payload.bin", nullptr, true));
+  // The service serves the changed file with every byte XOR 0x5A: none of
+  // the old bytes may stay.
+  EXPECT_EQ(ReadFileBytes(target_.path() + L"payload.bin"), ChangedByService(content_));
+  EXPECT_EQ(log.CountAt(L"INF", L"resuming from there (1 of 3)"), 1u);
+  EXPECT_EQ(log.CountAt(L"INF", L"The server sent " + url + L" whole again"), 1u);
+}
+
+TEST_F(FileDownloadTest, AServerThatStopsSendingIsGivenUpAfterTheStallLimit) {
+  const DWORD shipped = DownloadStallLimit();
+  EXPECT_EQ(shipped, 60000u) << "the shipped limit";
+  // A seam: the limit is shortened so that the test does not wait minutes.
+  SetDownloadStallLimit(2000);
+  const std::wstring url = UrlOf("http", ports_.main, L"stallat=1000");
+  LogCapture log;
+  const ULONGLONG started = ::GetTickCount64();
+  EXPECT_FALSE(DownloadFile(url, target_.path(), L"payload.bin", nullptr, true));
+  const ULONGLONG took = ::GetTickCount64() - started;
+  SetDownloadStallLimit(shipped);
+  EXPECT_FALSE(PathExists(target_.path() + L"payload.bin"));
+  EXPECT_EQ(log.CountAt(L"ERR", L"No byte of " + url + L" arrived for 2 seconds; the download is given up"), 1u);
+  EXPECT_EQ(ResumeLines(log), 0u) << "a stalled transfer is not resumed";
+  // Not a speed goal: a download that never gave up would hang here for good.
+  EXPECT_LT(took, 30000u);
+}

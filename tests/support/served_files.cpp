@@ -47,4 +47,11 @@ std::string ServedFiles::Url(const char* scheme, uint16_t port, const std::wstri
   return std::string(scheme) + "://localhost:" + std::to_string(port) + narrow;
 }
 
+std::string ChangedByService(const std::string& content) {
+  constexpr char kChange = 0x5A;
+  std::string changed = content;
+  for (char& c : changed) c = static_cast<char>(c ^ kChange);
+  return changed;
+}
+
 }  // namespace testing_support

@@ -32,4 +32,8 @@ class ServedFiles {
   std::wstring folder_;
 };
 
+// What the service serves for a file once its fault "changeat" has changed
+// it: every byte XOR 0x5A.
+std::string ChangedByService(const std::string& content);
+
 }  // namespace testing_support
