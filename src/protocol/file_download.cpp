@@ -59,6 +59,10 @@ void LogFailedTransfer(const TransferResult& last, uint64_t fileBytes, const std
   }
 }
 
+// The name a download is written under until it is whole: an updater ended
+// half-way leaves no file under the real name that could be taken for it.
+constexpr wchar_t kPartSuffix[] = L".part";
+
 // One download of url into target: a first request and, when it breaks off,
 // up to kMaxResumes more for the rest (or for the whole file again, where the
 // server can't be asked for the rest of the same version). Nothing of a
@@ -69,12 +73,14 @@ HRESULT DownloadOnce(const std::wstring& url, const std::wstring& target, IBindS
     if (logErrors) LogError(L"%s is no web address; nothing is downloaded from it", url.c_str());
     return INET_E_UNKNOWN_PROTOCOL;
   }
+  const std::wstring part = target + kPartSuffix;
   DownloadSession session(gStallLimitMs.load());
-  win::UniqueFile file(::CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+  win::UniqueFile file(::CreateFileW(part.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!session.valid() || !file) {
     const HRESULT code = HRESULT_FROM_WIN32(::GetLastError());
     file.reset();
+    ::DeleteFileW(part.c_str());
     ::DeleteFileW(target.c_str());
     return code;
   }
@@ -85,9 +91,12 @@ HRESULT DownloadOnce(const std::wstring& url, const std::wstring& target, IBindS
   for (int resume = 1; last.end == TransferEnd::kBrokenOff && resume <= kMaxResumes; ++resume) {
     const std::optional<std::wstring> ifRange = version.acceptsRanges ? IfRangeValue(version) : std::nullopt;
     const uint64_t offset = ifRange ? fileBytes : 0;
+    const wchar_t* how = offset != 0 ? L"resuming from there"
+                         : ifRange   ? L"nothing of it arrived, starting again"
+                                     : L"the server can't resume it, starting again";
     LogInfo(L"The download of %s broke off after %llu of %llu bytes; %s (%d of %d)", url.c_str(),
-            static_cast<unsigned long long>(fileBytes), static_cast<unsigned long long>(last.announced),
-            offset != 0 ? L"resuming from there" : L"the server can't resume it, starting again", resume, kMaxResumes);
+            static_cast<unsigned long long>(fileBytes), static_cast<unsigned long long>(last.announced), how, resume,
+            kMaxResumes);
     if (offset == 0) {
       LARGE_INTEGER origin{};
       if (!::SetFilePointerEx(file.get(), origin, nullptr, FILE_BEGIN) || !::SetEndOfFile(file.get())) break;
@@ -97,8 +106,12 @@ HRESULT DownloadOnce(const std::wstring& url, const std::wstring& target, IBindS
     fileBytes = (last.startedAgain || offset == 0 ? 0 : offset) + last.written;
   }
   file.reset();
-  if (last.end == TransferEnd::kComplete) return S_OK;
+  if (last.end == TransferEnd::kComplete && ::MoveFileExW(part.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    return S_OK;
+  }
+  if (last.end == TransferEnd::kComplete) last.code = HRESULT_FROM_WIN32(::GetLastError());
   if (logErrors) LogFailedTransfer(last, fileBytes, url);
+  ::DeleteFileW(part.c_str());
   ::DeleteFileW(target.c_str());
   return FAILED(last.code) ? last.code : INET_E_DOWNLOAD_FAILURE;
 }

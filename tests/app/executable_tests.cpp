@@ -54,10 +54,10 @@ TEST(Executable, IsA64BitGuiProgramThatNeedsOnlySystemDlls) {
   EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
   EXPECT_EQ(nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
 
-  const std::set<std::string> system = {"kernel32.dll", "user32.dll",   "gdi32.dll",    "advapi32.dll", "shell32.dll",
-                                        "shlwapi.dll",  "ole32.dll",    "oleaut32.dll", "comctl32.dll", "msvcrt.dll",
-                                        "wininet.dll",  "urlmon.dll",   "msi.dll",      "version.dll",  "iphlpapi.dll",
-                                        "ws2_32.dll",   "comdlg32.dll", "crypt32.dll",  "secur32.dll",  "bcrypt.dll"};
+  const std::set<std::string> system = {
+      "kernel32.dll", "user32.dll",   "gdi32.dll",    "advapi32.dll", "shell32.dll", "shlwapi.dll", "ole32.dll",
+      "oleaut32.dll", "comctl32.dll", "msvcrt.dll",   "wininet.dll",  "urlmon.dll",  "msi.dll",     "version.dll",
+      "iphlpapi.dll", "ws2_32.dll",   "comdlg32.dll", "crypt32.dll",  "secur32.dll", "bcrypt.dll",  "winhttp.dll"};
   const std::set<std::string> imported = ImportedDlls(image.get());
   EXPECT_FALSE(imported.empty());
   for (const std::string& dll : imported) EXPECT_TRUE(system.count(dll)) << dll << " is not a system DLL";
