@@ -229,7 +229,9 @@ class FaultMatrixTest : public UpdateRunTest {
       EXPECT_EQ(ReadFileBytes(installed_.path() + file), version) << Narrow(file);
     }
     for (const std::wstring& file : FilesBelow(cache_)) {
-      if (file == kSetupRunCounter) continue;
+      // A download ended half-way stays under its ".part" name, which nothing
+      // takes for the file; the next download clears it with the folder.
+      if (file == kSetupRunCounter || file.ends_with(L".part")) continue;
       SCOPED_TRACE(Narrow(file));
       ASSERT_TRUE(PathExists(files_->folder() + file)) << "the cache folder holds a file nobody served";
       EXPECT_EQ(ReadFileBytes(cache_ + file), ReadFileBytes(files_->folder() + file));
