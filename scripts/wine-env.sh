@@ -43,6 +43,39 @@ wine_prefix_ready() {
   touch "$WINEPREFIX/.vlrn-ready"
 }
 
+# The fonts a user's Windows has for the dialog, in $WINEPREFIX. This Wine
+# registers the fonts of its own data folder only when they are in the
+# prefix's Fonts folder: without them the dialog font ("MS Shell Dlg", which
+# Wine maps to Tahoma) falls back to any font and the caption buttons show
+# Marlett's letters. Tahoma has no Japanese glyphs; IPA Gothic
+# (fonts-ipafont-gothic) linked behind it makes Japanese texts render
+# instead of boxes. Bold text looks the link up under the bold face's own name.
+wine_prefix_user_fonts() {
+  local fonts="$WINEPREFIX/drive_c/windows/Fonts" font face
+  mkdir -p "$fonts"
+  for font in tahoma.ttf tahomabd.ttf marlett.ttf; do
+    [ -f "/usr/share/wine/fonts/$font" ] && cp -u "/usr/share/wine/fonts/$font" "$fonts/"
+  done
+  for face in Tahoma 'Tahoma Bold' 'MS Shell Dlg' 'MS Shell Dlg 2' 'MS UI Gothic'; do
+    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+      /v "$face" /t REG_MULTI_SZ /d 'ipag.ttf,IPAGothic' /f >/dev/null 2>&1 || return 1
+  done
+}
+
+# Makes $WINEPREFIX draw at dpi (96 is 100 %, 144 150 %, 192 200 %). Wine reads
+# the value when its server starts: the prefix's server is stopped first, and
+# the one the values are written with is let end by itself (it saves the
+# registry then); the next wine process starts one that draws at dpi.
+wine_prefix_dpi() {
+  local dpi=$1
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1 &&
+    wine reg add 'HKLM\System\CurrentControlSet\Hardware Profiles\Current\Software\Fonts' \
+      /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1 || return 1
+  wineserver -w 2>/dev/null || true
+}
+
 # A persistent server makes each wine process start in a fraction of a second.
 # A program that starts the prefix's services or its desktop process (the first
 # one to make a window) passes its output pipes on to them. They outlive it, the

@@ -13,6 +13,7 @@
 #include "ui/dialog.h"
 #include "ui/text_table.h"
 #include "version.h"
+#include "win/dpi.h"
 #include "win/mutex_hold.h"
 #include "win/path_limit.h"
 #include "win/strings.h"
@@ -70,6 +71,16 @@ INT_PTR DialogWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       if (!::IsIconic(hwnd())) return FALSE;
       PaintIcon();
       return TRUE;
+    case WM_DPICHANGED: {
+      // Moved to another screen, or its scale changed: the window takes the
+      // place the system suggests and the header band lays itself out anew.
+      // The dialog manager scales the template's controls where it does.
+      const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+      ::SetWindowPos(hwnd(), nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                     suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+      mHeader.SetDpi(HIWORD(wParam));
+      return FALSE;
+    }
     case WM_QUERYDRAGICON:
       // One of the messages whose result a dialog procedure returns as it is.
       return reinterpret_cast<INT_PTR>(mIcon);
@@ -253,11 +264,12 @@ void DialogWindow::RefreshBanner() {
 }
 
 int DialogWindow::BannerRoom() const {
-  // The band, two pixels higher than its picture, ends above the message line.
+  // The band, two pixels higher than its picture, ends above the message line;
+  // the band draws the picture at its DPI, so the room is in the picture's own pixels.
   RECT message{};
   ::GetWindowRect(::GetDlgItem(hwnd(), IDC_MESSAGE_TEXT), &message);
   ::MapWindowPoints(nullptr, hwnd(), reinterpret_cast<POINT*>(&message), 2);
-  return message.top - 2;
+  return static_cast<int>(message.top - 2) * static_cast<int>(win::kDesignDpi) / static_cast<int>(mHeader.Dpi());
 }
 
 bool DialogWindow::IsUpgradeChoiceChecked(UpgradeChoice choice) {

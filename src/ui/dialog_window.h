@@ -60,7 +60,8 @@ class DialogWindow : public SessionView {
   void OnCommand(WORD id, WORD notification);
   void MakeBoldFont();
   void CreateHeader();
-  // The most pixels a banner may be high without covering the controls.
+  // The most pixels a banner file may be high without covering the controls
+  // once the band has scaled it to the window's DPI.
   int BannerRoom() const;
   // Moves the window to WindowRec's corner when it names one; shows it in front either way.
   void MoveToWindowRec(const std::wstring& windowRec);

@@ -1,5 +1,6 @@
 #include "ui/header_band.h"
 
+#include "win/dpi.h"
 #include "win/mutex_hold.h"
 
 namespace {
@@ -40,17 +41,43 @@ bool CWizTrackWnd::Create(HWND parent, HFONT textFont, const std::wstring& title
   mTextFont = textFont;
   mTitle = title;
   mSubtitle = subtitle;
-  LOGFONTW description{};
-  if (textFont != nullptr && ::GetObjectW(textFont, sizeof description, &description) != 0) {
-    description.lfWeight = FW_BOLD;
-    mBoldFont.reset(::CreateFontIndirectW(&description));
-  }
+  mDpi = win::WindowDpi(parent);
+  mFontDpi = mDpi;
+  mHasFontDescription = textFont != nullptr && ::GetObjectW(textFont, sizeof mFontDescription, &mFontDescription) != 0;
+  MakeFonts();
   Place();
   return mWindow != nullptr;
 }
 
+void CWizTrackWnd::MakeFonts() {
+  mScaledTextFont.reset();
+  mBoldFont.reset();
+  if (!mHasFontDescription) return;
+  LOGFONTW description = mFontDescription;
+  if (mDpi != mFontDpi) {
+    description.lfHeight = ::MulDiv(description.lfHeight, static_cast<int>(mDpi), static_cast<int>(mFontDpi));
+    description.lfWidth = ::MulDiv(description.lfWidth, static_cast<int>(mDpi), static_cast<int>(mFontDpi));
+    mScaledTextFont.reset(::CreateFontIndirectW(&description));
+  }
+  description.lfWeight = FW_BOLD;
+  mBoldFont.reset(::CreateFontIndirectW(&description));
+}
+
+void CWizTrackWnd::SetDpi(UINT dpi) {
+  if (dpi == 0) return;
+  {
+    const win::MutexHold hold(HeaderMutex());
+    mDpi = dpi;
+    MakeFonts();
+  }
+  Place();
+}
+
+int CWizTrackWnd::Scaled(int length) const { return win::ScaleToDpi(length, mDpi); }
+
 int CWizTrackWnd::Height() const {
-  return mHasBitmap ? static_cast<int>(mBitmapSize.cy) + 2 : mLayout.heightWithoutBitmap;
+  // The two lines at the bottom stay one pixel each.
+  return mHasBitmap ? Scaled(static_cast<int>(mBitmapSize.cy)) + 2 : Scaled(mLayout.heightWithoutBitmap);
 }
 
 void CWizTrackWnd::SetSubtitle(const std::wstring& subtitle) {
@@ -97,6 +124,10 @@ LRESULT CALLBACK CWizTrackWnd::WindowProc(HWND window, UINT message, WPARAM wPar
       ::EndPaint(window, &paint);
       return 0;
     }
+    case WM_PRINTCLIENT:
+      // Drawn into a given device context, as PrintWindow asks.
+      if (self != nullptr) self->Paint(reinterpret_cast<HDC>(wParam));
+      return 0;
     default:
       return ::DefWindowProcW(window, message, wParam, lParam);
   }
@@ -114,17 +145,29 @@ void CWizTrackWnd::Paint(HDC dc) const {
     const win::UniqueMemoryDc source(::CreateCompatibleDC(dc));
     if (source) {
       const HGDIOBJ previous = ::SelectObject(source.get(), mLayout.bitmap);
-      ::BitBlt(dc, band.right - mBitmapSize.cx, 0, mBitmapSize.cx, mBitmapSize.cy, source.get(), 0, 0, SRCCOPY);
+      const int width = Scaled(mBitmapSize.cx);
+      const int height = Scaled(mBitmapSize.cy);
+      if (width == mBitmapSize.cx && height == mBitmapSize.cy) {
+        ::BitBlt(dc, band.right - width, 0, width, height, source.get(), 0, 0, SRCCOPY);
+      } else {
+        const int previousMode = ::SetStretchBltMode(dc, HALFTONE);
+        ::SetBrushOrgEx(dc, 0, 0, nullptr);
+        ::StretchBlt(dc, band.right - width, 0, width, height, source.get(), 0, 0, mBitmapSize.cx, mBitmapSize.cy,
+                     SRCCOPY);
+        ::SetStretchBltMode(dc, previousMode);
+      }
       ::SelectObject(source.get(), previous);
     }
   }
 
   ::SetBkMode(dc, TRANSPARENT);
   ::SetTextColor(dc, mLayout.text);
-  const HGDIOBJ previousFont = ::SelectObject(dc, mBoldFont ? mBoldFont.get() : mTextFont);
-  ::TextOutW(dc, mLayout.leftMargin, mLayout.titleTop, mTitle.c_str(), static_cast<int>(mTitle.size()));
-  if (mTextFont != nullptr) ::SelectObject(dc, mTextFont);
-  ::TextOutW(dc, mLayout.leftMargin, mLayout.titleTop * 2 + mLayout.lineGap, mSubtitle.c_str(),
+  const HFONT textFont = TextFont();
+  const HGDIOBJ previousFont = ::SelectObject(dc, mBoldFont ? mBoldFont.get() : textFont);
+  const int left = Scaled(mLayout.leftMargin);
+  ::TextOutW(dc, left, Scaled(mLayout.titleTop), mTitle.c_str(), static_cast<int>(mTitle.size()));
+  if (textFont != nullptr) ::SelectObject(dc, textFont);
+  ::TextOutW(dc, left, Scaled(mLayout.titleTop * 2 + mLayout.lineGap), mSubtitle.c_str(),
              static_cast<int>(mSubtitle.size()));
   ::SelectObject(dc, previousFont);
 

@@ -12,7 +12,7 @@ constexpr TextRows kGermanTextRows = {{
     {kTextOk, L"OK"},
     {kTextInstall, L"Installieren"},
     {kTextNotNow, L"Jetzt nicht"},
-    {kTextDontNotifyAboutUpdate, L"Nicht mehr über diese Aktualisierung benachrichtigen."},
+    {kTextDontNotifyAboutUpdate, L"Nicht mehr an diese Aktualisierung erinnern."},
     {kTextUpdateInProgress, L"Führe Aktualisierung durch..."},
     {kTextPrepareInstallation, L"Bereite Installation vor..."},
     {kTextUpdateSucceeded, L"Die Aktualisierung war erfolgreich!"},
@@ -61,7 +61,8 @@ constexpr TextRows kGermanTextRows = {{
      L"Eine andere Sitzung von Velbor Renova ist aktiv. Möchten Sie diese aktive Sitzung automatisch beenden?"},
     {kTextOtherInstanceRunning, L"Eine andere Instanz von Velbor Renova wird noch ausgeführt."},
     {kTextConnectionFailed,
-     L"Es konnte keine Verbindung zum Server aufgebaut werden. Bitte überprüfen Sie ihre Internetverbindung."},
+     L"Es konnte keine Verbindung zum Server aufgebaut werden.\n"
+     L"Bitte überprüfen Sie ihre Internetverbindung."},
     {kTextContinue, L"Weiter"},
     {kTextRemindLater, L"Später erneut erinnern "},
     {kTextPaidUpgradeAvailable,

@@ -64,7 +64,8 @@ constexpr TextRows kJapaneseTextRows = {{
     {kTextContinue, L"続行"},
     {kTextRemindLater, L"後でもう一度通知する "},
     {kTextPaidUpgradeAvailable,
-     L"ご使用の製品をアップグレードすると、料金が発生する可能性があります。今すぐアップグレードしますか？"},
+     L"ご使用の製品をアップグレードすると、料金が発生する可能性があります。\n"
+     L"今すぐアップグレードしますか？"},
     {kTextDontShowNoticeAgain, L"今後このお知らせを表示しない"},
     {kTextProductVersion, L"%s - バージョン %d"},
     {kTextInstallAndReplace, L"インストールして現在のバージョンを置き換える"},

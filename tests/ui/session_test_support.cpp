@@ -8,6 +8,7 @@
 #include <functional>
 #include <ostream>
 #include <sstream>
+#include <thread>
 
 #include "actions/registry.h"
 #include "product/program_infos_store.h"
@@ -449,6 +450,60 @@ void SessionTest::ExpectReports(std::vector<SentReport> expected, bool fromThisP
   std::sort(received.begin(), received.end());
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(received, expected);
+}
+
+// --- The real window -------------------------------------------------------------------
+
+namespace {
+constexpr UINT kRunOnWindowThread = WM_APP + 50;
+constexpr wchar_t kCallsProperty[] = L"vlrn-calls";
+}  // namespace
+
+UINT ScreenDpi() {
+  const HDC screen = ::GetDC(nullptr);
+  const UINT dpi = static_cast<UINT>(::GetDeviceCaps(screen, LOGPIXELSY));
+  ::ReleaseDC(nullptr, screen);
+  return dpi;
+}
+
+WindowThreadCalls::WindowThreadCalls(HWND window) : window_(window) {
+  ::SetPropW(window, kCallsProperty, this);
+  original_ = reinterpret_cast<WNDPROC>(::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Proc)));
+}
+
+WindowThreadCalls::~WindowThreadCalls() {
+  if (::IsWindow(window_)) ::SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original_));
+}
+
+void WindowThreadCalls::Run(const std::function<void()>& call) {
+  ::SendMessageW(window_, kRunOnWindowThread, 0, reinterpret_cast<LPARAM>(&call));
+}
+
+LRESULT CALLBACK WindowThreadCalls::Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* self = static_cast<WindowThreadCalls*>(::GetPropW(window, kCallsProperty));
+  if (message == kRunOnWindowThread) {
+    (*reinterpret_cast<const std::function<void()>*>(lParam))();
+    return 0;
+  }
+  return ::CallWindowProcW(self->original_, window, message, wParam, lParam);
+}
+
+void SessionWindowTest::WithWindow(const std::function<void(HWND, WindowThreadCalls&)>& look) {
+  worker_.Hold(/*checks=*/true, /*runs=*/false);
+  dialog_ = std::make_unique<Dialog>(&worker_, &options_, &window_);
+  const int checksBefore = worker_.checkCalls;
+  std::thread user([&] {
+    ASSERT_TRUE(WaitUntil([&] { return window_.hwnd() != nullptr && worker_.checkCalls > checksBefore; }));
+    const HWND window = window_.hwnd();
+    {
+      WindowThreadCalls calls(window);
+      look(window, calls);
+      calls.Run([&] { window_.EndModal(0); });
+    }
+    worker_.Release();
+  });
+  window_.RunModal(*dialog_);
+  user.join();
 }
 
 size_t SessionTest::Logged(const wchar_t* level, const std::wstring& text) const {

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -27,6 +28,7 @@
 #include "support/scratch.h"
 #include "support/update_server.h"
 #include "ui/dialog.h"
+#include "ui/dialog_window.h"
 #include "ui/session_view.h"
 #include "win/unique_handle.h"
 
@@ -247,6 +249,40 @@ class SessionTest : public UpdateServerTest {
   std::unique_ptr<Dialog> dialog_;
   std::unique_ptr<SessionLog> log_;
   size_t logMark_ = 0;
+};
+
+// The DPI the screen is drawn at: the prefix's, for this DPI-aware program.
+UINT ScreenDpi();
+
+// Runs calls on a window's thread: the window procedure is replaced (allowed
+// from another thread of the process) by one that takes a message of its own
+// and hands everything else on.
+class WindowThreadCalls {
+ public:
+  explicit WindowThreadCalls(HWND window);
+  ~WindowThreadCalls();
+  WindowThreadCalls(const WindowThreadCalls&) = delete;
+  WindowThreadCalls& operator=(const WindowThreadCalls&) = delete;
+  void Run(const std::function<void()>& call);
+
+ private:
+  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+  HWND window_;
+  WNDPROC original_ = nullptr;
+};
+
+// A session in the real window: it runs modally on the test's thread while
+// a second thread puts it into states (on the window's own thread) and reads
+// its controls as a user would see them.
+class SessionWindowTest : public SessionTest {
+ protected:
+  // Runs the window with a check that stays in CHECK_SERVER, then calls
+  // `look` on another thread with the window and a way to run calls on its
+  // thread; the window is closed afterwards.
+  void WithWindow(const std::function<void(HWND, WindowThreadCalls&)>& look);
+
+  DialogWindow window_;
 };
 
 // The relaunched updater, as the test program stands in for it: when the

@@ -1,6 +1,7 @@
 // What the real session window shows in each state: the window runs
 // modally on the test's thread, a second thread puts it into states (on the
-// window's own thread) and reads its controls as a user would see them.
+// window's own thread) and reads its controls as a user would see them
+// (SessionWindowTest).
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -20,38 +21,6 @@ namespace {
 
 using namespace testing_support;
 
-constexpr UINT kRunOnDialogThread = WM_APP + 50;
-
-// Runs calls on the window's thread: the window procedure is replaced
-// (allowed from another thread of the process) by one that takes a message
-// of its own and hands everything else on.
-class WindowThreadCalls {
- public:
-  explicit WindowThreadCalls(HWND window) : window_(window) {
-    ::SetPropW(window, L"vlrn-calls", this);
-    original_ = reinterpret_cast<WNDPROC>(::SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Proc)));
-  }
-  ~WindowThreadCalls() {
-    if (::IsWindow(window_)) ::SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(original_));
-  }
-  void Run(const std::function<void()>& call) {
-    ::SendMessageW(window_, kRunOnDialogThread, 0, reinterpret_cast<LPARAM>(&call));
-  }
-
- private:
-  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* self = static_cast<WindowThreadCalls*>(::GetPropW(window, L"vlrn-calls"));
-    if (message == kRunOnDialogThread) {
-      (*reinterpret_cast<const std::function<void()>*>(lParam))();
-      return 0;
-    }
-    return ::CallWindowProcW(self->original_, window, message, wParam, lParam);
-  }
-
-  HWND window_;
-  WNDPROC original_ = nullptr;
-};
-
 std::wstring Text(HWND window, int id) {
   wchar_t text[2048] = {};
   ::GetDlgItemTextW(window, id, text, static_cast<int>(std::size(text)));
@@ -61,31 +30,8 @@ std::wstring Text(HWND window, int id) {
 bool Visible(HWND window, int id) { return (::GetWindowLongW(::GetDlgItem(window, id), GWL_STYLE) & WS_VISIBLE) != 0; }
 bool Enabled(HWND window, int id) { return ::IsWindowEnabled(::GetDlgItem(window, id)) != FALSE; }
 
-class StateDisplayTest : public SessionTest {
- protected:
-  // Runs the window with a check that stays in CHECK_SERVER, then calls
-  // `look` on another thread with the window and a way to run calls on its
-  // thread; the window is closed afterwards.
-  void WithWindow(const std::function<void(HWND, WindowThreadCalls&)>& look) {
-    worker_.Hold(/*checks=*/true, /*runs=*/false);
-    dialog_ = std::make_unique<Dialog>(&worker_, &options_, &window_);
-    const int checksBefore = worker_.checkCalls;
-    std::thread user([&] {
-      ASSERT_TRUE(WaitUntil([&] { return window_.hwnd() != nullptr && worker_.checkCalls > checksBefore; }));
-      const HWND window = window_.hwnd();
-      {
-        WindowThreadCalls calls(window);
-        look(window, calls);
-        calls.Run([&] { window_.EndModal(0); });
-      }
-      worker_.Release();
-    });
-    window_.RunModal(*dialog_);
-    user.join();
-  }
-
-  DialogWindow window_;
-};
+// Each test runs the real window (SessionWindowTest) and reads what it shows.
+using StateDisplayTest = SessionWindowTest;
 
 struct Expected {
   int32_t state;
