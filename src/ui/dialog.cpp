@@ -602,6 +602,8 @@ void Dialog::OnBnClickedDontNotify() {
 
 void Dialog::OnClose() {
   if (AsksBeforeClosing(mDialogState)) {
+    const int32_t askedIn = mDialogState;
+    const bool endedBefore = mEndCode.has_value();
     const ProgramInfos info = GetProgramInfos();
     std::wstring caption;
     std::wstring text;
@@ -615,6 +617,22 @@ void Dialog::OnClose() {
           ReplaceUpdaterName(GetText(kTextEndUpdaterQuestion, info.Language), mOptions->WindowCaption, info.Language);
     }
     if (!mView->AskYesNo(caption, text)) return;  // the session goes on
+    // The question's message loop keeps the session's timer and wake-up
+    // running: the answer was given to what the window showed when it asked.
+    if (mEndCode && !endedBefore) {
+      LogInfo(L"The session ended while the question was open; its end code %d stands", *mEndCode);
+      return;
+    }
+    if (mDialogState != askedIn) {
+      // The run or the check has ended meanwhile: Yes closes what is there now.
+      LogInfo(L"The session changed while the question was open; Yes now closes it as its Close button does");
+      if (AsksBeforeClosing(mDialogState)) {
+        mView->PostCloseRequest();  // its own question, about what it shows now
+      } else {
+        End(CloseEndCode(mDialogState));
+      }
+      return;
+    }
     if (mDialogState == UPDATE_IN_PROGRESS || mDialogState == INSTALLATION_PREPARATION) {
       LogInfo(L"User end Update!");
       Report(kStatusCanceled);

@@ -304,3 +304,28 @@ TEST_F(SessionEndToEndTest, HiddenSessionsWithNothingNewEndByThemselvesAndLeaveT
         << LastLines(log);
   }
 }
+
+// The user asks to end the session while the check still runs, and the check
+// comes back behind the question: Yes then closes what it found, up to date
+// (0), not the check that was asked about (1).
+TEST_F(SessionEndToEndTest, YesAfterTheCheckEndedBehindTheCloseQuestionClosesWhatItFound) {
+  // The service's own answer, late enough for the question to come first.
+  served_.emplace(product_.ProgramName, ServiceBaseUrl(L"https", ports_.main, scope_, L"delay=8"));
+  ChildProcess worker(WorkerExePath(), Switches(L""));
+  ASSERT_TRUE(worker.started());
+  const std::optional<HWND> window =
+      WaitForSessionMessage(worker.pid(), GetText(kTextConnectingToServer, 1033), kTimeoutMs);
+  ASSERT_TRUE(window.has_value());
+  ASSERT_TRUE(ClickButton(*window, IDC_CLOSE_BUTTON));
+  const std::optional<HWND> question = WaitForQuestion(worker.pid(), *window, kTimeoutMs);
+  ASSERT_TRUE(question.has_value());
+  ASSERT_TRUE(WaitForSessionMessage(worker.pid(), GetText(kTextAlreadyUpToDate, 1033), kTimeoutMs).has_value())
+      << "the check did not end behind the question";
+  ASSERT_TRUE(ClickButton(*question, IDYES));
+  EXPECT_EQ(worker.Wait(kTimeoutMs), 0u);
+  const std::string log = Log();
+  EXPECT_TRUE(Contains(log,
+                       "The session changed while the question was open; Yes now closes it as its Close button "
+                       "does\r\n"))
+      << LastLines(log);
+}

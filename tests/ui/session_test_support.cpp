@@ -70,9 +70,17 @@ void TestView::SetCloseButtonText(const std::wstring& text) {
 bool TestView::AskYesNo(const std::wstring& caption, const std::wstring& text) {
   Note();
   questions.push_back({caption, text});
-  if (answers_.empty()) return false;
-  const bool yes = answers_.front();
-  answers_.pop_front();
+  // This question's answer is taken first: what is let through may ask again.
+  bool yes = false;
+  if (!answers_.empty()) {
+    yes = answers_.front();
+    answers_.pop_front();
+  }
+  if (whileAsked_) {
+    const std::function<void()> messages = std::move(whileAsked_);
+    whileAsked_ = nullptr;
+    messages();
+  }
   return yes;
 }
 
