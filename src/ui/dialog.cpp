@@ -1,6 +1,7 @@
 #include "ui/dialog.h"
 
 #include <atomic>
+#include <optional>
 
 #include "actions/process_control.h"
 #include "app/startup_messages.h"
@@ -48,6 +49,52 @@ bool AsksBeforeClosing(int32_t state) {
 }
 
 int Language() { return GetProgramInfos().Language; }
+
+// What the Close button ends the session with in state, where it ends it at
+// once; nothing where it asks first or does not know the state.
+std::optional<int32_t> CloseButtonEndCode(int32_t state, int32_t updateResult) {
+  switch (state) {
+    case MAJOR_UPGRADE_OFFER:
+      return kEndMajorUpgradeAvailable;
+    case NO_UPDATE_AVAILABLE:
+      return updateResult == RESULT_UPGRADE_ONLY ? kEndMajorUpgradeAvailable : kEndNothingToDo;
+    case UPDATE_SUCCESSFUL:
+      return kEndUpdateSucceeded;
+    case UPDATE_FAILED:
+      return kEndUpdateFailed;
+    case INSTALLATION_SUCCESSFUL:
+      return kEndInstallationSucceeded;
+    case INSTALLATION_FAILED:
+      return kEndInstallationFailed;
+    case DOWNLOAD_FAILED:
+      return GetProgramInfos().IsStubExe == 1 ? kEndInstallationFailed : kEndUpdateFailed;
+    case INSTALLATION_NOT_AVAILABLE_:
+    case OS_NOT_COMPATIBLE:
+    case CLIENT_CANNOT_BUILD_REQUEST:
+    case NO_INTERNET_CONNECTION:
+    case SERVER_NOT_AVAILABLE:
+    case SERVER_ERROR_OCCURRED:
+    case PLEASE_CONTACT_SUPPORT:
+      return kEndError;
+    default:
+      return std::nullopt;
+  }
+}
+
+// What a close request ends the session with in state, once it may.
+int32_t CloseRequestEndCode(int32_t state) {
+  switch (state) {
+    case UPDATE_AVAILABLE:
+      return kEndUpdateNotTaken;
+    case UPDATE_IN_PROGRESS:
+      return kEndUpdateFailed;
+    case INSTALLATION_AVAILABLE:
+    case INSTALLATION_PREPARATION:
+      return kEndInstallationFailed;
+    default:
+      return kEndError;
+  }
+}
 
 }  // namespace
 
@@ -144,6 +191,7 @@ void Dialog::OnInitDialog() {
       break;
     case ThreadStart::kCreateFailed:
       LogError(L"Can\u00b4t create update thread");
+      EndIfNobodyCanAnswer();
       return;
     case ThreadStart::kAlreadyRunning:
       return;
@@ -174,6 +222,11 @@ void Dialog::OnWorkerWake() {
 // --- The step --------------------------------------------------------------------------
 
 void Dialog::AdvanceSession() {
+  Step();
+  EndIfNobodyCanAnswer();
+}
+
+void Dialog::Step() {
   const int32_t result = UpdateResult();
   switch (mDialogState) {
     case CHECK_SERVER:
@@ -497,38 +550,12 @@ void Dialog::OnBnClickedCloseButton() {
       }
       mView->PostCloseRequest();
       return;
-    case MAJOR_UPGRADE_OFFER:
-      End(kEndMajorUpgradeAvailable);
-      return;
-    case NO_UPDATE_AVAILABLE:
-      End(UpdateResult() == RESULT_UPGRADE_ONLY ? kEndMajorUpgradeAvailable : kEndNothingToDo);
-      return;
-    case UPDATE_SUCCESSFUL:
-      End(kEndUpdateSucceeded);
-      return;
-    case UPDATE_FAILED:
-      End(kEndUpdateFailed);
-      return;
-    case INSTALLATION_SUCCESSFUL:
-      End(kEndInstallationSucceeded);
-      return;
-    case INSTALLATION_FAILED:
-      End(kEndInstallationFailed);
-      return;
-    case DOWNLOAD_FAILED:
-      End(GetProgramInfos().IsStubExe == 1 ? kEndInstallationFailed : kEndUpdateFailed);
-      return;
-    case INSTALLATION_NOT_AVAILABLE_:
-    case OS_NOT_COMPATIBLE:
-    case CLIENT_CANNOT_BUILD_REQUEST:
-    case NO_INTERNET_CONNECTION:
-    case SERVER_NOT_AVAILABLE:
-    case SERVER_ERROR_OCCURRED:
-    case PLEASE_CONTACT_SUPPORT:
-      End(kEndError);
-      return;
     default:
-      LogError(L"Dialog::OnBnClickedCloseButton: Wrong mDialogState! (%d)", mDialogState);
+      if (const std::optional<int32_t> code = CloseButtonEndCode(mDialogState, UpdateResult())) {
+        End(*code);
+      } else {
+        LogError(L"Dialog::OnBnClickedCloseButton: Wrong mDialogState! (%d)", mDialogState);
+      }
       return;
   }
 }
@@ -575,6 +602,8 @@ void Dialog::OnBnClickedDontNotify() {
 
 void Dialog::OnClose() {
   if (AsksBeforeClosing(mDialogState)) {
+    const int32_t askedIn = mDialogState;
+    const bool endedBefore = mEndCode.has_value();
     const ProgramInfos info = GetProgramInfos();
     std::wstring caption;
     std::wstring text;
@@ -588,6 +617,22 @@ void Dialog::OnClose() {
           ReplaceUpdaterName(GetText(kTextEndUpdaterQuestion, info.Language), mOptions->WindowCaption, info.Language);
     }
     if (!mView->AskYesNo(caption, text)) return;  // the session goes on
+    // The question's message loop keeps the session's timer and wake-up
+    // running: the answer was given to what the window showed when it asked.
+    if (mEndCode && !endedBefore) {
+      LogInfo(L"The session ended while the question was open; its end code %d stands", *mEndCode);
+      return;
+    }
+    if (mDialogState != askedIn) {
+      // The run or the check has ended meanwhile: Yes closes what is there now.
+      LogInfo(L"The session changed while the question was open; Yes now closes it as its Close button does");
+      if (AsksBeforeClosing(mDialogState)) {
+        mView->PostCloseRequest();  // its own question, about what it shows now
+      } else {
+        End(CloseEndCode(mDialogState));
+      }
+      return;
+    }
     if (mDialogState == UPDATE_IN_PROGRESS || mDialogState == INSTALLATION_PREPARATION) {
       LogInfo(L"User end Update!");
       Report(kStatusCanceled);
@@ -595,21 +640,7 @@ void Dialog::OnClose() {
     }
   }
   // A worker thread that still runs is neither stopped nor waited for.
-  switch (mDialogState) {
-    case UPDATE_AVAILABLE:
-      End(kEndUpdateNotTaken);
-      return;
-    case UPDATE_IN_PROGRESS:
-      End(kEndUpdateFailed);
-      return;
-    case INSTALLATION_AVAILABLE:
-    case INSTALLATION_PREPARATION:
-      End(kEndInstallationFailed);
-      return;
-    default:
-      End(kEndError);
-      return;
-  }
+  End(CloseRequestEndCode(mDialogState));
 }
 
 // --- States ----------------------------------------------------------------------------
@@ -677,6 +708,19 @@ void Dialog::Surface() {
   mView->RefreshBanner();
 }
 
+void Dialog::EndIfNobodyCanAnswer() {
+  // Nothing runs that could move a hidden session on, and nobody sees it to
+  // click: it would wait for ever, holding the product's events.
+  if (gShowPermitted != 0 || mEndCode || mWorkerThread) return;
+  const int32_t code = CloseEndCode(mDialogState);
+  LogInfo(L"The window is hidden and nobody can answer; the session ends with %d", code);
+  End(code);
+}
+
+int32_t Dialog::CloseEndCode(int32_t state) const {
+  return CloseButtonEndCode(state, UpdateResult()).value_or(CloseRequestEndCode(state));
+}
+
 void Dialog::RelaunchAsInstaller() {
   wchar_t ownPath[MAX_PATH] = {};
   ::GetModuleFileNameW(nullptr, ownPath, MAX_PATH);
@@ -705,7 +749,10 @@ void Dialog::ReportUpgradeOffer(int32_t status) const {
                                 Instruction().MajorUpgradeProductVersion);
 }
 
-void Dialog::End(int32_t code) const { mView->EndModal(code); }
+void Dialog::End(int32_t code) {
+  mEndCode = code;
+  mView->EndModal(code);
+}
 
 const InstructionInfo& Dialog::Instruction() const {
   static const InstructionInfo kNone;

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -118,6 +119,7 @@ class Dialog {
   // Records the state, logs its entry and shows its display.
   void SetDialogState(int32_t state);
   // The session's step: reacts to the worker's result in the current state.
+  // A hidden window that the step leaves waiting for a click ends there.
   void AdvanceSession();
 
   int32_t DialogState() const { return mDialogState; }
@@ -162,6 +164,7 @@ class Dialog {
   ThreadStart StartRun();
   void TakeEndedWorkerThread();
 
+  void Step();
   void NoUpdateStep();
   void UpdateAvailableStep();
   void MajorUpgradeStep();
@@ -170,10 +173,15 @@ class Dialog {
   void AcceptOffer(int32_t runState);
   void RelaunchAsInstaller();
   void Surface();
+  // A hidden session that waits for the user ends with what Close would give.
+  void EndIfNobodyCanAnswer();
+  // The code Close ends the session with in state: the button's where it
+  // ends at once, else the close request's.
+  int32_t CloseEndCode(int32_t state) const;
 
   void Report(int32_t status) const;
   void ReportUpgradeOffer(int32_t status) const;
-  void End(int32_t code) const;
+  void End(int32_t code);
   const InstructionInfo& Instruction() const;
   bool IsQuiet() const;
 
@@ -191,4 +199,6 @@ class Dialog {
   std::atomic<bool> mWorkerDone{false};
   UINT_PTR mTimerId = 0;
   std::wstring mFailedDownloadUrl;
+  // The end code given last; none while the session goes on.
+  std::optional<int32_t> mEndCode;
 };

@@ -21,6 +21,7 @@
 #include "support/served_product.h"
 #include "support/session_window.h"
 #include "support/update_server.h"
+#include "ui/text_table.h"
 #include "win/unique_handle.h"
 
 namespace {
@@ -270,4 +271,61 @@ TEST_F(SessionEndToEndTest, AQuietCheckThatFindsAnUpdateSurfacesAndAsksBeforeClo
   EXPECT_EQ(worker.Wait(kTimeoutMs), 2u);
   const std::string log = Log();
   EXPECT_TRUE(Contains(log, "SetEvent \"" + Narrow(visibleEvent) + "\" succeeded!")) << log;
+}
+
+// Hidden sessions that find nothing new have nobody to wait for: each ends by
+// itself with the code its Close would give, and lets go of the product, so
+// that the product's next quiet check is not refused.
+TEST_F(SessionEndToEndTest, HiddenSessionsWithNothingNewEndByThemselvesAndLeaveTheProductFree) {
+  struct Case {
+    const char* name;
+    const wchar_t* switches;
+    DWORD exitCode;
+  };
+  const Case cases[] = {
+      {"the ad viewer's session", L"-OnlyAdViewer", 0},
+      // Nothing new after the updater's own update: that update was the success.
+      {"a quiet check after a self-update", L"-UpdateCheckSilent -RestartAfterSelfUpdate", 8},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    NewProduct();
+    Serve("");  // the service's own answer: nothing offered
+    EXPECT_EQ(RunWorker(Switches(c.switches), kTimeoutMs), c.exitCode) << "the hidden session did not end";
+    std::string log = Log();
+    const std::string code = std::to_string(c.exitCode);
+    EXPECT_TRUE(Contains(log, "The window is hidden and nobody can answer; the session ends with " + code + "\r\n"))
+        << LastLines(log);
+    EXPECT_TRUE(Contains(log, "ExitCode " + code + "\r\n")) << LastLines(log);
+
+    EXPECT_EQ(RunWorker(Switches(L"-UpdateCheckSilent -QuickCheck"), kTimeoutMs), 0u);
+    log = Log();
+    EXPECT_FALSE(Contains(log, "I am not visible and an other RenovaWorker exist so i close my self."))
+        << LastLines(log);
+  }
+}
+
+// The user asks to end the session while the check still runs, and the check
+// comes back behind the question: Yes then closes what it found, up to date
+// (0), not the check that was asked about (1).
+TEST_F(SessionEndToEndTest, YesAfterTheCheckEndedBehindTheCloseQuestionClosesWhatItFound) {
+  // The service's own answer, late enough for the question to come first.
+  served_.emplace(product_.ProgramName, ServiceBaseUrl(L"https", ports_.main, scope_, L"delay=8"));
+  ChildProcess worker(WorkerExePath(), Switches(L""));
+  ASSERT_TRUE(worker.started());
+  const std::optional<HWND> window =
+      WaitForSessionMessage(worker.pid(), GetText(kTextConnectingToServer, 1033), kTimeoutMs);
+  ASSERT_TRUE(window.has_value());
+  ASSERT_TRUE(ClickButton(*window, IDC_CLOSE_BUTTON));
+  const std::optional<HWND> question = WaitForQuestion(worker.pid(), *window, kTimeoutMs);
+  ASSERT_TRUE(question.has_value());
+  ASSERT_TRUE(WaitForSessionMessage(worker.pid(), GetText(kTextAlreadyUpToDate, 1033), kTimeoutMs).has_value())
+      << "the check did not end behind the question";
+  ASSERT_TRUE(ClickButton(*question, IDYES));
+  EXPECT_EQ(worker.Wait(kTimeoutMs), 0u);
+  const std::string log = Log();
+  EXPECT_TRUE(Contains(log,
+                       "The session changed while the question was open; Yes now closes it as its Close button "
+                       "does\r\n"))
+      << LastLines(log);
 }

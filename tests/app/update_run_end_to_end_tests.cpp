@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "actions/registry.h"
 #include "resource.h"
 #include "support/session_window.h"
 #include "ui/text_table.h"
@@ -174,4 +176,48 @@ TEST_F(UpdateRunTest, ASetupWhoseDigestDiffersIsDeletedAndNeverRuns) {
   EXPECT_TRUE(SetupRuns().empty());
   EXPECT_TRUE(Reported(9));
   EXPECT_TRUE(Contains(Log(), "setup.exe does not match: expected SHA-256 " + wrong));
+}
+
+// The user asks to end the session while the update runs, and the run comes to
+// its end behind the question, whose message loop keeps the session going. Yes
+// then closes the finished update: 8, and the post actions start what the run
+// stopped, as after any update.
+TEST_F(UpdateRunTest, YesAfterTheRunEndedBehindTheCloseQuestionEndsWith8AndRunsThePostActions) {
+  const ScratchRegKey post(HKEY_LOCAL_MACHINE);
+  ASSERT_TRUE(files_->Write(L"new\\program.txt", "2.0.0"));
+  // The file comes late, so that the question is up long before the run ends.
+  const std::string file = "<File Url=\"" + files_->Url("https", ports_.main, L"new\\program.txt", L"delay=8") +
+                           "\" RelativeTargetFolder=\"\" FileName=\"program.txt\"/>";
+  Serve(
+      "<Instruction><UpdateId>50</UpdateId>"
+      "<MaxUpdateableProductVersionExistingOnServer>2.0.0</MaxUpdateableProductVersionExistingOnServer>"
+      "<Download>" +
+      file + "</Download><Post><Action Name=\"SetRegValue\" Key=\"" + Narrow(post.path()) +
+      "\" Value=\"After\" Type=\"DWORD\" Data=\"1\"/></Post></Instruction>");
+  ChildProcess worker(WorkerExePath(), Switches(L""));
+  ASSERT_TRUE(worker.started());
+  const std::optional<HWND> window =
+      WaitForSessionMessage(worker.pid(), GetText(kTextUpdateAvailable, 1033), kTimeoutMs);
+  ASSERT_TRUE(window.has_value());
+  // Install, then at once Abort: the question comes while the file is still on its way.
+  ASSERT_TRUE(ClickButton(*window, IDC_UPDATE_NOW_BUTTON));
+  ASSERT_TRUE(ClickButton(*window, IDC_CLOSE_BUTTON));
+  const std::optional<HWND> question = WaitForQuestion(worker.pid(), *window, kTimeoutMs);
+  ASSERT_TRUE(question.has_value());
+  ASSERT_TRUE(WaitForSessionMessage(worker.pid(), GetText(kTextUpdateSucceeded, 1033), kTimeoutMs).has_value())
+      << "the run did not end behind the question";
+  ASSERT_TRUE(ClickButton(*question, IDYES));
+
+  EXPECT_EQ(worker.Wait(kTimeoutMs), 8u);
+  EXPECT_EQ(ReadFileBytes(installed_.path() + L"program.txt"), "2.0.0");
+  EXPECT_EQ(ReadRegDword(HKEY_LOCAL_MACHINE, post.path(), L"After"), 1u);
+  const std::string log = Log();
+  EXPECT_TRUE(Contains(log,
+                       "The session changed while the question was open; Yes now closes it as its Close button "
+                       "does\r\n"))
+      << LastLines(log);
+  EXPECT_FALSE(Contains(log, "User end Update!")) << LastLines(log);
+  // The run's success was reported, and no cancellation after it.
+  EXPECT_TRUE(Reported(0));
+  EXPECT_FALSE(Reported(2));
 }

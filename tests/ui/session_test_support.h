@@ -19,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/cmd_line_info.h"
@@ -88,6 +89,10 @@ class TestView : public SessionView {
   void SetChecked(UpgradeChoice choice, bool checked);
   // The answers to the next questions, in order; a question beyond them is answered No.
   void AnswerNext(bool yes) { answers_.push_back(yes); }
+  // The next question lets the session's messages through before it is
+  // answered, as the real box's message loop does: messages runs while it is
+  // open (a tick, a worker's wake-up, a run coming to its end).
+  void LetThroughWhileAsked(std::function<void()> messages) { whileAsked_ = std::move(messages); }
   // From now on the timer can't be started.
   void FailTimers() { failTimers_ = true; }
   // A worker thread's wake-up keeps that thread alive for `ms` more, as a
@@ -124,6 +129,7 @@ class TestView : public SessionView {
 
   bool checked_[3] = {false, false, false};
   std::deque<bool> answers_;
+  std::function<void()> whileAsked_;
   bool failTimers_ = false;
   std::atomic<DWORD> lingerMs_{0};
   const DWORD dialogThread_ = ::GetCurrentThreadId();
