@@ -65,7 +65,10 @@ int BarePost(int port) {
   std::string answer;
   DWORD read = 0;
   while (::InternetReadFile(request.get(), block, sizeof block, &read) && read > 0) answer.append(block, read);
-  return answer.find("No update available!") != std::string::npos ? 0 : 3;
+  // "Nothing offered": the sentence, or the signed instruction of a service with a key.
+  const bool nothing = answer.find("No update available!") != std::string::npos ||
+                       answer.find("&lt;UpdateId&gt;0&lt;/UpdateId&gt;") != std::string::npos;
+  return nothing ? 0 : 3;
 }
 
 // The dialog without the wake-up: only the timer moves it on.

@@ -34,8 +34,11 @@ constexpr int kChecks = 200;
 constexpr wchar_t kProduct[] = L"Signature Bench";
 constexpr wchar_t kScope[] = L"signaturebench";
 // UpdateId 0: nothing is offered, so both sessions end with 0 once they have
-// read the instruction; only the signed build checks its signature first.
-constexpr char kInstruction[] = "<Instruction><UpdateId>0</UpdateId></Instruction>";
+// read the instruction; only the signed build checks its signature first, and
+// that the answer is for this product and has not expired.
+constexpr char kInstruction[] =
+    "<Instruction><UpdateId>0</UpdateId><ProgramName>Signature Bench</ProgramName>"
+    "<Expires>2099-01-01T00:00:00Z</Expires></Instruction>";
 
 std::string ReadText(const std::wstring& path) {
   std::ifstream file(std::filesystem::path(path), std::ios::binary);
