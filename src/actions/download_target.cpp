@@ -3,20 +3,13 @@
 #include <windows.h>
 
 #include <array>
-#include <cwctype>
+
+#include "actions/resolved_path.h"
 
 namespace {
 
 constexpr std::wstring_view kSeparators = L"\\/";
 constexpr std::wstring_view kForbidden = L"<>:\"|?*";
-
-bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::towupper(a[i]) != std::towupper(b[i])) return false;
-  }
-  return true;
-}
 
 // CON, NUL, COM1 and the others name devices in every folder, with any extension.
 bool IsDeviceName(std::wstring_view component) {
@@ -34,17 +27,6 @@ bool IsDeviceName(std::wstring_view component) {
   return false;
 }
 
-// The full path as the system resolves it, or nothing.
-std::optional<std::wstring> FullPath(const std::wstring& path) {
-  const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) return std::nullopt;
-  std::wstring full(needed, L'\0');
-  const DWORD written = ::GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
-  if (written == 0 || written >= needed) return std::nullopt;
-  full.resize(written);
-  return full;
-}
-
 // Each level of a relative path on its own, none of them empty.
 bool AllLevelsPlain(std::wstring_view levels) {
   while (true) {
@@ -58,10 +40,10 @@ bool AllLevelsPlain(std::wstring_view levels) {
 // Whatever the checks of each level missed, the resolved path must still
 // start with the resolved base folder.
 bool ResolvesInside(std::wstring_view base, const std::wstring& path) {
-  const std::optional<std::wstring> resolvedBase = FullPath(std::wstring(base));
-  const std::optional<std::wstring> resolved = FullPath(path);
+  const std::optional<std::wstring> resolvedBase = ResolvedPath(std::wstring(base));
+  const std::optional<std::wstring> resolved = ResolvedPath(path);
   return resolvedBase && resolved && resolved->size() > resolvedBase->size() &&
-         EqualsIgnoringCase(std::wstring_view(*resolved).substr(0, resolvedBase->size()), *resolvedBase);
+         StartsWithIgnoringCase(*resolved, *resolvedBase);
 }
 
 }  // namespace

@@ -2,10 +2,11 @@
 
 #include <windows.h>
 
-#include <cwctype>
 #include <mutex>
 #include <utility>
 #include <vector>
+
+#include "actions/resolved_path.h"
 
 namespace {
 
@@ -26,28 +27,13 @@ win::UniqueFile& HeldFolder() {
   return folder;
 }
 
-std::wstring Resolved(const std::wstring& path) {
-  const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) return path;
-  std::wstring full(needed, L'\0');
-  const DWORD written = ::GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
-  if (written == 0 || written >= needed) return path;
-  full.resize(written);
-  return full;
-}
-
-bool SamePath(std::wstring_view a, std::wstring_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::towupper(a[i]) != std::towupper(b[i])) return false;
-  }
-  return true;
-}
+// A path that can't be resolved is compared as it stands.
+std::wstring Resolved(const std::wstring& path) { return ResolvedPath(path).value_or(path); }
 
 // Caller holds gHeldLock.
 bool IsHeldLocked(const std::wstring& resolved) {
   for (const HeldFile& held : Held()) {
-    if (SamePath(held.path, resolved)) return true;
+    if (EqualsIgnoringCase(held.path, resolved)) return true;
   }
   return false;
 }
@@ -122,7 +108,7 @@ std::vector<std::wstring> VerifiedFilesBelow(const std::wstring& folder) {
   std::vector<std::wstring> below;
   const std::lock_guard<std::mutex> lock(gHeldLock);
   for (const HeldFile& held : Held()) {
-    if (held.path.size() > base.size() && SamePath(std::wstring_view(held.path).substr(0, base.size()), base)) {
+    if (held.path.size() > base.size() && StartsWithIgnoringCase(held.path, base)) {
       below.push_back(held.path.substr(base.size()));
     }
   }

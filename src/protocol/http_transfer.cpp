@@ -34,23 +34,10 @@ std::wstring QueryText(HINTERNET request, DWORD info) {
   return text;
 }
 
-std::optional<uint64_t> ParseLength(const std::wstring& text) {
-  if (text.empty()) return std::nullopt;
-  uint64_t value = 0;
-  for (const wchar_t c : text) {
-    if (c < L'0' || c > L'9' || value > (UINT64_MAX - 9) / 10) return std::nullopt;
-    value = value * 10 + static_cast<uint64_t>(c - L'0');
-  }
-  return value;
-}
-
 // The whole file's length: "bytes N-M/T" of a partial answer, else Content-Length.
 uint64_t AnnouncedLength(const TransferResult& result, const std::wstring& contentLength) {
-  if (!result.contentRange.empty()) {
-    const size_t slash = result.contentRange.rfind(L'/');
-    return slash != std::wstring::npos ? ParseLength(result.contentRange.substr(slash + 1)).value_or(0) : 0;
-  }
-  return ParseLength(contentLength).value_or(0);
+  if (!result.contentRange.empty()) return ContentRangeTotal(result.contentRange).value_or(0);
+  return ParseDecimal(contentLength).value_or(0);
 }
 
 bool IsTimeout(DWORD error) { return error == ERROR_WINHTTP_TIMEOUT || error == kSocketTimedOut; }

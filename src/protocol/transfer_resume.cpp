@@ -60,6 +60,17 @@ std::optional<uint64_t> ContentRangeStart(std::wstring_view contentRange) {
   return first->first;
 }
 
+std::optional<uint64_t> ParseDecimal(std::wstring_view text) {
+  const auto number = LeadingNumber(text);
+  if (!number || !number->second.empty()) return std::nullopt;
+  return number->first;
+}
+
+std::optional<uint64_t> ContentRangeTotal(std::wstring_view contentRange) {
+  if (!ContentRangeStart(contentRange)) return std::nullopt;
+  return ParseDecimal(contentRange.substr(contentRange.rfind(L'/') + 1));
+}
+
 RangeAnswer ClassifyRangeAnswer(unsigned status, std::wstring_view contentRange, uint64_t offset) {
   if (status == kStatusOk) return RangeAnswer::kWholeFile;
   if (status != kStatusPartialContent) return RangeAnswer::kUnusable;

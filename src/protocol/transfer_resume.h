@@ -32,6 +32,13 @@ enum class RangeAnswer {
 };
 RangeAnswer ClassifyRangeAnswer(unsigned status, std::wstring_view contentRange, uint64_t offset);
 
+// A decimal number that is the whole text (digits only, at most 64 bits), as
+// Content-Length gives it; nothing otherwise.
+std::optional<uint64_t> ParseDecimal(std::wstring_view text);
+
+// The whole file's length T of a readable "bytes N-M/T"; nothing for "*".
+std::optional<uint64_t> ContentRangeTotal(std::wstring_view contentRange);
+
 // The start of "bytes N-M/T" (spaces allowed as HTTP allows them); nothing
 // when it is not that form.
 std::optional<uint64_t> ContentRangeStart(std::wstring_view contentRange);

@@ -1,19 +1,12 @@
 #include "ui/web_address.h"
 
 #include <array>
-#include <cwctype>
+
+#include "actions/resolved_path.h"
 
 namespace {
 
 constexpr std::array<std::wstring_view, 2> kWebSchemes = {L"http://", L"https://"};
-
-bool StartsWithIgnoringCase(std::wstring_view text, std::wstring_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    if (std::towlower(text[i]) != prefix[i]) return false;
-  }
-  return true;
-}
 
 // Characters a shell or a command line could read as something other than
 // part of one address.

@@ -29,6 +29,17 @@ TEST(TransferResume, ContentRangeIsReadStrictly) {
   }
 }
 
+TEST(TransferResume, LengthsAreWholeDecimalNumbers) {
+  EXPECT_EQ(ParseDecimal(L"2097155"), 2097155u);
+  EXPECT_EQ(ParseDecimal(L"18446744073709551615"), 18446744073709551615u);
+  for (const wchar_t* unreadable : {L"", L"-1", L"+1", L" 1", L"1 ", L"1e3", L"18446744073709551616"}) {
+    EXPECT_EQ(ParseDecimal(unreadable), std::nullopt) << testing::PrintToString(std::wstring(unreadable));
+  }
+  EXPECT_EQ(ContentRangeTotal(L"bytes 500-999/1000"), 1000u);
+  EXPECT_EQ(ContentRangeTotal(L"bytes 500-999/*"), std::nullopt) << "a length the server does not know";
+  EXPECT_EQ(ContentRangeTotal(L"bytes 999-500/1000"), std::nullopt);
+}
+
 TEST(TransferResume, OnlyTheRestFromExactlyWhereTheFileEndsIsAppended) {
   EXPECT_EQ(ClassifyRangeAnswer(206, L"bytes 500-999/1000", 500), RangeAnswer::kRest);
   // The server sends the whole file: it changed, or it takes no ranges.
