@@ -1,0 +1,1 @@
+"""The vendor's update service for VLRenovaWorker (see ../README.md)."""
