@@ -147,6 +147,7 @@ class _SqliteConnections:
     """One connection per thread; writes wait for each other (busy timeout)."""
     serial = "INTEGER PRIMARY KEY AUTOINCREMENT"
     name = "SQLite"
+    schema_lock = None          # BEGIN IMMEDIATE already lets one writer in
     errors = (sqlite3.Error,)
 
     def __init__(self, path):
@@ -184,6 +185,8 @@ class _SqliteConnections:
 class _PostgresConnections:
     serial = "BIGSERIAL PRIMARY KEY"
     name = "PostgreSQL"
+    # Workers starting together would race in CREATE TABLE IF NOT EXISTS.
+    schema_lock = "SELECT pg_advisory_xact_lock(7270515)"
 
     def __init__(self, conninfo):
         import psycopg
@@ -258,6 +261,8 @@ class Store:
         statements = [s.strip() for s in SCHEMA.format(serial=self._db.serial).split(";") if s.strip()]
 
         def work(execute):
+            if self._db.schema_lock:
+                execute(self._db.schema_lock)
             for statement in statements:
                 execute(statement)
         self._run(work)
