@@ -166,6 +166,18 @@ def expiry_time(lifetime, now=None):
     return time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime((time.time() if now is None else now) + lifetime))
 
 
+def substitute(value, replacements):
+    if isinstance(value, str):
+        for key, text in replacements.items():
+            value = value.replace(key, text)
+        return value
+    if isinstance(value, list):
+        return [substitute(v, replacements) for v in value]
+    if isinstance(value, dict):
+        return {k: substitute(v, replacements) for k, v in value.items()}
+    return value
+
+
 # --- XML writing -----------------------------------------------------------------------
 
 def escape_text(text):

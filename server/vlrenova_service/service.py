@@ -6,7 +6,7 @@ import logging
 import urllib.parse
 
 from .protocol import (NO_UPDATE, answer_document, build_instruction, catalog_text, expiry_time,
-                       nothing_offered, version_numbers)
+                       nothing_offered, substitute, version_numbers)
 from .rollout import in_rollout
 from .signing import signed_answer
 from .store import STATUS_CANCELED, STATUS_FAILED, STATUS_SUCCEEDED, StoreError
@@ -46,18 +46,6 @@ def _whole_number(text, low, high, name):
     if not digits.isdigit() or not digits.isascii() or len(digits) > 10 or not low <= int(text) <= high:
         raise Refused(400, "%s %r is not a whole number from %d to %d" % (name, text[:32], low, high))
     return int(text)
-
-
-def substitute(value, replacements):
-    if isinstance(value, str):
-        for key, text in replacements.items():
-            value = value.replace(key, text)
-        return value
-    if isinstance(value, list):
-        return [substitute(v, replacements) for v in value]
-    if isinstance(value, dict):
-        return {k: substitute(v, replacements) for k, v in value.items()}
-    return value
 
 
 class UpdateService:

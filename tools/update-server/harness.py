@@ -15,6 +15,9 @@ import time
 import uuid
 import xml.etree.ElementTree as ET
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, os.pardir, "server"))
+from vlrenova_service.protocol import form_body, form_encode  # noqa: E402
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 SERVER = os.path.join(HERE, "server.py")
 MAKE_CERTS = os.path.join(HERE, "make-certs")
@@ -30,26 +33,8 @@ WITH_LIMITS = ("import sys; sys.path.insert(0, %r); import server; "
                "server.Handler.timeout = server.IDLE_TIMEOUT; sys.exit(server.main(sys.argv[1:]))")
 
 
-def client_encode(text):
-    """The updater's UrlEncode: letters and digits stay, a blank is "+", every other
-    UTF-16 unit is "%" and its lower-case hex code with at least two digits."""
-    out = []
-    units = text.encode("utf-16-le")
-    for i in range(0, len(units), 2):
-        unit = units[i] | units[i + 1] << 8
-        c = chr(unit)
-        if c.isascii() and c.isalnum():
-            out.append(c)
-        elif c == " ":
-            out.append("+")
-        else:
-            out.append("%%%02x" % unit)
-    return "".join(out)
-
-
-def form_body(argument, document):
-    """The body the updater posts: the document encoded twice."""
-    return (argument + "=" + client_encode(client_encode(document))).encode("ascii")
+# The updater's form encoding, as the service decodes it.
+client_encode = form_encode
 
 
 def xml_text(text):

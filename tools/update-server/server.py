@@ -29,7 +29,6 @@ import struct
 import sys
 import threading
 import time
-import unicodedata
 import urllib.parse
 import xml.etree.ElementTree as ET
 from datetime import datetime, timezone
@@ -42,38 +41,15 @@ try:
 except (ImportError, AttributeError):
     TIOCOUTQ = None
 
-import signing
-from signing import SERVICE_NAMESPACE, XML_DECLARATION, SigningError, escape_attribute, escape_text
-
-NO_UPDATE = "No update available!"
-
-# Service method -> the one form argument the updater sends with it.
-METHOD_ARGUMENTS = {
-    "GetClientUpdate": "clientStatusXML",
-    "ReportUpdateStatus": "UpdateStatusXML",
-    "ReportUpgradeOfferStatus": "UpgradeOfferStatusXML",
-}
-
-# The general elements of Instruction.xml, in the order they are written.
-GENERAL_FIELDS = (
-    "ErrorMessage",
-    "NewProductVersion",
-    "MaxUpdateableProductVersionExistingOnServer",
-    "ChangeLogUrl",
-    "MajorUpgradeProductUrl",
-    "MajorUpgradeProductLinkText",
-    "MajorUpgradeProductVersion",
-    "SuppressReboot",
-    "IsReInstallModeAMUS",
-    "UpdateId",
-    "Expires",
-    "OsNotCompatibleUrl",
-    "AdViewerUrl",
-    "AdViewerSha256",
-    "AdCampaignId",
-)
-LIST_FIELDS = ("Pre", "Download", "Post")
-FILE_ATTRIBUTES = ("Url", "RelativeTargetFolder", "FileName", "Sha256", "Size")
+# The protocol and the signing are the service's own (server/ in this repository).
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.realpath(__file__)), os.pardir, os.pardir, "server"))
+from vlrenova_service import signing  # noqa: E402
+from vlrenova_service.protocol import (  # noqa: E402
+    DEFAULT_ANSWER_LIFETIME, GENERAL_FIELDS, LIST_FIELDS, MAX_ANSWER_LIFETIME, METHOD_ARGUMENTS, NO_UPDATE,
+    SERVICE_NAMESPACE, XML_DECLARATION, build_instruction, empty_wrapper, catalog_text, decode_form_body, expiry_time,
+    nothing_offered, report_accepted, substitute, version_numbers)
+from vlrenova_service.ranges import UNSATISFIABLE, byte_range, if_range_matches  # noqa: E402
+from vlrenova_service.signing import SigningError  # noqa: E402
 
 # Fields of a record that GET /_records/<token>/<index>/<field> hands out.
 RECORD_FIELDS = (
@@ -109,135 +85,8 @@ MAX_ONCE_KEYS = 100_000
 # A stalled answer (stallat) waits at most this long for its client to close.
 STALL_LIMIT = 600
 
-DEFAULT_ANSWER_LIFETIME = 24 * 60 * 60
-MAX_ANSWER_LIFETIME = 10 * 366 * 24 * 60 * 60
-
-
 def log(text):
     print(time.strftime("%Y-%m-%d %H:%M:%S ") + text, file=sys.stderr, flush=True)
-
-
-# --- Form decoding ---------------------------------------------------------------------
-
-class DecodeError(Exception):
-    pass
-
-
-def _is_hex(text, length):
-    return len(text) == length and all(c in "0123456789abcdefABCDEF" for c in text)
-
-
-def form_decode(text, wide):
-    """Undoes one level of the updater's form encoding.
-
-    The updater writes every character other than ASCII letters and digits as
-    "%" and the lower-case hex of its UTF-16 unit with at least two digits, so
-    three- and four-digit escapes cannot be told from a two-digit escape
-    followed by hex letters. With wide=True the document level is read as:
-    "%20" + two hex digits is U+20xx (a blank is always "+", never %20), "%1" +
-    two hex digits is U+01xx (0x10-0x1F cannot stand in XML), anything else is
-    two digits. The outer level is pure ASCII: wide=False reads two digits.
-    """
-    out = []
-    i = 0
-    n = len(text)
-    while i < n:
-        c = text[i]
-        if c == "+":
-            out.append(" ")
-            i += 1
-        elif c == "%":
-            if wide and text[i + 1:i + 3] == "20" and _is_hex(text[i + 3:i + 5], 2):
-                out.append(chr(int(text[i + 1:i + 5], 16)))
-                i += 5
-            elif wide and text[i + 1:i + 2] == "1" and _is_hex(text[i + 2:i + 4], 2):
-                out.append(chr(int(text[i + 1:i + 4], 16)))
-                i += 4
-            elif _is_hex(text[i + 1:i + 3], 2):
-                out.append(chr(int(text[i + 1:i + 3], 16)))
-                i += 3
-            else:
-                raise DecodeError("bad escape %r at offset %d" % (text[i:i + 3], i))
-        else:
-            out.append(c)
-            i += 1
-    return "".join(out)
-
-
-def parse_document(text):
-    """Parses a decoded document; Latin-1 documents go through as their bytes."""
-    try:
-        data = text.encode("latin-1")
-    except UnicodeEncodeError:
-        return ET.fromstring(text)
-    parser = ET.XMLParser(encoding="iso-8859-1")
-    parser.feed(data)
-    return parser.close()
-
-
-def decode_form_body(body, expected_argument):
-    """-> (argument name, decoded text or None, parsed root or None, error or None)."""
-    raw = body.decode("latin-1")
-    if not raw:
-        return None, None, None, "empty body"
-    pairs = [part.partition("=") for part in raw.split("&")]
-    chosen = next((p for p in pairs if p[0] == expected_argument), pairs[0])
-    name, separator, value = chosen
-    if not separator:
-        return name, None, None, "argument without '='"
-    try:
-        text = form_decode(form_decode(value, wide=False), wide=True)
-    except DecodeError as e:
-        return name, None, None, "form decoding: %s" % e
-    try:
-        root = parse_document(text)
-    except ET.ParseError as e:
-        return name, text, None, "XML: %s" % e
-    return name, text, root, None
-
-
-# --- XML writing -----------------------------------------------------------------------
-
-def empty_wrapper():
-    return (XML_DECLARATION + '\r\n<string xmlns="' + SERVICE_NAMESPACE + '" />').encode("ascii")
-
-
-def catalog_text(value):
-    if isinstance(value, bool):
-        return "True" if value else "False"
-    return str(value)
-
-
-def build_instruction(product, program_name=None):
-    """The instruction document; program_name, when given, is written as
-    <ProgramName> right after where <UpdateId> goes (the catalog's own
-    "ProgramName" only picks the product and is never written)."""
-    lines = ["<Instruction>"]
-    for name in GENERAL_FIELDS:
-        value = product.get(name)
-        if value is not None:
-            lines.append("    <%s>%s</%s>" % (name, escape_text(catalog_text(value)), name))
-        if name == "UpdateId" and program_name is not None:
-            lines.append("    <ProgramName>%s</ProgramName>" % escape_text(program_name))
-    for list_name in LIST_FIELDS:
-        entries = product.get(list_name)
-        if entries is None:
-            continue
-        if not entries:
-            lines.append("    <%s />" % list_name)
-            continue
-        tag = "File" if list_name == "Download" else "Action"
-        lines.append("    <%s>" % list_name)
-        for entry in entries:
-            keys = list(entry)
-            if tag == "File":
-                # The known attributes first, in their usual order.
-                keys = [k for k in FILE_ATTRIBUTES if k in entry] + [k for k in keys if k not in FILE_ATTRIBUTES]
-            attributes = "".join(' %s="%s"' % (k, escape_attribute(catalog_text(entry[k]))) for k in keys)
-            lines.append("        <%s%s />" % (tag, attributes))
-        lines.append("    </%s>" % list_name)
-    lines.append("</Instruction>")
-    return "\n".join(lines) + "\n"
 
 
 # --- Catalog -----------------------------------------------------------------------------
@@ -334,32 +183,6 @@ class Catalog:
         return None
 
 
-def substitute(value, replacements):
-    if isinstance(value, str):
-        for key, text in replacements.items():
-            value = value.replace(key, text)
-        return value
-    if isinstance(value, list):
-        return [substitute(v, replacements) for v in value]
-    if isinstance(value, dict):
-        return {k: substitute(v, replacements) for k, v in value.items()}
-    return value
-
-
-def version_numbers(text):
-    """The version's numbers as (digit count, digits without leading zeros), which
-    order as the numbers do however many digits they have: int() refuses more
-    than 4300, and a client may send any version."""
-    numbers = []
-    for part in (text or "").strip().split("."):
-        digits = re.match(r"\s*(\d*)", part).group(1)
-        digits = "".join(str(unicodedata.digit(c)) for c in digits).lstrip("0")
-        numbers.append((len(digits), digits))
-    while numbers and numbers[-1] == (0, ""):
-        numbers.pop()
-    return numbers
-
-
 def with_digests(product, catalog, digests):
     """Gives every download the server serves itself its Sha256 and Size, unless the
     catalog names them (a wrong value there is kept on purpose)."""
@@ -384,11 +207,6 @@ def with_digests(product, catalog, digests):
     return dict(product, Download=filled)
 
 
-def expiry_time(lifetime, now=None):
-    """UTC, lifetime seconds from now, as <Expires> takes it."""
-    return time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime((time.time() if now is None else now) + lifetime))
-
-
 def answer_text_for(root, catalog, replacements, digests, expires=None):
     """The text the GetClientUpdate answer carries for this ClientStatus document.
 
@@ -407,7 +225,7 @@ def answer_text_for(root, catalog, replacements, digests, expires=None):
                            version_numbers(version) >= version_numbers(catalog_text(offered))):
         if expires is None:
             return NO_UPDATE
-        return build_instruction({"UpdateId": 0, "Expires": expires}, program_name=name)
+        return nothing_offered(name, expires)
     product = with_digests(substitute(product, replacements), catalog, digests)
     if expires is None:
         return build_instruction(product)
@@ -421,40 +239,6 @@ def answer_text_for(root, catalog, replacements, digests, expires=None):
 # What the fault changeat serves once it has cut: every byte of the file XOR this.
 CHANGED_XOR = 0x5A
 _CHANGED_TABLE = bytes(b ^ CHANGED_XOR for b in range(256))
-# One range of bytes: "bytes=N-", "bytes=N-M" or "bytes=-K" (the last K bytes).
-RANGE_RE = re.compile(r"bytes[ \t]*=[ \t]*(?:([0-9]+)[ \t]*-[ \t]*([0-9]*)|-[ \t]*([0-9]+))[ \t]*",
-                      re.IGNORECASE)
-UNSATISFIABLE = "unsatisfiable"
-
-
-def _position(digits):
-    # A client may send thousands of digits, which int() refuses; any such
-    # number lies beyond every file.
-    digits = digits.lstrip("0") or "0"
-    return int(digits) if len(digits) <= 30 else 1 << 100
-
-
-def byte_range(value, size):
-    """(first, last), both inclusive, of a Range header value for a body of size
-    bytes; UNSATISFIABLE; or None when the header is to be ignored (malformed,
-    several ranges, another unit)."""
-    m = RANGE_RE.fullmatch(value.strip())
-    if not m:
-        return None
-    if m.group(3) is not None:
-        suffix = _position(m.group(3))
-        if suffix == 0 or size == 0:
-            return UNSATISFIABLE
-        return max(0, size - suffix), size - 1
-    first = _position(m.group(1))
-    last = _position(m.group(2)) if m.group(2) else None
-    if last is not None and last < first:
-        return None
-    if first >= size:
-        return UNSATISFIABLE
-    return first, size - 1 if last is None else min(last, size - 1)
-
-
 def file_validators(st, changed=False):
     """(ETag, Last-Modified as seconds since 1970) of a file's version. The tag
     stands for size and modification time, so that it is made without reading a
@@ -465,23 +249,6 @@ def file_validators(st, changed=False):
     if changed:
         return '"%s-%02x"' % (etag, CHANGED_XOR), seconds + 1
     return '"%s"' % etag, seconds
-
-
-def if_range_matches(value, etag, modified):
-    """Whether an If-Range value names the version served: the same strong tag, or
-    an HTTP date equal to its Last-Modified. A weak tag never matches."""
-    value = value.strip()
-    if value.startswith(('"', "W/")):
-        return value == etag
-    try:
-        when = email.utils.parsedate_to_datetime(value)
-    except (TypeError, ValueError, IndexError, OverflowError):
-        return False
-    if when is None:
-        return False
-    if when.tzinfo is None:
-        when = when.replace(tzinfo=timezone.utc)
-    return when.timestamp() == modified
 
 
 def file_answer(path, range_value=None, if_range=None, ranges=True, changed=False):
@@ -1055,8 +822,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 expires = expiry_time(self.server.settings.answer_lifetime) if self.server.keys else None
                 return wrapper_answer(answer_text_for(root, self.server.catalog, replacements,
                                                       self.server.digests, expires))
-            return Answer(200, (XML_DECLARATION + '\r\n<boolean xmlns="' + SERVICE_NAMESPACE
-                                + '">true</boolean>').encode("ascii"))
+            return Answer(200, report_accepted())
         if kind in ("files", "banner") and self.command in ("GET", "HEAD"):
             folder = "files" if kind == "files" else "banners"
             found = self.server.catalog.locate(folder, urllib.parse.unquote(rest))

@@ -16,7 +16,7 @@ import xml.etree.ElementTree as ET
 
 from harness import HERE, NS, SAMPLE_CATALOG, SERVER, ServerProcess, write_json
 
-SIGN_INSTRUCTION = os.path.join(HERE, "sign-instruction")
+SIGN_INSTRUCTION = os.path.join(HERE, os.pardir, os.pardir, "server", "sign-instruction")
 NO_UPDATE = "No update available!"
 INVALID_SIGNATURE = "@@not-base64@@"
 
