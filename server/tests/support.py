@@ -134,12 +134,12 @@ class ServiceFolder:
         with open(self.config, "w") as f:
             f.write("\n".join(lines) + "\n")
 
-    def publish(self, product, version, update_id, rollout=100, setup_bytes=b"MZ setup"):
+    def publish(self, product, version, update_id, rollout=100, setup_bytes=b"MZ setup", file_name="setup.exe"):
         setup = os.path.join(self.folder, "setup-%d.exe" % update_id)
         with open(setup, "wb") as f:
             f.write(setup_bytes)
         return run_command("publish", "--config", self.config, "--product", product, "--version", version,
-                           "--update-id", update_id, "--setup", setup, "--file-name", "setup.exe",
+                           "--update-id", update_id, "--setup", setup, "--file-name", file_name,
                            "--rollout", rollout)
 
 
