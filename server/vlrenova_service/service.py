@@ -68,11 +68,13 @@ class UpdateService:
         installing = _field(root, "Parameters/GetLatestSetupFile").lower() == "true"
         product = self.catalog.find(name)
         offered = product is not None and self._offered(product, guid, version, installing)
-        try:
-            self.store.record_check(name, guid, version, product.update_id if offered else 0)
-        except StoreError as e:
-            # The counts are lost, not the answer: the machine still gets its offer.
-            log.error("check of %r not counted: %s", name, e)
+        # Only the catalog's products are kept: anybody can send any name.
+        if product is not None:
+            try:
+                self.store.record_check(name, guid, version, product.update_id if offered else 0)
+            except StoreError as e:
+                # The counts are lost, not the answer: the machine still gets its offer.
+                log.error("check of %r not counted: %s", name, e)
         return self._answer(product, name, offered)
 
     def _offered(self, product, guid, version, installing):
@@ -149,6 +151,10 @@ class UpdateService:
         update_id = _whole_number(_field(root, "UpdateId") or "0", 0, MAX_UPDATE_ID, "UpdateId")
         status = _whole_number(_field(root, "Status"), -(2 ** 31), 2 ** 31 - 1, "Status")
         is_stub = _field(root, "IsStub") == "1"
+        # 0 is a check that failed before any offer; other ids must be offers
+        # of this service, so that nobody fills the database with made-up ones.
+        if update_id and self.store.offer(update_id) is None:
+            raise Refused(400, "UpdateId %d is no offer of this service" % update_id)
         self.store.record_report(update_id, status, is_stub, _field(root, "MachineGuid", 64),
                                  _field(root, "Version", 64))
         if update_id and status in RUN_ENDS:
@@ -160,6 +166,8 @@ class UpdateService:
 
     def upgrade_offer_status(self, root):
         status = _whole_number(_field(root, "Status"), -(2 ** 31), 2 ** 31 - 1, "Status")
+        if self.catalog.find(_field(root, "ProgramName")) is None:
+            raise Refused(400, "%r is no product of this service" % _field(root, "ProgramName")[:64])
         self.store.record_upgrade_offer_report(_field(root, "ProgramName"), _field(root, "ProgramVersionNumber", 64),
                                                _field(root, "MajorVersion", 64), status,
                                                _field(root, "MachineGuid", 64))
