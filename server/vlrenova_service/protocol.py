@@ -49,8 +49,9 @@ class DecodeError(Exception):
     pass
 
 
-def _is_hex(text, length):
-    return len(text) == length and all(c in "0123456789abcdefABCDEF" for c in text)
+_HEX_DIGITS = "0123456789abcdefABCDEF"
+# Every two-digit escape's digits and the character they stand for.
+_TWO_DIGITS = {a + b: chr(int(a + b, 16)) for a in _HEX_DIGITS for b in _HEX_DIGITS}
 
 
 def form_decode(text, wide):
@@ -64,29 +65,25 @@ def form_decode(text, wide):
     two hex digits is U+01xx (0x10-0x1F cannot stand in XML), anything else is
     two digits. The outer level is pure ASCII: wide=False reads two digits.
     """
-    out = []
-    i = 0
-    n = len(text)
-    while i < n:
-        c = text[i]
-        if c == "+":
-            out.append(" ")
-            i += 1
-        elif c == "%":
-            if wide and text[i + 1:i + 3] == "20" and _is_hex(text[i + 3:i + 5], 2):
-                out.append(chr(int(text[i + 1:i + 5], 16)))
-                i += 5
-            elif wide and text[i + 1:i + 2] == "1" and _is_hex(text[i + 2:i + 4], 2):
-                out.append(chr(int(text[i + 1:i + 4], 16)))
-                i += 4
-            elif _is_hex(text[i + 1:i + 3], 2):
-                out.append(chr(int(text[i + 1:i + 3], 16)))
-                i += 3
-            else:
-                raise DecodeError("bad escape %r at offset %d" % (text[i:i + 3], i))
+    # An escape's digits are never "%", so every "%" starts one: the text
+    # between two is an escape's digits and then plain text. This reads a
+    # check's form in a fraction of a character-by-character loop's time.
+    pieces = text.replace("+", " ").split("%")
+    out = [pieces[0]]
+    at = len(pieces[0])             # where the next "%" stands in text
+    for piece in pieces[1:]:
+        if wide and piece[:2] == "20" and piece[2:4] in _TWO_DIGITS:
+            out.append(chr(0x2000 + int(piece[2:4], 16)))
+            out.append(piece[4:])
+        elif wide and piece[:1] == "1" and piece[1:3] in _TWO_DIGITS:
+            out.append(chr(0x100 + int(piece[1:3], 16)))
+            out.append(piece[3:])
+        elif piece[:2] in _TWO_DIGITS:
+            out.append(_TWO_DIGITS[piece[:2]])
+            out.append(piece[2:])
         else:
-            out.append(c)
-            i += 1
+            raise DecodeError("bad escape %r at offset %d" % (text[at:at + 3], at))
+        at += 1 + len(piece)
     return "".join(out)
 
 
