@@ -2,8 +2,11 @@
 
 import hashlib
 
-# A machine's place in an offer's rollout, in [0, 100), to this many steps.
-_SCALE = 1 << 64
+# A machine's place in an offer's rollout, in [0, 100), to this many steps:
+# the 53 bits a float holds, so that the last step stays below 100 (64 bits
+# would round the top ones up to 100.0, out of a 100 % rollout).
+_BITS = 53
+_SCALE = 1 << _BITS
 
 
 def rollout_position(machine_guid, update_id):
@@ -17,7 +20,7 @@ def rollout_position(machine_guid, update_id):
     """
     guid = machine_guid.strip().strip("{}").lower()
     digest = hashlib.sha256(("%s/%d" % (guid, update_id)).encode("utf-8")).digest()
-    return int.from_bytes(digest[:8], "big") * 100 / _SCALE
+    return (int.from_bytes(digest[:8], "big") >> (64 - _BITS)) * 100 / _SCALE
 
 
 def in_rollout(machine_guid, update_id, percent):
