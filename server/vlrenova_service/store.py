@@ -415,6 +415,18 @@ class Store:
                            "ORDER BY COUNT(*) DESC, version LIMIT ?", (program_name, limit)).fetchall()
         return [(v, int(n)) for v, n in self._run(work, durable=False)]
 
+    def machine_count(self, program_name):
+        """How many machines have checked for the product (versions() names the most common only)."""
+        def work(execute):
+            return execute("SELECT COUNT(*) FROM machines WHERE program_name = ?", (program_name,)).fetchone()[0]
+        return int(self._run(work, durable=False))
+
+    def recent_events(self, limit=20):
+        """[(at, update_id, text)] of every offer, the newest first."""
+        def work(execute):
+            return execute("SELECT at, update_id, text FROM events ORDER BY id DESC LIMIT ?", (limit,)).fetchall()
+        return [(int(at), int(update_id), text) for at, update_id, text in self._run(work, durable=False)]
+
     def report_count(self):
         def work(execute):
             return execute("SELECT COUNT(*) FROM reports").fetchone()[0]
