@@ -13,6 +13,11 @@ from cryptography.hazmat.primitives.asymmetric import ec
 from .protocol import answer_document
 
 BLOCK = 64 * 1024
+# Answers signed lately, kept by their text: every machine that checks for a
+# product within the same second gets the same text (Expires counts seconds),
+# so a busy service signs each text once, not once per machine.
+RECENT_ANSWERS = 64
+MAX_KEPT_ANSWER = 64 * 1024
 
 
 class SigningError(Exception):
@@ -46,10 +51,28 @@ class SigningKey:
                                               serialization.PublicFormat.UncompressedPoint)
         self.public = point[1:]
         self.id = key_id(self.public)
+        self._recent = {}
+        self._recent_lock = threading.Lock()
 
     def sign(self, data):
         """The DER ECDSA signature over SHA-256 of data."""
         return self._key.sign(data, ec.ECDSA(hashes.SHA256()))
+
+    def answer(self, text):
+        """The GetClientUpdate answer carrying text, signed; the same bytes again
+        for a text signed lately."""
+        with self._recent_lock:
+            answer = self._recent.get(text)
+        if answer is not None:
+            return answer
+        signature = base64.b64encode(self.sign(signed_bytes(text))).decode("ascii")
+        answer = answer_document(text, signature, self.id)
+        if len(answer) <= MAX_KEPT_ANSWER:
+            with self._recent_lock:
+                if len(self._recent) >= RECENT_ANSWERS:
+                    del self._recent[next(iter(self._recent))]      # the oldest
+                self._recent[text] = answer
+        return answer
 
 
 def signed_bytes(text):
@@ -59,8 +82,7 @@ def signed_bytes(text):
 
 
 def signed_answer(text, key):
-    signature = key.sign(signed_bytes(text))
-    return answer_document(text, base64.b64encode(signature).decode("ascii"), key.id)
+    return key.answer(text)
 
 
 class DigestCache:
