@@ -128,8 +128,9 @@ def command_publish(args):
     if not 1 <= args.update_id <= 0x7FFFFFFF:
         raise Failure("--update-id must be from 1 to 2147483647")
     existing = store.offer(args.update_id)
-    if existing is not None and existing.program_name != args.product:
-        # Reports carry no product: an id names one offer of one product.
+    if existing is not None and (existing.program_name, existing.version) != (args.product, args.version):
+        # Reports carry no product: an id names one offer, one version of one
+        # product, whose counts and halt are that version's alone.
         raise Failure("UpdateId %d is %s %s's already; every offer needs an id of its own"
                       % (args.update_id, existing.program_name, existing.version))
     path = product_file(config, args.product)
