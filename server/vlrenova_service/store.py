@@ -29,6 +29,8 @@ BUCKET_SECONDS = 3600
 MAX_GUID = 64
 MAX_VERSION = 64
 MAX_NAME = 256
+# Open database connections a process keeps for its next requests.
+MAX_IDLE_CONNECTIONS = 8
 
 SCHEMA = """
 CREATE TABLE IF NOT EXISTS offers (
@@ -144,7 +146,7 @@ def open_store(url):
 
 
 class _SqliteConnections:
-    """One connection per thread; writes wait for each other (busy timeout)."""
+    """Writes wait for each other (busy timeout)."""
     serial = "INTEGER PRIMARY KEY AUTOINCREMENT"
     name = "SQLite"
     schema_lock = None          # BEGIN IMMEDIATE already lets one writer in
@@ -152,24 +154,20 @@ class _SqliteConnections:
 
     def __init__(self, path):
         self.path = os.path.abspath(path)
-        self._local = threading.local()
 
-    def connection(self):
-        connection = getattr(self._local, "connection", None)
-        if connection is None:
-            connection = sqlite3.connect(self.path, timeout=30, isolation_level=None, check_same_thread=False)
+    def connect(self):
+        # Handed from thread to thread by the pool, used by one at a time.
+        connection = sqlite3.connect(self.path, timeout=30, isolation_level=None, check_same_thread=False)
+        try:
             connection.execute("PRAGMA journal_mode=WAL")
-            self._local.connection = connection
+        except sqlite3.Error:
+            connection.close()
+            raise
         return connection
 
-    def forget(self):
-        connection = getattr(self._local, "connection", None)
-        self._local.connection = None
-        if connection is not None:
-            try:
-                connection.close()
-            except sqlite3.Error:
-                pass
+    @staticmethod
+    def lost(connection):
+        return False
 
     @staticmethod
     def sql(statement):
@@ -193,23 +191,14 @@ class _PostgresConnections:
         self._psycopg = psycopg
         self.conninfo = conninfo
         self.errors = (psycopg.Error,)
-        self._local = threading.local()
 
-    def connection(self):
-        connection = getattr(self._local, "connection", None)
-        if connection is None or connection.closed:
-            connection = self._psycopg.connect(self.conninfo, autocommit=True, connect_timeout=10)
-            self._local.connection = connection
-        return connection
+    def connect(self):
+        return self._psycopg.connect(self.conninfo, autocommit=True, connect_timeout=10)
 
-    def forget(self):
-        connection = getattr(self._local, "connection", None)
-        self._local.connection = None
-        if connection is not None:
-            try:
-                connection.close()
-            except self._psycopg.Error:
-                pass
+    @staticmethod
+    def lost(connection):
+        """Whether the connection is gone (the server restarted, a proxy dropped it)."""
+        return connection.broken
 
     @staticmethod
     def sql(statement):
@@ -222,9 +211,50 @@ class _PostgresConnections:
             connection.execute("SET LOCAL synchronous_commit TO OFF")
 
 
+class _Pool:
+    """Open connections kept between calls and handed to one thread at a time.
+    The built-in server serves each HTTP connection on a thread of its own: a
+    connection per thread would be a new database connection per request."""
+
+    def __init__(self, db):
+        self._db = db
+        self._idle = []
+        self._lock = threading.Lock()
+
+    def take(self):
+        """-> (connection, whether it was kept from an earlier call)."""
+        with self._lock:
+            if self._idle:
+                return self._idle.pop(), True
+        try:
+            return self._db.connect(), False
+        except self._db.errors as e:
+            raise StoreError("cannot connect to the %s database: %s" % (self._db.name, e)) from None
+
+    def give_back(self, connection):
+        with self._lock:
+            if len(self._idle) < MAX_IDLE_CONNECTIONS:
+                self._idle.append(connection)
+                return
+        self.discard(connection)
+
+    def discard(self, connection):
+        try:
+            connection.close()
+        except self._db.errors:
+            pass
+
+    def close(self):
+        with self._lock:
+            idle, self._idle = self._idle, []
+        for connection in idle:
+            self.discard(connection)
+
+
 class Store:
     def __init__(self, connections):
         self._db = connections
+        self._pool = _Pool(connections)
 
     @property
     def kind(self):
@@ -234,28 +264,46 @@ class Store:
 
     def _run(self, work, durable=True):
         """Runs work(execute) in one transaction; a failure rolls it back, drops the
-        connection (the next call connects afresh) and raises StoreError."""
+        connection (the next call connects afresh) and raises StoreError. A kept
+        connection found lost before the work began is replaced once: the
+        database server restarted while it was idle, and is back."""
+        connection, kept = self._pool.take()
         try:
-            connection = self._db.connection()
+            self._db.begin(connection, durable)
         except self._db.errors as e:
-            raise StoreError("cannot connect to the %s database: %s" % (self._db.name, e)) from None
+            self._pool.discard(connection)
+            if not (kept and self._db.lost(connection)):
+                raise self._failure(e)
+            connection, _ = self._pool.take()
+            try:
+                self._db.begin(connection, durable)
+            except self._db.errors as e:
+                self._pool.discard(connection)
+                raise self._failure(e)
 
         def execute(statement, parameters=()):
             return connection.execute(self._db.sql(statement), parameters)
 
         try:
-            self._db.begin(connection, durable)
             result = work(execute)
             connection.execute("COMMIT")
-            return result
         except self._db.errors as e:
             try:
                 connection.execute("ROLLBACK")
             except self._db.errors:
                 pass
-            self._db.forget()
-            raise StoreError("%s: %s" % (self._db.name, str(e).strip().splitlines()[0] if str(e).strip() else
-                                         type(e).__name__)) from None
+            self._pool.discard(connection)
+            raise self._failure(e)
+        except BaseException:
+            # Not the database's fault, but its transaction must not stay open.
+            self._pool.discard(connection)
+            raise
+        self._pool.give_back(connection)
+        return result
+
+    def _failure(self, error):
+        text = str(error).strip()
+        return StoreError("%s: %s" % (self._db.name, text.splitlines()[0] if text else type(error).__name__))
 
     def create_schema(self):
         statements = [s.strip() for s in SCHEMA.format(serial=self._db.serial).split(";") if s.strip()]
@@ -268,7 +316,7 @@ class Store:
         self._run(work)
 
     def close(self):
-        self._db.forget()
+        self._pool.close()
 
     # --- offers -----------------------------------------------------------------------
 
