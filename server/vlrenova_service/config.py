@@ -88,7 +88,7 @@ class Config:
         for number, key in enumerate(keys):
             logging.getLogger("vlrenova").info("signing key %d: %s, key id %s", number, key.path, key.id)
         store = self.store()
-        store.create_schema()
+        store.create_schema_when_reachable()
         settings = Settings(self.public_url, self.files_url, keys, self.answer_lifetime, self.min_runs,
                             self.failure_limit)
         service = UpdateService(catalog_module.Catalog(self.catalog), store, settings, DigestCache())

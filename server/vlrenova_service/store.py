@@ -255,6 +255,7 @@ class Store:
     def __init__(self, connections):
         self._db = connections
         self._pool = _Pool(connections)
+        self._schema_pending = False
 
     @property
     def kind(self):
@@ -263,6 +264,11 @@ class Store:
     # --- plumbing ---------------------------------------------------------------------
 
     def _run(self, work, durable=True):
+        if self._schema_pending:
+            self.create_schema()
+        return self._transaction(work, durable)
+
+    def _transaction(self, work, durable):
         """Runs work(execute) in one transaction; a failure rolls it back, drops the
         connection (the next call connects afresh) and raises StoreError. A kept
         connection found lost before the work began is replaced once: the
@@ -313,7 +319,18 @@ class Store:
                 execute(self._db.schema_lock)
             for statement in statements:
                 execute(statement)
-        self._run(work)
+        self._transaction(work, durable=True)
+        self._schema_pending = False
+
+    def create_schema_when_reachable(self):
+        """Makes the tables now, or, when the database can't be reached, before the
+        first call that reaches it: a process started during an outage still
+        starts (gunicorn stops the whole server when one worker fails to)."""
+        try:
+            self.create_schema()
+        except StoreError as e:
+            log.error("the database is not reachable at the start (%s); its tables are made once it is", e)
+            self._schema_pending = True
 
     def close(self):
         self._pool.close()
