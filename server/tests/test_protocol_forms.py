@@ -37,6 +37,9 @@ class FormDecodingTest(unittest.TestCase):
         self.assertEqual(form_decode("%20a", wide=True), " a")
         self.assertEqual(form_decode("%1ag", wide=True), "\x1ag")
         self.assertEqual(form_decode("a+b%2bc", wide=False), "a b+c")
+        # The outer level as the updater writes it escapes only "%" and "+".
+        self.assertEqual(form_decode("%252b%2B+%2525x", wide=False), "%2b+ %25x")
+        self.assertEqual(form_decode("%252b%2B+%2525x%3c", wide=False), "%2b+ %25x<")
 
     def test_a_broken_escape_is_refused_with_its_place(self):
         cases = [("ab%zz", "'%zz' at offset 2"), ("x%4", "'%4' at offset 1"), ("+%", "'%' at offset 1"),

@@ -65,6 +65,10 @@ def form_decode(text, wide):
     two hex digits is U+01xx (0x10-0x1F cannot stand in XML), anything else is
     two digits. The outer level is pure ASCII: wide=False reads two digits.
     """
+    if not wide and text.count("%") == text.count("%25") + text.count("%2b") + text.count("%2B"):
+        # The outer level of the updater's own forms escapes only "%" and "+".
+        # "%2b" goes first: replacing "%25" first would make "%252b" a "+".
+        return text.replace("+", " ").replace("%2b", "+").replace("%2B", "+").replace("%25", "%")
     # An escape's digits are never "%", so every "%" starts one: the text
     # between two is an escape's digits and then plain text. This reads a
     # check's form in a fraction of a character-by-character loop's time.
