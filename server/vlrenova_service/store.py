@@ -205,10 +205,9 @@ class _PostgresConnections:
         return statement.replace("?", "%s")
 
     def begin(self, connection, durable):
-        connection.execute("BEGIN")
-        if not durable:
-            # A check's counts need not wait for the disk; a report does.
-            connection.execute("SET LOCAL synchronous_commit TO OFF")
+        # A check's counts need not wait for the disk; a report does. Without
+        # parameters both statements go in one round trip.
+        connection.execute("BEGIN" if durable else "BEGIN; SET LOCAL synchronous_commit TO OFF")
 
 
 class _Pool:
@@ -264,48 +263,57 @@ class Store:
     # --- plumbing ---------------------------------------------------------------------
 
     def _run(self, work, durable=True):
+        """Runs work(execute) in one transaction."""
         if self._schema_pending:
             self.create_schema()
         return self._transaction(work, durable)
 
-    def _transaction(self, work, durable):
-        """Runs work(execute) in one transaction; a failure rolls it back, drops the
-        connection (the next call connects afresh) and raises StoreError. A kept
-        connection found lost before the work began is replaced once: the
-        database server restarted while it was idle, and is back."""
-        connection, kept = self._pool.take()
-        try:
-            self._db.begin(connection, durable)
-        except self._db.errors as e:
-            self._pool.discard(connection)
-            if not (kept and self._db.lost(connection)):
-                raise self._failure(e)
-            connection, _ = self._pool.take()
+    def _read(self, work):
+        """Runs work(execute), a single SELECT, outside a transaction: one statement
+        sees one state of the database, without the round trips of BEGIN and
+        COMMIT, and on SQLite without BEGIN IMMEDIATE's write lock, which made
+        every check's read of its offer wait for the reports' synced writes."""
+        if self._schema_pending:
+            self.create_schema()
+        return self._transaction(work, durable=False, whole=False)
+
+    def _transaction(self, work, durable, whole=True):
+        """Runs work(execute), in one transaction unless whole is False; a failure
+        rolls it back, drops the connection (the next call connects afresh) and
+        raises StoreError. A kept connection found lost before its COMMIT was
+        sent is replaced and the work done once more: the database server
+        restarted while it was idle and is back, and rolled the work back."""
+        for attempt in (1, 2):
+            connection, kept = self._pool.take()
+            committing = False
+
+            def execute(statement, parameters=()):
+                return connection.execute(self._db.sql(statement), parameters)
+
             try:
-                self._db.begin(connection, durable)
+                if whole:
+                    self._db.begin(connection, durable)
+                result = work(execute)
+                if whole:
+                    committing = True
+                    connection.execute("COMMIT")
             except self._db.errors as e:
+                lost = self._db.lost(connection)
+                if whole and not lost:
+                    try:
+                        connection.execute("ROLLBACK")
+                    except self._db.errors:
+                        pass
                 self._pool.discard(connection)
+                if kept and lost and not committing and attempt == 1:
+                    continue
                 raise self._failure(e)
-
-        def execute(statement, parameters=()):
-            return connection.execute(self._db.sql(statement), parameters)
-
-        try:
-            result = work(execute)
-            connection.execute("COMMIT")
-        except self._db.errors as e:
-            try:
-                connection.execute("ROLLBACK")
-            except self._db.errors:
-                pass
-            self._pool.discard(connection)
-            raise self._failure(e)
-        except BaseException:
-            # Not the database's fault, but its transaction must not stay open.
-            self._pool.discard(connection)
-            raise
-        self._pool.give_back(connection)
-        return result
+            except BaseException:
+                # Not the database's fault, but its transaction must not stay open.
+                self._pool.discard(connection)
+                raise
+            self._pool.give_back(connection)
+            return result
 
     def _failure(self, error):
         text = str(error).strip()
@@ -342,14 +350,14 @@ class Store:
             row = execute("SELECT update_id, program_name, version, percent, halted, halt_reason, min_runs, "
                           "failure_limit, changed_at FROM offers WHERE update_id = ?", (update_id,)).fetchone()
             return Offer(row) if row else None
-        return self._run(work, durable=False)
+        return self._read(work)
 
     def offers(self):
         def work(execute):
             rows = execute("SELECT update_id, program_name, version, percent, halted, halt_reason, min_runs, "
                            "failure_limit, changed_at FROM offers ORDER BY program_name, update_id").fetchall()
             return [Offer(r) for r in rows]
-        return self._run(work, durable=False)
+        return self._read(work)
 
     def register_offer(self, update_id, program_name, version, percent,
                        min_runs=DEFAULT_MIN_RUNS, failure_limit=DEFAULT_FAILURE_LIMIT):
@@ -409,7 +417,7 @@ class Store:
         def work(execute):
             return execute("SELECT at, text FROM events WHERE update_id = ? ORDER BY id DESC LIMIT ?",
                            (update_id, limit)).fetchall()
-        return self._run(work, durable=False)
+        return self._read(work)
 
     # --- checks and reports -----------------------------------------------------------
 
@@ -461,7 +469,7 @@ class Store:
         def work(execute):
             return execute("SELECT kind, SUM(count) FROM offer_counts WHERE update_id = ? GROUP BY kind",
                            (update_id,)).fetchall()
-        return Counts({kind: int(total) for kind, total in self._run(work, durable=False)})
+        return Counts({kind: int(total) for kind, total in self._read(work)})
 
     def counts_by_bucket(self, update_id):
         """[(bucket start, Counts)] in time order."""
@@ -469,7 +477,7 @@ class Store:
             return execute("SELECT bucket, kind, count FROM offer_counts WHERE update_id = ? ORDER BY bucket",
                            (update_id,)).fetchall()
         buckets = {}
-        for bucket, kind, count in self._run(work, durable=False):
+        for bucket, kind, count in self._read(work):
             buckets.setdefault(int(bucket), {})[kind] = int(count)
         return [(bucket, Counts(kinds)) for bucket, kinds in sorted(buckets.items())]
 
@@ -478,7 +486,7 @@ class Store:
         def work(execute):
             return execute("SELECT version, COUNT(*) FROM machines WHERE program_name = ? GROUP BY version "
                            "ORDER BY COUNT(*) DESC, version LIMIT ?", (program_name, limit)).fetchall()
-        return [(v, int(n)) for v, n in self._run(work, durable=False)]
+        return [(v, int(n)) for v, n in self._read(work)]
 
     def machine_count(self, program_name):
         """How many machines have checked for the product (versions() names the most common only)."""
@@ -495,4 +503,4 @@ class Store:
     def report_count(self):
         def work(execute):
             return execute("SELECT COUNT(*) FROM reports").fetchone()[0]
-        return int(self._run(work, durable=False))
+        return int(self._read(work))
