@@ -21,8 +21,8 @@ STEPS = (
     ("vlrenova_service.app", "Application", "__call__", "application call"),
     ("vlrenova_service.app", None, "decode_form_body", "form read and XML parsed"),
     ("vlrenova_service.protocol", None, "form_decode", "form decoding, both levels"),
-    ("vlrenova_service.store", "Store", "offer", "offer read (one transaction)"),
-    ("vlrenova_service.store", "Store", "record_check", "check written (one transaction)"),
+    ("vlrenova_service.store", "Store", "offer", "offer read"),
+    ("vlrenova_service.store", "Store", "record_check", "check counted (one transaction)"),
     ("vlrenova_service.service", "UpdateService", "_answer", "answer made and signed"),
     ("vlrenova_service.signing", "SigningKey", "sign", "ECDSA P-256 signature"),
 )
