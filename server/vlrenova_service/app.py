@@ -11,7 +11,7 @@ import email.utils
 from . import dashboard
 from .http_answer import STATUS_TEXTS, Answer, text
 from .protocol import METHOD_ARGUMENTS, decode_form_body, report_accepted
-from .ranges import UNSATISFIABLE, byte_range, file_validators, if_range_matches
+from .ranges import file_blocks, file_validators, served_range
 from .service import Refused
 from .store import StoreError
 
@@ -143,31 +143,14 @@ def read_body(environ):
 def file_answer(path, range_value=None, if_range=None):
     """A served file in blocks: 200, or 206 for one range of it, or 416."""
     st = os.stat(path)
-    size = st.st_size
     etag, modified = file_validators(st)
     headers = [("Accept-Ranges", "bytes"), ("ETag", etag),
                ("Last-Modified", email.utils.formatdate(modified, usegmt=True))]
-    first, last, status = 0, size - 1, 200
-    if range_value is not None and (if_range is None or if_range_matches(if_range, etag, modified)):
-        wanted = byte_range(range_value, size)
-        if wanted == UNSATISFIABLE:
-            answer = text(416, "range not satisfiable")
-            answer.headers = headers + [("Content-Range", "bytes */%d" % size)]
-            return answer
-        if wanted is not None:
-            first, last = wanted
-            status = 206
-            headers.append(("Content-Range", "bytes %d-%d/%d" % (first, last, size)))
+    status, first, last = served_range(range_value, if_range, etag, modified, st.st_size)
+    if status == 416:
+        return Answer(416, b"range not satisfiable\n", headers=headers + [("Content-Range", "bytes */%d" % st.st_size)])
+    if status == 206:
+        headers.append(("Content-Range", "bytes %d-%d/%d" % (first, last, st.st_size)))
     length = last - first + 1
-
-    def blocks():
-        left = length
-        with open(path, "rb") as f:
-            f.seek(first)
-            while left > 0:
-                data = f.read(min(BLOCK, left))
-                if not data:
-                    return
-                left -= len(data)
-                yield data
-    return Answer(status, content_type="application/octet-stream", headers=headers, blocks=blocks, length=length)
+    return Answer(status, content_type="application/octet-stream", headers=headers, length=length,
+                  blocks=lambda: file_blocks(path, first, length, block=BLOCK))

@@ -9,7 +9,7 @@ import threading
 import time
 import xml.etree.ElementTree as ET
 
-from .protocol import GENERAL_FIELDS, LIST_FIELDS, catalog_text
+from .protocol import GENERAL_FIELDS, LIST_FIELDS, catalog_text, check_product_fields
 
 log = logging.getLogger("vlrenova.catalog")
 
@@ -52,29 +52,15 @@ class Product:
 
 def check_product(product):
     """None, or why a product file is not taken."""
-    if not isinstance(product, dict):
-        return "the file must hold one JSON object"
-    if not isinstance(product.get("ProgramName"), str) or not product["ProgramName"]:
-        return "\"ProgramName\" is missing or not a text"
-    for name in GENERAL_FIELDS:
-        value = product.get(name)
-        if value is not None and not isinstance(value, (str, int, float, bool)):
-            return "\"%s\" must be a text, a number or true/false" % name
+    problem = check_product_fields(product)
+    if problem:
+        return problem
     update_id = product.get("UpdateId", 0)
     if isinstance(update_id, bool) or not str(update_id).isdigit() or int(str(update_id)) > 0x7FFFFFFF:
         return "\"UpdateId\" must be a whole number from 0 to 2147483647"
     rollout = product.get("Rollout", 100)
     if isinstance(rollout, bool) or not isinstance(rollout, (int, float)) or not 0 <= rollout <= 100:
         return "\"Rollout\" must be a number from 0 to 100"
-    for name in LIST_FIELDS:
-        entries = product.get(name)
-        if entries is None:
-            continue
-        if not isinstance(entries, list):
-            return "\"%s\" must be a list" % name
-        for entry in entries:
-            if not isinstance(entry, dict) or not all(isinstance(v, (str, int, float, bool)) for v in entry.values()):
-                return "every entry of \"%s\" must be an object of texts" % name
     for name in ("SignedAnswer", "SignedNothing"):
         value = product.get(name)
         if value is not None and not isinstance(value, str):

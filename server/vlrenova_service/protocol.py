@@ -232,6 +232,29 @@ def build_instruction(product, program_name=None):
     return "\n".join(lines) + "\n"
 
 
+def check_product_fields(product):
+    """None, or why a catalog's product (a JSON object) can't be written as an
+    instruction: it names its product, and its elements are texts."""
+    if not isinstance(product, dict):
+        return "the file must hold one JSON object"
+    if not isinstance(product.get("ProgramName"), str) or not product["ProgramName"]:
+        return "\"ProgramName\" is missing or not a text"
+    for name in GENERAL_FIELDS:
+        value = product.get(name)
+        if value is not None and not isinstance(value, (str, int, float, bool)):
+            return "\"%s\" must be a text, a number or true/false" % name
+    for name in LIST_FIELDS:
+        entries = product.get(name)
+        if entries is None:
+            continue
+        if not isinstance(entries, list):
+            return "\"%s\" must be a list" % name
+        for entry in entries:
+            if not isinstance(entry, dict) or not all(isinstance(v, (str, int, float, bool)) for v in entry.values()):
+                return "every entry of \"%s\" must be an object of texts" % name
+    return None
+
+
 def nothing_offered(program_name, expires):
     """The signed build's "nothing offered": an instruction with UpdateId 0 for
     this product, so that it can be signed and cannot be replayed to another."""

@@ -56,6 +56,33 @@ def if_range_matches(value, etag, modified):
     return when.timestamp() == modified
 
 
+def served_range(range_value, if_range, etag, modified, size):
+    """(status, first, last) of a file's answer: 200 and the whole file, 206 and
+    the one range asked for (unless If-Range names another version), or 416
+    with first and last None."""
+    if range_value is not None and (if_range is None or if_range_matches(if_range, etag, modified)):
+        wanted = byte_range(range_value, size)
+        if wanted == UNSATISFIABLE:
+            return 416, None, None
+        if wanted is not None:
+            return 206, wanted[0], wanted[1]
+    return 200, 0, size - 1
+
+
+def file_blocks(path, first, length, table=None, block=64 * 1024):
+    """length bytes of the file from first on, in blocks, each translated by
+    table when one is given; fewer when the file has shrunk meanwhile."""
+    left = length
+    with open(path, "rb") as f:
+        f.seek(first)
+        while left > 0:
+            data = f.read(min(block, left))
+            if not data:
+                return
+            left -= len(data)
+            yield data.translate(table) if table is not None else data
+
+
 def file_validators(st):
     """(ETag, Last-Modified as seconds since 1970) of a file's version, made from
     its size and modification time so that a big file is not read for it."""

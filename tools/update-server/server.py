@@ -46,9 +46,9 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.realpath(__file__)), os.
 from vlrenova_service import signing  # noqa: E402
 from vlrenova_service.protocol import (  # noqa: E402
     DEFAULT_ANSWER_LIFETIME, GENERAL_FIELDS, LIST_FIELDS, MAX_ANSWER_LIFETIME, METHOD_ARGUMENTS, NO_UPDATE,
-    SERVICE_NAMESPACE, XML_DECLARATION, build_instruction, empty_wrapper, catalog_text, decode_form_body, expiry_time,
-    nothing_offered, report_accepted, substitute, version_numbers)
-from vlrenova_service.ranges import UNSATISFIABLE, byte_range, if_range_matches  # noqa: E402
+    SERVICE_NAMESPACE, XML_DECLARATION, build_instruction, catalog_text, check_product_fields, decode_form_body,
+    empty_wrapper, expiry_time, nothing_offered, report_accepted, substitute, version_numbers)
+from vlrenova_service.ranges import file_blocks, served_range  # noqa: E402
 from vlrenova_service.signing import SigningError  # noqa: E402
 
 # Fields of a record that GET /_records/<token>/<index>/<field> hands out.
@@ -113,28 +113,6 @@ class Catalog:
             self._reported[path] = (stamp, message)
         log("catalog: %s: %s" % (path, message))
 
-    @staticmethod
-    def _check(product):
-        if not isinstance(product, dict):
-            return "the file must hold one JSON object"
-        if not isinstance(product.get("ProgramName"), str) or not product["ProgramName"]:
-            return "\"ProgramName\" is missing or not a text"
-        for name in GENERAL_FIELDS:
-            value = product.get(name)
-            if value is not None and not isinstance(value, (str, int, float, bool)):
-                return "\"%s\" must be a text, a number or true/false" % name
-        for name in LIST_FIELDS:
-            entries = product.get(name)
-            if entries is None:
-                continue
-            if not isinstance(entries, list):
-                return "\"%s\" must be a list" % name
-            for entry in entries:
-                if not isinstance(entry, dict) or not all(
-                        isinstance(v, (str, int, float, bool)) for v in entry.values()):
-                    return "every entry of \"%s\" must be an object of texts" % name
-        return None
-
     def products(self):
         found = []
         for folder in self.folders:
@@ -154,7 +132,7 @@ class Catalog:
                 except (OSError, UnicodeDecodeError, ValueError) as e:
                     self._report_once(path, stamp, "skipped: %s" % e)
                     continue
-                problem = self._check(product)
+                problem = check_product_fields(product)
                 if problem:
                     self._report_once(path, stamp, "skipped: %s" % problem)
                     continue
@@ -259,32 +237,20 @@ def file_answer(path, range_value=None, if_range=None, ranges=True, changed=Fals
     size = st.st_size
     etag, modified = file_validators(st, changed)
     headers = [("ETag", etag), ("Last-Modified", email.utils.formatdate(modified, usegmt=True))]
-    first, last = 0, size - 1
-    status = 200
+    first, last, status = 0, size - 1, 200
     if ranges:
         headers.insert(0, ("Accept-Ranges", "bytes"))
-        if range_value is not None and (if_range is None or if_range_matches(if_range, etag, modified)):
-            wanted = byte_range(range_value, size)
-            if wanted == UNSATISFIABLE:
-                answer = text_answer(416, "range not satisfiable")
-                answer.headers = headers + [("Content-Range", "bytes */%d" % size)]
-                return answer
-            if wanted is not None:
-                first, last = wanted
-                status = 206
-                headers.append(("Content-Range", "bytes %d-%d/%d" % (first, last, size)))
+        status, first, last = served_range(range_value, if_range, etag, modified, size)
+        if status == 416:
+            answer = text_answer(416, "range not satisfiable")
+            answer.headers = headers + [("Content-Range", "bytes */%d" % size)]
+            return answer
+        if status == 206:
+            headers.append(("Content-Range", "bytes %d-%d/%d" % (first, last, size)))
     length = last - first + 1
 
     def blocks():
-        left = length
-        with open(path, "rb") as f:
-            f.seek(first)
-            while left > 0:
-                data = f.read(min(BLOCK, left))
-                if not data:
-                    return
-                left -= len(data)
-                yield data.translate(_CHANGED_TABLE) if changed else data
+        return file_blocks(path, first, length, _CHANGED_TABLE if changed else None, BLOCK)
     return Answer(status, blocks=blocks, length=length, content_type="application/octet-stream", headers=headers)
 
 
