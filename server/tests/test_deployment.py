@@ -101,6 +101,36 @@ class CertificatesAndFiles(unittest.TestCase):
         self.assertEqual(service.get("/files/" + relative)[0], 404)
 
 
+class ServedFiles(unittest.TestCase):
+    def test_a_download_that_broke_off_goes_on_where_it_stopped(self):
+        setup = os.urandom(300_000)
+        folder = support.ServiceFolder()
+        folder.publish("Velbor Demo", "2.0.0", 101, setup_bytes=setup)
+        service = support.ServiceProcess(folder)
+        self.addCleanup(service.stop)
+        path = "/Renova/files/Velbor-Demo/2.0.0/setup.exe"
+
+        status, headers, body = service.get(path)
+        self.assertEqual((status, body, headers["Accept-Ranges"]), (200, setup, "bytes"))
+        etag, modified = headers["ETag"], headers["Last-Modified"]
+        for if_range in (None, etag, modified):
+            with self.subTest(if_range=if_range):
+                asked = {"Range": "bytes=123456-"}
+                if if_range:
+                    asked["If-Range"] = if_range
+                status, headers, body = service.get(path, asked)
+                self.assertEqual((status, body), (206, setup[123456:]))
+                self.assertEqual(headers["Content-Range"], "bytes 123456-299999/300000")
+        # Another version named: the whole file anew, as the updater then expects.
+        status, _, body = service.get(path, {"Range": "bytes=123456-", "If-Range": '"another"'})
+        self.assertEqual((status, body), (200, setup))
+        status, headers, _ = service.get(path, {"Range": "bytes=300000-"})
+        self.assertEqual((status, headers["Content-Range"]), (416, "bytes */300000"))
+        for outside in ("/files/../service.conf", "/files/%2e%2e/service.conf", "/files/Velbor-Demo/../../service.db"):
+            with self.subTest(outside=outside):
+                self.assertEqual(service.get(outside)[0], 404)
+
+
 class SettingsThatCannotWork(unittest.TestCase):
     def test_the_service_does_not_start_and_says_why(self):
         cases = {
