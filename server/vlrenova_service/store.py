@@ -166,8 +166,11 @@ class _SqliteConnections:
         return connection
 
     @staticmethod
-    def lost(connection):
-        return False
+    def spent(connection, error):
+        """Whether the connection can't write although the database may: SQLite
+        opens a file it can't write read-only, and the connection stays so
+        after the file is writable again."""
+        return getattr(error, "sqlite_errorcode", 0) & 0xFF == sqlite3.SQLITE_READONLY
 
     @staticmethod
     def sql(statement):
@@ -196,7 +199,7 @@ class _PostgresConnections:
         return self._psycopg.connect(self.conninfo, autocommit=True, connect_timeout=10)
 
     @staticmethod
-    def lost(connection):
+    def spent(connection, error):
         """Whether the connection is gone (the server restarted, a proxy dropped it)."""
         return connection.broken
 
@@ -280,9 +283,10 @@ class Store:
     def _transaction(self, work, durable, whole=True):
         """Runs work(execute), in one transaction unless whole is False; a failure
         rolls it back, drops the connection (the next call connects afresh) and
-        raises StoreError. A kept connection found lost before its COMMIT was
+        raises StoreError. A kept connection found spent before its COMMIT was
         sent is replaced and the work done once more: the database server
-        restarted while it was idle and is back, and rolled the work back."""
+        restarted while it was idle and is back, and rolled the work back, or
+        the connection was opened read-only while the file could not be written."""
         for attempt in (1, 2):
             connection, kept = self._pool.take()
             committing = False
@@ -298,14 +302,13 @@ class Store:
                     committing = True
                     connection.execute("COMMIT")
             except self._db.errors as e:
-                lost = self._db.lost(connection)
-                if whole and not lost:
+                if whole:
                     try:
                         connection.execute("ROLLBACK")
                     except self._db.errors:
                         pass
                 self._pool.discard(connection)
-                if kept and lost and not committing and attempt == 1:
+                if kept and self._db.spent(connection, e) and not committing and attempt == 1:
                     continue
                 raise self._failure(e)
             except BaseException:
