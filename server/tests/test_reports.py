@@ -22,6 +22,10 @@ PRODUCT = "Velbor Demo"
 MIN_RUNS = 20
 FAILURE_SHARE = 0.25
 MAX_BODY = 1024 * 1024
+# Reports after an outage: enough for each of gunicorn's workers to get some.
+WORKER_REPORTS = 30
+# How long a new gunicorn worker may take to load the application.
+WORKER_START = 2
 SERVICE_PATH = support.SERVICE_PATH
 COUNTS_RE = re.compile(r"offered (\d+), started (\d+), succeeded (\d+), failed (\d+), canceled (\d+); "
                        r"failure share ([\d.]+) %")
@@ -266,24 +270,39 @@ class GunicornWorkers:
                 found.append(int(entry))
         return found
 
+    def restart_a_worker(self):
+        """Kills a worker and waits until gunicorn's new one has started."""
+        victim = self.workers()[0]
+        os.kill(victim, signal.SIGKILL)
+        deadline = time.monotonic() + 20
+        while victim in self.workers() or len(self.workers()) < self.gunicorn:
+            self.assertLess(time.monotonic(), deadline, "no new worker: %s" % self.service.log_text())
+            self.assertIsNone(self.service.process.poll(), self.service.log_text())
+            time.sleep(0.1)
+        time.sleep(WORKER_START)
+        self.assertIsNone(self.service.process.poll(), self.service.log_text())
+
     def test_a_worker_started_while_the_database_is_away(self):
         # gunicorn stops the whole server when a worker fails to start, so a
         # worker must start without its database, and answer 503 until it is back.
         self.report(101, -1, machine(1))
         with self.database_down():
-            victim = self.workers()[0]
-            os.kill(victim, signal.SIGKILL)
-            wait_until = time.monotonic() + 20
-            while time.monotonic() < wait_until and (victim in self.workers() or len(self.workers()) < 2):
-                self.assertIsNone(self.service.process.poll(), self.service.log_text())
-                time.sleep(0.1)
-            time.sleep(1)
-            self.assertIsNone(self.service.process.poll(), self.service.log_text())
-            for number in range(4):
+            self.restart_a_worker()
+            for number in range(WORKER_REPORTS):
                 self.assertEqual(self.service.report(101, 0, machine(number)), 503)
-        for number in range(4):
+        self.report_from_every_worker(1)
+
+    def test_a_worker_started_while_the_database_is_away_stores_once_it_is_back(self):
+        # What the new worker opened meanwhile must not keep it from writing.
+        self.report(101, -1, machine(1))
+        with self.database_down():
+            self.restart_a_worker()
+        self.report_from_every_worker(1)
+
+    def report_from_every_worker(self, stored_before):
+        for number in range(WORKER_REPORTS):
             self.report(101, 0, machine(number))
-        self.assertEqual(len(self.db.reports()), 5)
+        self.assertEqual(len(self.db.reports()), stored_before + WORKER_REPORTS)
 
 
 class SqliteDown:
