@@ -32,7 +32,7 @@ class Server(socketserver.ThreadingMixIn, WSGIServer):
         self._tls = tls
         self._slots = threading.BoundedSemaphore(MAX_CONNECTIONS)
         super().__init__(address, _Handler)
-        self.set_app(application)
+        self.set_app(lengths_only(application))
 
     def process_request(self, request, client_address):
         self._slots.acquire()
@@ -61,6 +61,23 @@ class Server(socketserver.ThreadingMixIn, WSGIServer):
 
     def handle_error(self, request, client_address):
         log.info("connection from %s ended with an error", client_address[0], exc_info=True)
+
+
+def lengths_only(application):
+    """The application behind a refusal of bodies in chunks: wsgiref hands such
+    a body over as it came, chunk sizes and all, and reading it would wait for
+    the connection's end. The updater always sends Content-Length."""
+    def checked(environ, start_response):
+        if environ.get("HTTP_TRANSFER_ENCODING"):
+            log.warning("%s %s from %s refused: a body in chunks (Transfer-Encoding %s), not a length",
+                        environ.get("REQUEST_METHOD"), environ.get("PATH_INFO"), environ.get("REMOTE_ADDR", "?"),
+                        environ["HTTP_TRANSFER_ENCODING"][:32])
+            answer = b"a body needs a Content-Length\n"
+            start_response("411 Length Required", [("Content-Type", "text/plain; charset=utf-8"),
+                                                   ("Content-Length", str(len(answer)))])
+            return [answer]
+        return application(environ, start_response)
+    return checked
 
 
 def tls_context(certificate, key):
