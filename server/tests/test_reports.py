@@ -240,6 +240,20 @@ class ReportCase:
         self.assertEqual(post_raw(self.service.port, "ReportUpdateStatus", padded[:-1])[0], 200)
         self.assertEqual(self.db.reports(), [(101, 0, 0, machine(1), "9.4.10")])
 
+    def test_a_report_in_chunks(self):
+        # The updater always sends a length. gunicorn undoes chunks and the
+        # report is stored; the built-in server does not, and refuses it at
+        # once instead of waiting for a body that has ended.
+        form = support.form_body("UpdateStatusXML", support.update_status(101, -1, machine(1)))
+        status, _ = post_raw(self.service.port, "ReportUpdateStatus", form, chunked=True, timeout=10)
+        if self.gunicorn:
+            self.assertEqual(status, 200)
+            self.assertEqual(self.db.reports(), [(101, -1, 0, machine(1), "9.4.10")])
+        else:
+            self.assertEqual(status, 411)
+            self.assertEqual(self.db.reports(), [])
+            self.assertIn("refused: a body in chunks", self.service.log_text())
+
     def test_a_report_the_database_cannot_take_is_answered_503(self):
         self.report(101, -1, machine(1))
         with self.database_down():
@@ -370,12 +384,15 @@ class PostgresDown:
         self.assertLessEqual(self.sessions() - before, 5)
 
 
-def post_raw(port, method, body):
+def post_raw(port, method, body, chunked=False, timeout=30):
     """-> (status, body) of a POST whose answer may come before the body is read:
     whatever the server answered is read even when it reset the connection."""
-    with socket.create_connection(("127.0.0.1", port), timeout=30) as s:
+    length = "Transfer-Encoding: chunked" if chunked else "Content-Length: %d" % len(body)
+    if chunked:
+        body = b"%x\r\n%s\r\n0\r\n\r\n" % (len(body), body)
+    with socket.create_connection(("127.0.0.1", port), timeout=timeout) as s:
         s.sendall(("POST %s%s HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
-                   "Content-Length: %d\r\nConnection: close\r\n\r\n" % (SERVICE_PATH, method, len(body))).encode())
+                   "%s\r\nConnection: close\r\n\r\n" % (SERVICE_PATH, method, length)).encode())
         try:
             s.sendall(body)
         except OSError:
@@ -389,6 +406,8 @@ def post_raw(port, method, body):
                 data += block
         except OSError:
             pass
+    if not data:
+        raise AssertionError("no answer within %d s" % timeout)
     head, _, answer = data.partition(b"\r\n\r\n")
     return int(head.split(b" ", 2)[1]), answer
 
