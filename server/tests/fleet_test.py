@@ -218,8 +218,12 @@ class FleetCase:
         ended = seen["succeeded"] + seen["failed"]
         self.assertLessEqual(ended - ended_at_halt, CLIENTS)
         self.assertEqual(seen["offered_after_nothing"], 0)
-        self.assertIn("offer %d (%s 2.0.0) halted: %d of %d ended runs failed" % (
-            UPDATE_ID, PRODUCT, failed_at_halt, ended_at_halt), service.log_text())
+        # One process halted it, and said so once, however many raced to.
+        halt_line = "offer %d (%s 2.0.0) halted: %d of %d ended runs failed" % (
+            UPDATE_ID, PRODUCT, failed_at_halt, ended_at_halt)
+        self.assertEqual(service.log_text().count("offer %d (%s 2.0.0) halted:" % (UPDATE_ID, PRODUCT)), 1)
+        self.assertIn(halt_line, service.log_text())
+        self.assertEqual(len(rows(url, "SELECT text FROM events WHERE text LIKE 'halted:%'")), 1)
 
         # Nobody is offered it now.
         rest = in_rollout_now[-CHECKS_AFTER_HALT:]
@@ -235,9 +239,8 @@ class FleetCase:
                  failed_at_halt, ended_at_halt, "; ".join(timings)), file=sys.stderr)
 
 
-def ended_statuses(url):
-    """The run ends the database holds, in the order they were stored."""
-    statement = "SELECT status FROM reports WHERE update_id = %d AND status IN (0, 1, 2) ORDER BY id" % UPDATE_ID
+def rows(url, statement):
+    """The rows of a query of the service's database, read directly."""
     if url.startswith("sqlite:"):
         import sqlite3
         connection = sqlite3.connect(url[len("sqlite:"):])
@@ -245,9 +248,15 @@ def ended_statuses(url):
         import psycopg
         connection = psycopg.connect(url)
     try:
-        return [status for (status,) in connection.execute(statement).fetchall()]
+        return connection.execute(statement).fetchall()
     finally:
         connection.close()
+
+
+def ended_statuses(url):
+    """The run ends the database holds, in the order they were stored."""
+    return [status for (status,) in rows(url, "SELECT status FROM reports WHERE update_id = %d "
+                                              "AND status IN (0, 1, 2) ORDER BY id" % UPDATE_ID)]
 
 
 def first_moment_the_rule_held(statuses):
