@@ -51,7 +51,7 @@ class PostgresServer:
             self.as_user = ["runuser", "-u", "postgres", "--"]
         self.port = 55432
         data = os.path.join(self.folder, "data")
-        self._run("initdb", "-D", data, "-A", "trust", "-U", "test", "--no-sync")
+        self._run("initdb", "-D", data, "-A", "trust", "-U", "test", "-E", "UTF8", "--no-locale", "--no-sync")
         self._run("pg_ctl", "-D", data, "-o", "-k %s -p %d -c listen_addresses='' -c fsync=on" % (self.folder, self.port),
                   "-l", os.path.join(self.folder, "log"), "-w", "start")
         self.data = data
