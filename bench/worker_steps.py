@@ -55,7 +55,9 @@ def post_fork(server, worker):
     for number, (module_name, class_name, name, step) in enumerate(STEPS):
         owner = importlib.import_module(module_name)
         if class_name:
-            owner = getattr(owner, class_name)
+            owner = getattr(owner, class_name, None)
+        if owner is None or not hasattr(owner, name):
+            continue            # moved or renamed: the breakdown goes without it
         setattr(owner, name, _timed(getattr(owner, name), step, counts_requests=number == 0))
 
 
