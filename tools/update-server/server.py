@@ -82,6 +82,9 @@ MAX_RECORD_BYTES = 64 * 1024 * 1024
 # Scopes and paths that a once-only fault (cutat, changeat) has acted on; the
 # oldest are forgotten first. Each is held as a 32-byte digest.
 MAX_ONCE_KEYS = 100_000
+# How long a cut answer (cutat, changeat) waits, once the client's system has
+# taken its bytes, before the reset, so that the client has read them.
+CUT_GRACE = 0.3
 # A stalled answer (stallat) waits at most this long for its client to close.
 STALL_LIMIT = 600
 
@@ -851,6 +854,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if cut is not None:
             log("%s: cut %r after %d of %d bytes with a reset" % (self.server.name, self.path, sent, answer.length))
             self.wait_until_sent()
+            # A reset also drops what the client's system holds but the client
+            # has not read yet: on a busy machine that was the answer's head,
+            # and the client saw a refused request instead of a broken body.
+            time.sleep(CUT_GRACE)
         if reset or cut is not None:
             # A zero linger time makes the close a reset, with no orderly end
             # the client could take for the end of the body; closed here, before
