@@ -9,8 +9,8 @@
 
 class DownloadCallback;
 
-// What the check and the installation run tell the session. No other value is
-// produced; the session starts with RESULT_NO_UPDATE before the check answers.
+// What the check and the installation run tell the session; the session starts
+// with RESULT_NO_UPDATE before the check answers.
 enum UpdateResult : int32_t {
   RESULT_NO_UPDATE = 1,
   RESULT_NO_INSTALLATION = 2,  // installation mode: nothing to install
@@ -27,6 +27,16 @@ enum UpdateResult : int32_t {
   RESULT_UPGRADE_ONLY = 16,
   RESULT_OS_NOT_SUPPORTED = 17,
   RESULT_DOWNLOAD_FAILED = 20,
+
+  // Results this worker never produces. The session still answers each of them
+  // as it always has, so that a worker that did produce one would meet the same
+  // session; the check's tests pin every one of these rows.
+  RESULT_NONE = 0,                  // ends the session with nothing to do
+  RESULT_PREPARE_UPDATE = 5,        // a run starts at once, without an offer
+  RESULT_PREPARE_UPDATE_CHECK = 6,  // the same as RESULT_PREPARE_UPDATE
+  RESULT_SERVER_FAULT = 7,          // read as RESULT_SERVER_ERROR
+  RESULT_AD_CAMPAIGN = 18,          // starts the ad viewer for the instruction's campaign
+  RESULT_NOTHING_MORE = 19,         // the same as RESULT_NONE
 };
 
 struct WorkerResult {

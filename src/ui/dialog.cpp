@@ -1,7 +1,6 @@
 #include "ui/dialog.h"
 
 #include <atomic>
-#include <optional>
 
 #include "actions/process_control.h"
 #include "app/startup_messages.h"
@@ -11,6 +10,7 @@
 #include "protocol/update_status_report.h"
 #include "ui/ad_viewer.h"
 #include "ui/download_callback.h"
+#include "ui/session_tables.h"
 #include "ui/text_table.h"
 #include "win/strings.h"
 
@@ -23,78 +23,11 @@ namespace {
 // its worker still runs must not receive that worker's result.
 SRWLOCK gHandOverLock = SRWLOCK_INIT;
 
-// The close request asks first in the states 0, 1, 2, 4, 6, 9 and 11.
-constexpr uint32_t kAskBeforeClosingMask = 0xA57;
-
-constexpr int32_t kStatusStarted = -1;
-constexpr int32_t kStatusSkipped = -3;
-constexpr int32_t kStatusSucceeded = 0;
-constexpr int32_t kStatusFailed = 1;
-constexpr int32_t kStatusCanceled = 2;
-constexpr int32_t kStatusUnexpected = 3;
-constexpr int32_t kStatusOffline = 4;
-constexpr int32_t kStatusServerNotReachable = 5;
-constexpr int32_t kStatusRequestNotBuilt = 6;
-constexpr int32_t kStatusServerError = 7;
-constexpr int32_t kStatusContactSupport = 8;
-
-constexpr int32_t kOfferNeverAgain = 1;
-constexpr int32_t kOfferInstallNow = 2;
-constexpr int32_t kOfferRemindLater = 3;
-
-bool IsKnownState(int32_t state) { return state >= CHECK_SERVER && state <= PLEASE_CONTACT_SUPPORT; }
-
-bool AsksBeforeClosing(int32_t state) {
-  return state >= 0 && state <= INSTALLATION_PREPARATION && ((kAskBeforeClosingMask >> state) & 1u) != 0;
-}
-
 int Language() { return GetProgramInfos().Language; }
 
-// What the Close button ends the session with in state, where it ends it at
-// once; nothing where it asks first or does not know the state.
-std::optional<int32_t> CloseButtonEndCode(int32_t state, int32_t updateResult) {
-  switch (state) {
-    case MAJOR_UPGRADE_OFFER:
-      return kEndMajorUpgradeAvailable;
-    case NO_UPDATE_AVAILABLE:
-      return updateResult == RESULT_UPGRADE_ONLY ? kEndMajorUpgradeAvailable : kEndNothingToDo;
-    case UPDATE_SUCCESSFUL:
-      return kEndUpdateSucceeded;
-    case UPDATE_FAILED:
-      return kEndUpdateFailed;
-    case INSTALLATION_SUCCESSFUL:
-      return kEndInstallationSucceeded;
-    case INSTALLATION_FAILED:
-      return kEndInstallationFailed;
-    case DOWNLOAD_FAILED:
-      return GetProgramInfos().IsStubExe == 1 ? kEndInstallationFailed : kEndUpdateFailed;
-    case INSTALLATION_NOT_AVAILABLE_:
-    case OS_NOT_COMPATIBLE:
-    case CLIENT_CANNOT_BUILD_REQUEST:
-    case NO_INTERNET_CONNECTION:
-    case SERVER_NOT_AVAILABLE:
-    case SERVER_ERROR_OCCURRED:
-    case PLEASE_CONTACT_SUPPORT:
-      return kEndError;
-    default:
-      return std::nullopt;
-  }
-}
-
-// What a close request ends the session with in state, once it may.
-int32_t CloseRequestEndCode(int32_t state) {
-  switch (state) {
-    case UPDATE_AVAILABLE:
-      return kEndUpdateNotTaken;
-    case UPDATE_IN_PROGRESS:
-      return kEndUpdateFailed;
-    case INSTALLATION_AVAILABLE:
-    case INSTALLATION_PREPARATION:
-      return kEndInstallationFailed;
-    default:
-      return kEndError;
-  }
-}
+// The line of a check result the step does not know. The popup's step logs it
+// too (kept verbatim: it names the check's state where the popup's result was wrong).
+constexpr wchar_t kWrongCheckResult[] = L"Dialog::OnTimer::CHECK_SERVER: Wrong mUpdateResult! (%d)";
 
 }  // namespace
 
@@ -228,179 +161,25 @@ void Dialog::AdvanceSession() {
 
 void Dialog::Step() {
   const int32_t result = UpdateResult();
-  switch (mDialogState) {
-    case CHECK_SERVER:
-      switch (result) {
-        case 0:
-        case 19:
-          End(kEndNothingToDo);
-          return;
-        case RESULT_NO_UPDATE:
-          NoUpdateStep();
-          return;
-        case RESULT_NO_INSTALLATION:
-          if (IsQuiet()) {
-            End(kEndNothingToDo);
-          } else {
-            SetDialogState(INSTALLATION_NOT_AVAILABLE_);
-          }
-          return;
-        case RESULT_UPDATE_AVAILABLE:
-          UpdateAvailableStep();
-          return;
-        case RESULT_UPDATE_AND_UPGRADE:
-          if (mOptions->QuickCheck && mOptions->UpdateCheckSilent) {
-            const ProgramInfos info = GetProgramInfos();
-            int32_t code = kEndNothingToDo;
-            if (Instruction().MajorUpgradeProductVersion != ReadIgnoredMajorVersionUpgrade(info)) {
-              code += kEndMajorUpgradeAvailable;
-            }
-            if (Instruction().MaxUpdateableProductVersionExistingOnServer != ReadIgnoredVersionUpdate(info)) {
-              code += kEndUpdateNotTaken;
-            }
-            End(code);
-          } else {
-            MajorUpgradeStep();
-          }
-          return;
-        case 5:
-        case 6:
-          SetDialogState(PREPARE_UPDATE_CHECK);
-          OnBtnClickedNowButton();
-          return;
-        case 7:
-        case RESULT_SERVER_ERROR:
-          SetDialogState(SERVER_ERROR_OCCURRED);
-          Report(kStatusServerError);
-          ErrorEnding();
-          return;
-        case RESULT_INSTALLATION_AVAILABLE:
-          if (IsQuiet()) {
-            End(kEndInstallationAvailable);
-          } else {
-            SetDialogState(INSTALLATION_AVAILABLE);
-            OnBtnClickedNowButton();
-          }
-          return;
-        case RESULT_SERVER_NOT_REACHABLE:
-          SetDialogState(SERVER_NOT_AVAILABLE);
-          // The answer that would have carried an update id never came.
-          StartUpdateStatusReport(kStatusServerNotReachable, 0);
-          ErrorEnding();
-          return;
-        case RESULT_OFFLINE:
-          SetDialogState(NO_INTERNET_CONNECTION);
-          Report(kStatusOffline);
-          ErrorEnding();
-          return;
-        case RESULT_REQUEST_NOT_BUILT:
-          SetDialogState(CLIENT_CANNOT_BUILD_REQUEST);
-          Report(kStatusRequestNotBuilt);
-          ErrorEnding();
-          return;
-        case RESULT_UPGRADE_ONLY:
-          if (mOptions->QuickCheck && mOptions->UpdateCheckSilent) {
-            const bool ignored =
-                Instruction().MajorUpgradeProductVersion == ReadIgnoredMajorVersionUpgrade(GetProgramInfos());
-            End(ignored ? kEndNothingToDo : kEndMajorUpgradeAvailable);
-          } else {
-            MajorUpgradeStep();
-          }
-          return;
-        case RESULT_OS_NOT_SUPPORTED:
-          if (IsQuiet()) {
-            End(kEndNothingToDo);
-          } else {
-            SetDialogState(OS_NOT_COMPATIBLE);
-          }
-          return;
-        case 18:
-          AdViewerStep();
-          return;
-        default:
-          if (mOptions->OnlyAdViewer) {
-            LogError(L"Dialog::OnTimer::CHECK_SERVER: Wrong mUpdateResult! (%d)", result);
-            End(kEndError);
-            return;
-          }
-          SetDialogState(PLEASE_CONTACT_SUPPORT);
-          LogError(L"Dialog::OnTimer::CHECK_SERVER: Wrong mUpdateResult! (%d)", result);
-          Report(kStatusUnexpected);
-          if (mOptions->UpdateSilent) End(kEndError);
-          return;
-      }
-
-    case MAJOR_UPGRADE_OFFER:
-      if (result == RESULT_UPDATE_AND_UPGRADE) {
-        UpdateAvailableStep();
-      } else if (result == RESULT_UPGRADE_ONLY) {
-        NoUpdateStep();
-      } else {
-        SetDialogState(PLEASE_CONTACT_SUPPORT);
-        LogError(L"Dialog::OnTimer::CHECK_SERVER: Wrong mUpdateResult! (%d)", result);
-        Report(kStatusUnexpected);
-        if (mOptions->UpdateSilent) End(kEndUnexpectedInUpgradeOffer);
-      }
+  switch (StateRowOf(mDialogState).step) {
+    case StepKind::kCheck:
+      StepAfterCheck(result);
       return;
-
-    case UPDATE_IN_PROGRESS:
-    case INSTALLATION_PREPARATION: {
-      const bool installing = mDialogState == INSTALLATION_PREPARATION;
-      int32_t next = PLEASE_CONTACT_SUPPORT;
-      int32_t status = kStatusUnexpected;
-      switch (result) {
-        case RESULT_RUN_DONE:
-          next = installing ? INSTALLATION_SUCCESSFUL : UPDATE_SUCCESSFUL;
-          status = kStatusSucceeded;
-          break;
-        case RESULT_ACTION_FAILED:
-          next = installing ? INSTALLATION_FAILED : UPDATE_FAILED;
-          status = kStatusFailed;
-          break;
-        case RESULT_CANCELED:
-          next = installing ? INSTALLATION_FAILED : UPDATE_FAILED;
-          status = kStatusCanceled;
-          break;
-        case RESULT_DOWNLOAD_FAILED:
-          next = DOWNLOAD_FAILED;
-          status = kStatusFailed;
-          break;
-        default:
-          break;
-      }
-      SetDialogState(next);
-      if (next == PLEASE_CONTACT_SUPPORT) {
-        if (installing) {
-          LogError(L"Dialog::OnTimer::case INSTALLATION_PREPARATION Wrong mUpdateResult! (%d)", result);
-        } else {
-          LogError(L"Dialog::OnTimer::case UPDATE_IN_PROGRESS Wrong mUpdateResult! (%d)", result);
-        }
-      }
-      Report(status);
-      if (mOptions->UpdateSilent) {
-        if (installing) {
-          End(next == INSTALLATION_SUCCESSFUL ? kEndInstallationSucceeded : kEndInstallationFailed);
-        } else {
-          End(next == UPDATE_SUCCESSFUL ? kEndUpdateSucceeded : kEndUpdateFailed);
-        }
-      }
+    case StepKind::kUpgradeOffer:
+      StepAfterUpgradeOffer(result);
       return;
-    }
-
-    case PREPARE_UPDATE_CHECK:
-      SetDialogState(PLEASE_CONTACT_SUPPORT);
-      LogInfo(L"Dialog::OnTimer: PLEASE_CONTACT_SUPPORT");
-      if (mOptions->UpdateSilent) End(kEndError);
+    case StepKind::kRun:
+      StepAfterRun(result);
       return;
-
-    case PLEASE_CONTACT_SUPPORT:
+    case StepKind::kGeneralError:
       Report(kStatusContactSupport);
+      [[fallthrough]];
+    case StepKind::kPrepared:
       SetDialogState(PLEASE_CONTACT_SUPPORT);
       LogInfo(L"Dialog::OnTimer: PLEASE_CONTACT_SUPPORT");
       if (mOptions->UpdateSilent) End(kEndError);
       return;
-
-    default: {
+    case StepKind::kNone: {
       const int32_t state = mDialogState;
       SetDialogState(PLEASE_CONTACT_SUPPORT);
       LogError(L"Dialog::OnTimer: Wrong mDialogState! (%d)", state);
@@ -409,6 +188,93 @@ void Dialog::Step() {
       return;
     }
   }
+}
+
+void Dialog::StepAfterCheck(int32_t result) {
+  const CheckResultRow* row = CheckResultRowOf(result);
+  if (row == nullptr) {
+    if (mOptions->OnlyAdViewer) {
+      LogError(kWrongCheckResult, result);
+      End(kEndError);
+      return;
+    }
+    UnexpectedResult(result, kEndError);
+    return;
+  }
+  switch (row->step) {
+    case CheckStep::kEnd:
+      End(row->end);
+      return;
+    case CheckStep::kShow:
+      ShowCheckResult(*row);
+      return;
+    case CheckStep::kNoUpdate:
+      NoUpdateStep();
+      return;
+    case CheckStep::kUpdateOffer:
+      UpdateAvailableStep();
+      return;
+    case CheckStep::kUpgradeOffer:
+      if (mOptions->QuickCheck && mOptions->UpdateCheckSilent) {
+        End(QuickUpgradeCheckEnd(row->offersUpdate));
+      } else {
+        MajorUpgradeStep();
+      }
+      return;
+    case CheckStep::kAdViewer:
+      AdViewerStep();
+      return;
+  }
+}
+
+void Dialog::ShowCheckResult(const CheckResultRow& row) {
+  if (row.end != kNoEnd && IsQuiet()) {
+    End(row.end);
+    return;
+  }
+  SetDialogState(row.state);
+  if (row.report != kNoReport) StartUpdateStatusReport(row.report, row.reportsUpdateId ? UpdateId() : 0);
+  if (row.accepts) OnBtnClickedNowButton();
+  if (row.hiddenEndsInError) ErrorEnding();
+}
+
+int32_t Dialog::QuickUpgradeCheckEnd(bool offersUpdate) const {
+  const ProgramInfos info = GetProgramInfos();
+  int32_t code = kEndNothingToDo;
+  if (Instruction().MajorUpgradeProductVersion != ReadIgnoredMajorVersionUpgrade(info)) {
+    code += kEndMajorUpgradeAvailable;
+  }
+  if (offersUpdate && Instruction().MaxUpdateableProductVersionExistingOnServer != ReadIgnoredVersionUpdate(info)) {
+    code += kEndUpdateNotTaken;
+  }
+  return code;
+}
+
+void Dialog::StepAfterUpgradeOffer(int32_t result) {
+  if (result == RESULT_UPDATE_AND_UPGRADE) {
+    UpdateAvailableStep();
+  } else if (result == RESULT_UPGRADE_ONLY) {
+    NoUpdateStep();
+  } else {
+    UnexpectedResult(result, kEndUnexpectedInUpgradeOffer);
+  }
+}
+
+void Dialog::UnexpectedResult(int32_t result, int32_t silentEnd) {
+  SetDialogState(PLEASE_CONTACT_SUPPORT);
+  LogError(kWrongCheckResult, result);
+  Report(kStatusUnexpected);
+  if (mOptions->UpdateSilent) End(silentEnd);
+}
+
+void Dialog::StepAfterRun(int32_t result) {
+  const RunRow& run = RunRowOf(mDialogState);
+  const RunEndRow& end = RunEndRowOf(result);
+  const int32_t next = run.runState == INSTALLATION_PREPARATION ? end.installationState : end.updateState;
+  SetDialogState(next);
+  if (&end == &kUnexpectedRunEnd) LogError(run.wrongResultLine, result);
+  Report(end.status);
+  if (mOptions->UpdateSilent) End(next == run.successState ? run.successEnd : run.failureEnd);
 }
 
 void Dialog::NoUpdateStep() {
@@ -485,79 +351,66 @@ void Dialog::AcceptOffer(int32_t runState) {
 }
 
 void Dialog::OnBtnClickedNowButton() {
-  switch (mDialogState) {
-    case CHECK_SERVER:
-    case UPDATE_IN_PROGRESS:
-    case INSTALLATION_PREPARATION:
+  const StateRow& row = StateRowOf(mDialogState);
+  switch (row.install) {
+    case ButtonAct::kAskToClose:
       mView->PostCloseRequest();
       return;
-    case PREPARE_UPDATE_CHECK:
+    case ButtonAct::kStartRun:
       if (StartRun() == ThreadStart::kCreateFailed) LogError(L"OnBtnClickedNowButton: Can\u00b4t create thread");
       return;
-    case UPDATE_AVAILABLE:
-      if (mDontNotifyChecked) {
+    case ButtonAct::kAcceptOffer:
+      // Not to be notified about this update again: Install only ends the session.
+      if (mDialogState == UPDATE_AVAILABLE && mDontNotifyChecked) {
         End(kEndNothingToDo);
         return;
       }
-      AcceptOffer(UPDATE_IN_PROGRESS);
+      AcceptOffer(row.installValue);
       return;
-    case INSTALLATION_AVAILABLE:
-      AcceptOffer(INSTALLATION_PREPARATION);
+    case ButtonAct::kEnd:
+      End(row.installValue);
       return;
-    case NO_UPDATE_AVAILABLE:
-      End(kEndNothingToDo);
-      return;
-    case UPDATE_SUCCESSFUL:
-      End(kEndUpdateSucceeded);
-      return;
-    case UPDATE_FAILED:
-      End(kEndUpdateFailed);
-      return;
-    case INSTALLATION_NOT_AVAILABLE_:
-    case NO_INTERNET_CONNECTION:
-    case SERVER_NOT_AVAILABLE:
-    case PLEASE_CONTACT_SUPPORT:
-      End(kEndError);
-      return;
-    case INSTALLATION_SUCCESSFUL:
-      End(kEndInstallationSucceeded);
-      return;
-    case INSTALLATION_FAILED:
-      End(kEndInstallationFailed);
-      return;
-    default:
+    case ButtonAct::kUnexpected:
       SetDialogState(PLEASE_CONTACT_SUPPORT);
+      // kept verbatim: names the result, though the state was what did not fit
       LogError(L"Dialog::OnBtnClickedNowButton: Wrong mUpdateResult! (%d)", UpdateResult());
       return;
   }
 }
 
 void Dialog::OnBnClickedCloseButton() {
-  switch (mDialogState) {
-    case CHECK_SERVER:
-    case UPDATE_IN_PROGRESS:
-    case INSTALLATION_PREPARATION:
+  const StateRow& row = StateRowOf(mDialogState);
+  switch (row.close) {
+    case ButtonAct::kAskToClose:
+      if (mDialogState == UPDATE_AVAILABLE) KeepOrSkipOfferedVersion();
       mView->PostCloseRequest();
       return;
-    case UPDATE_AVAILABLE:
-      if (mDontNotifyChecked) {
-        WriteIgnoredVersionUpdate(GetProgramInfos(), Instruction().MaxUpdateableProductVersionExistingOnServer);
-        Report(kStatusSkipped);
-        ::Sleep(kReportPauseMs);
-      } else {
-        // "Not now" takes back a version skipped earlier.
-        ClearIgnoredVersionUpdate(GetProgramInfos());
-      }
-      mView->PostCloseRequest();
+    case ButtonAct::kEnd:
+      End(CloseButtonEnd(row));
       return;
     default:
-      if (const std::optional<int32_t> code = CloseButtonEndCode(mDialogState, UpdateResult())) {
-        End(*code);
-      } else {
-        LogError(L"Dialog::OnBnClickedCloseButton: Wrong mDialogState! (%d)", mDialogState);
-      }
+      LogError(L"Dialog::OnBnClickedCloseButton: Wrong mDialogState! (%d)", mDialogState);
       return;
   }
+}
+
+void Dialog::KeepOrSkipOfferedVersion() {
+  if (mDontNotifyChecked) {
+    WriteIgnoredVersionUpdate(GetProgramInfos(), Instruction().MaxUpdateableProductVersionExistingOnServer);
+    Report(kStatusSkipped);
+    ::Sleep(kReportPauseMs);
+  } else {
+    // "Not now" takes back a version skipped earlier.
+    ClearIgnoredVersionUpdate(GetProgramInfos());
+  }
+}
+
+int32_t Dialog::CloseButtonEnd(const StateRow& row) const {
+  // Up to date once the upgrade was passed over: the upgrade is still on offer.
+  if (row.state == NO_UPDATE_AVAILABLE && UpdateResult() == RESULT_UPGRADE_ONLY) return kEndMajorUpgradeAvailable;
+  // The download failed an installation.
+  if (row.state == DOWNLOAD_FAILED && GetProgramInfos().IsStubExe == 1) return kEndInstallationFailed;
+  return row.closeEnd;
 }
 
 void Dialog::OnBnClickedContinueButton() {
@@ -601,7 +454,7 @@ void Dialog::OnBnClickedDontNotify() {
 }
 
 void Dialog::OnClose() {
-  if (AsksBeforeClosing(mDialogState)) {
+  if (StateRowOf(mDialogState).asksBeforeClosing) {
     const int32_t askedIn = mDialogState;
     const bool endedBefore = mEndCode.has_value();
     const ProgramInfos info = GetProgramInfos();
@@ -626,65 +479,38 @@ void Dialog::OnClose() {
     if (mDialogState != askedIn) {
       // The run or the check has ended meanwhile: Yes closes what is there now.
       LogInfo(L"The session changed while the question was open; Yes now closes it as its Close button does");
-      if (AsksBeforeClosing(mDialogState)) {
+      if (StateRowOf(mDialogState).asksBeforeClosing) {
         mView->PostCloseRequest();  // its own question, about what it shows now
       } else {
         End(CloseEndCode(mDialogState));
       }
       return;
     }
-    if (mDialogState == UPDATE_IN_PROGRESS || mDialogState == INSTALLATION_PREPARATION) {
+    if (StateRowOf(mDialogState).step == StepKind::kRun) {
       LogInfo(L"User end Update!");
       Report(kStatusCanceled);
       ::Sleep(kReportPauseMs);
     }
   }
   // A worker thread that still runs is neither stopped nor waited for.
-  End(CloseRequestEndCode(mDialogState));
+  End(StateRowOf(mDialogState).closeRequestEnd);
 }
 
 // --- States ----------------------------------------------------------------------------
 
 void Dialog::SetDialogState(int32_t state) {
   mDialogState = state;
-  switch (state) {
-    case UPDATE_SUCCESSFUL:
-      LogInfo(L"Update successful!");
-      break;
-    case UPDATE_FAILED:
-    case DOWNLOAD_FAILED:
-      LogError(L"Update failed!");
-      break;
-    case INSTALLATION_SUCCESSFUL:
-      LogInfo(L"Installation successful!");
-      break;
-    case INSTALLATION_FAILED:
-      LogError(L"Installation failed!");
-      break;
-    case INSTALLATION_NOT_AVAILABLE_:
-      LogError(L"Dialog::SetDialogState: INSTALLATION_NOT_AVAILABLE_");
-      break;
-    case OS_NOT_COMPATIBLE:
-      LogError(L"Dialog::SetDialogState: OS_NOT_COMPATIBLE");
-      break;
-    case CLIENT_CANNOT_BUILD_REQUEST:
-      LogError(L"Dialog::SetDialogState: CLIENT_CANNOT_BUILD_REQUEST");
-      break;
-    case SERVER_ERROR_OCCURRED:
-      LogError(L"Dialog::SetDialogState: SERVER_ERROR_OCCURRED");
-      break;
-    case PLEASE_CONTACT_SUPPORT:
-      LogError(L"Dialog::SetDialogState: PLEASE_CONTACT_SUPPORT");
-      break;
-    default:
-      if (!IsKnownState(state)) LogError(L"Dialog::SetDialogState: Wrong mDialogState! (%d)", state);
-      break;
+  const StateRow& row = StateRowOf(state);
+  if (!IsKnownState(state)) {
+    LogError(L"Dialog::SetDialogState: Wrong mDialogState! (%d)", state);
+  } else if (row.entryLine != nullptr) {
+    LogAtLevel(row.entryLevel, row.entryLine);
   }
   mView->ShowStateDisplay(IsKnownState(state) ? state : PLEASE_CONTACT_SUPPORT);
 
   if (state == CHECK_SERVER && gShowPermitted == 1) mView->RefreshBanner();
-  if ((state == MAJOR_UPGRADE_OFFER || state == UPDATE_AVAILABLE) && gShowPermitted == 0 &&
-      !mOptions->HideUpdateCheckResult && !mOptions->UpdateSilent && !mOptions->QuickCheck) {
+  if (row.offer && gShowPermitted == 0 && !mOptions->HideUpdateCheckResult && !mOptions->UpdateSilent &&
+      !mOptions->QuickCheck) {
     Surface();
   }
 }
@@ -718,7 +544,8 @@ void Dialog::EndIfNobodyCanAnswer() {
 }
 
 int32_t Dialog::CloseEndCode(int32_t state) const {
-  return CloseButtonEndCode(state, UpdateResult()).value_or(CloseRequestEndCode(state));
+  const StateRow& row = StateRowOf(state);
+  return row.close == ButtonAct::kEnd ? CloseButtonEnd(row) : row.closeRequestEnd;
 }
 
 void Dialog::RelaunchAsInstaller() {

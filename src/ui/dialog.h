@@ -18,64 +18,13 @@
 
 #include "app/cmd_line_info.h"
 #include "app/updater_base.h"
+#include "ui/dialog_state.h"
 #include "ui/session_view.h"
 #include "win/unique_handle.h"
 
-// mDialogState.
-enum DialogState : int32_t {
-  CHECK_SERVER = 1,
-  PREPARE_UPDATE_CHECK = 2,  // worker results 5 and 6: a run starts at once
-  MAJOR_UPGRADE_OFFER = 3,
-  UPDATE_AVAILABLE = 4,
-  NO_UPDATE_AVAILABLE = 5,
-  UPDATE_IN_PROGRESS = 6,
-  UPDATE_SUCCESSFUL = 7,
-  UPDATE_FAILED = 8,
-  INSTALLATION_AVAILABLE = 9,  // installation mode; passed through at once
-  INSTALLATION_NOT_AVAILABLE_ = 10,
-  INSTALLATION_PREPARATION = 11,  // the installation run
-  INSTALLATION_SUCCESSFUL = 12,
-  INSTALLATION_FAILED = 13,
-  OS_NOT_COMPATIBLE = 14,
-  CLIENT_CANNOT_BUILD_REQUEST = 15,
-  NO_INTERNET_CONNECTION = 16,
-  SERVER_NOT_AVAILABLE = 17,
-  SERVER_ERROR_OCCURRED = 18,
-  DOWNLOAD_FAILED = 19,
-  PLEASE_CONTACT_SUPPORT = 20,  // the general error display
-};
-
-// The codes the modal run ends with; the last one given wins. Codes with
-// kEndBitUpdateRan make start-up run the post-installation actions.
-inline constexpr int32_t kEndNothingToDo = 0;
-inline constexpr int32_t kEndError = 1;
-inline constexpr int32_t kEndUpdateNotTaken = 2;
-inline constexpr int32_t kEndMajorUpgradeAvailable = 4;  // a bit: 6 with an update as well
-inline constexpr int32_t kEndUnexpectedInUpgradeOffer = 5;
-inline constexpr int32_t kEndUpdateSucceeded = 8;
-inline constexpr int32_t kEndUpdateFailed = 9;
-inline constexpr int32_t kEndInstallationSucceeded = 32;
-inline constexpr int32_t kEndInstallationFailed = 33;
-inline constexpr int32_t kEndInstallationAvailable = 64;
-inline constexpr int32_t kEndAdViewerStarted = 256;
-inline constexpr int32_t kEndAdViewerFailed = 257;
-inline constexpr int32_t kEndBitUpdateRan = 8;
-// Every code a session can end with, for those who document them.
-inline constexpr int32_t kEndCodes[] = {kEndNothingToDo,
-                                        kEndError,
-                                        kEndUpdateNotTaken,
-                                        kEndMajorUpgradeAvailable,
-                                        kEndMajorUpgradeAvailable | kEndUpdateNotTaken,
-                                        kEndUnexpectedInUpgradeOffer,
-                                        kEndUpdateSucceeded,
-                                        kEndUpdateFailed,
-                                        kEndInstallationSucceeded,
-                                        kEndInstallationFailed,
-                                        kEndInstallationAvailable,
-                                        kEndAdViewerStarted,
-                                        kEndAdViewerFailed};
-
 class Dialog;
+struct CheckResultRow;
+struct StateRow;
 
 // The one Dialog, set by its constructor and cleared by its destructor. The
 // worker threads, the download callback, the actions and the banner thread
@@ -165,6 +114,14 @@ class Dialog {
   void TakeEndedWorkerThread();
 
   void Step();
+  void StepAfterCheck(int32_t result);
+  void ShowCheckResult(const CheckResultRow& row);
+  // A quick silent check's end at an upgrade offer: what of it is not ignored.
+  int32_t QuickUpgradeCheckEnd(bool offersUpdate) const;
+  void StepAfterUpgradeOffer(int32_t result);
+  void StepAfterRun(int32_t result);
+  // A result the step does not expect: the general error, and silentEnd in a silent update.
+  void UnexpectedResult(int32_t result, int32_t silentEnd);
   void NoUpdateStep();
   void UpdateAvailableStep();
   void MajorUpgradeStep();
@@ -178,6 +135,11 @@ class Dialog {
   // The code Close ends the session with in state: the button's where it
   // ends at once, else the close request's.
   int32_t CloseEndCode(int32_t state) const;
+  // The Close button's code in a state where it ends the session.
+  int32_t CloseButtonEnd(const StateRow& row) const;
+  // Close at the update offer: with the don't-notify box the offered version
+  // is skipped and reported, without it a version skipped earlier is taken back.
+  void KeepOrSkipOfferedVersion();
 
   void Report(int32_t status) const;
   void ReportUpgradeOffer(int32_t status) const;
