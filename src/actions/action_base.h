@@ -34,7 +34,7 @@ inline constexpr int32_t kActionCancelled = 17;
 class ActionBase {
  public:
   ActionBase(int32_t actionType, int32_t postActionCompatible)
-      : mActionType(actionType), mPostActionCompatible(postActionCompatible) {}
+      : ActionType(actionType), PostActionCompatible(postActionCompatible) {}
   virtual ~ActionBase() = default;
   ActionBase(const ActionBase&) = delete;
   ActionBase& operator=(const ActionBase&) = delete;
@@ -42,10 +42,10 @@ class ActionBase {
   // 0 on success, else one of the results above. Runs at most once.
   virtual int32_t Execute() = 0;
 
-  DownloadCallback* mCallback = nullptr;  // set on the download action just before it runs
-  int32_t mActionType;
-  int32_t mPostActionCompatible;                  // may stand in the Post list
-  int32_t mPostInstallationActionCompatible = 0;  // runs after a fresh installation too
+  DownloadCallback* Callback = nullptr;  // set on the download action just before it runs
+  int32_t ActionType;
+  int32_t PostActionCompatible;                  // may stand in the Post list
+  int32_t PostInstallationActionCompatible = 0;  // runs after a fresh installation too
 };
 
 using ActionList = std::vector<std::unique_ptr<ActionBase>>;

@@ -98,6 +98,7 @@ DWORD ShellFailureCode(const SHELLEXECUTEINFOW& info) {
 }
 
 DWORD StartThroughShell(const std::wstring& file, const std::wstring& arguments, bool wait, DWORD& exitCode) {
+  // kept verbatim: "per" and "commandline" as the log has always had them
   LogInfo(L"Try start application %s per UseShellExecute with commandline: %s", file.c_str(), arguments.c_str());
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof(info);
@@ -117,6 +118,7 @@ DWORD CreateChildProcess(const std::wstring& file, const std::wstring& arguments
   // Without a file the system takes the program from the start of the command line.
   const std::wstring commandLine =
       file.empty() ? arguments : win::FormatW(L"\"%s\" %s", file.c_str(), arguments.c_str());
+  // kept verbatim: "per" and "commandline" as the log has always had them
   LogInfo(L"Try start application %s per CreateProcess with commandline: %s", file.c_str(), commandLine.c_str());
   std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());
   writable.push_back(L'\0');

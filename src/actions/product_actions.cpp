@@ -128,7 +128,7 @@ int32_t ActionProductInstallation::Execute() {
   const std::wstring setupPath = *cacheFolder + L"setup.exe";
   ShowMessage(kTextStartingInstallation);
   EnableCloseCommand(false);
-  if (mVerifiedFilesOnly && !MayRunVerifiedSetup(*cacheFolder, setupPath)) {
+  if (VerifiedFilesOnly && !MayRunVerifiedSetup(*cacheFolder, setupPath)) {
     ReleaseVerifiedFiles();
     return kActionSetupFailed;
   }
@@ -147,7 +147,7 @@ int32_t ActionProductUpdate::Execute() {
   const std::wstring& cacheFolder = *cache;
   const std::wstring setupPath = cacheFolder + L"\\setup.exe";
   EnableCloseCommand(false);
-  if (mVerifiedFilesOnly) {
+  if (VerifiedFilesOnly) {
     // Which of the two updates this is follows from what was checked, not
     // from what happens to lie in the folder.
     if (!IsVerifiedFile(setupPath)) {
@@ -167,14 +167,14 @@ int32_t ActionProductUpdate::Execute() {
   LogInfo(L"%s found!", setupPath.c_str());
   ShowMessage(kTextStartingInstallation);
   std::wstring properties;
-  if (mIsMajorUpgrade) {
+  if (IsMajorUpgrade) {
     LogInfo(L"Update is major upgrade");
     properties = L"REINSTALLMODE=amus ";
   } else {
     LogInfo(L"Update is minor upgrade");
     properties = L"REINSTALL=ALL REINSTALLMODE=vamus ";
   }
-  if (mSuppressReboot) {
+  if (SuppressReboot) {
     LogInfo(L"supress reboot");
     properties += L"REBOOT=ReallySuppress ";
   }
@@ -187,7 +187,7 @@ int32_t ActionProductUpdate::Execute() {
 
   LogInfo(L"Starting Update");
   const std::wstring commandLine =
-      UpdateCommandLine(cacheFolder, mSilent ? L"/qn" : L"/qb", properties, GetProgramInfos().InstalledLocation);
+      UpdateCommandLine(cacheFolder, Silent ? L"/qn" : L"/qb", properties, GetProgramInfos().InstalledLocation);
   LogInfo(L"%s", commandLine.c_str());
   const std::optional<DWORD> exitCode = RunSetup(L"", commandLine);
   if (!exitCode) return kActionSetupFailed;

@@ -85,7 +85,7 @@ int32_t RunSession(CmdLineInfo options, const std::vector<InstructionKey>& instr
   if (!instructionKeys.empty()) KeepProductFoldersProtected();
   auto session = std::make_unique<Session>();
   session->Options = std::move(options);
-  session->Worker.mInstructionKeys = instructionKeys;
+  session->Worker.InstructionKeys = instructionKeys;
   session->Worker.CmdLine = &session->Options;
   session->Controller = std::make_unique<Dialog>(&session->Worker, &session->Options, &session->Window);
   if (!session->Options.UpdateSilent) {
@@ -141,6 +141,7 @@ bool VLRenovaWorkerApplication::InitInstance() {
   LogStartLines(programInfos, commandLine_);
 
   if (IsIncomplete(programInfos)) {
+    // kept verbatim: "emtpy" as the log has always spelt it
     LogError(L"ProgramInfos are emtpy!");
     ExitCode = kExitRefused;
     return false;

@@ -46,13 +46,13 @@ class RenovaWorker : public UpdaterBase {
                                                                     bool updateCheckAfterTrayMessage,
                                                                     int32_t* errorCode);
   using ConnectedStateQuery = BOOL(WINAPI*)(LPDWORD flags, DWORD reserved);
-  RequestBuilder mBuildRequest;
-  ConnectedStateQuery mGetConnectedState;
+  RequestBuilder BuildRequest;
+  ConnectedStateQuery QueryConnectedState;
 
   // The keys the vendor built in. With any, only a signed instruction is
   // read, every download must match its digest, and no older version is
   // taken; without, every answer is read as it comes.
-  std::vector<InstructionKey> mInstructionKeys;
+  std::vector<InstructionKey> InstructionKeys;
 
  private:
   // The check once the request exists; the caller writes the result for the

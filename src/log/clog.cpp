@@ -23,6 +23,7 @@ std::wstring CutText(const wchar_t* text, size_t maxChars) {
 // An absent text adds nothing, not even its separator.
 std::wstring ComposeMessage(bool threadIds, int count, const wchar_t* const* texts, DWORD eventId) {
   std::wstring message;
+  // kept verbatim: the thread prefix reads "[08<id>]", not "%08x", in every log and reader
   if (threadIds) message = win::FormatW(L"[08%x] ", ::GetCurrentThreadId());
   for (int i = 0; i < count && message.size() < kLogFormattedChars; ++i) {
     if (texts[i] == nullptr) continue;

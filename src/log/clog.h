@@ -36,6 +36,9 @@ inline constexpr DWORD kLogNoEncryptMagic = 0x504C4149;
 // Rotation count of scrambled record files when the caller gives none.
 inline constexpr uint8_t kLogDefaultRotation = 3;
 
+// The Windows call that registers an event source.
+using RegisterEventSourceFunction = HANDLE(WINAPI*)(LPCWSTR server, LPCWSTR source);
+
 class CLog {
  public:
   using LineCallback = std::function<void(const wchar_t* line)>;
@@ -131,6 +134,10 @@ class CLog {
   // thread that is still logging finds a closed log instead of a destroyed
   // lock. The process-wide log ends this way at exit.
   void Retire();
+
+  // The registration call of the event-log output. A seam: Wine accepts every
+  // event source, so a test that needs a refusal puts a stand-in here.
+  RegisterEventSourceFunction RegisterEventLogSource = &::RegisterEventSourceW;
 
  private:
   void PrintResourceArgs(int level, const wchar_t* source, UINT stringId, std::span<const LogArg> args);

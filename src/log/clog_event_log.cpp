@@ -1,10 +1,7 @@
 // The log's Windows event-log output: registration of the source and one
 // report per message.
-#include <atomic>
-
 #include "actions/registry.h"
 #include "log/clog.h"
-#include "log/event_source_api.h"
 #include "log/log_file.h"
 
 namespace {
@@ -12,8 +9,6 @@ namespace {
 constexpr wchar_t kEventLogKey[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
 constexpr DWORD kTypesSupported = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
 constexpr wchar_t kLogOwnSource[] = L"CLOG";
-
-std::atomic<RegisterEventSourceFunction> gRegisterEventSource{nullptr};
 
 WORD EventType(int level) {
   if (level == kLogLevelCritical || level == kLogLevelError) return EVENTLOG_ERROR_TYPE;
@@ -33,16 +28,6 @@ bool IsWholeSid(const void* sid, DWORD length) {
 }
 
 }  // namespace
-
-RegisterEventSourceFunction CurrentRegisterEventSource() {
-  RegisterEventSourceFunction function = gRegisterEventSource.load();
-  return function != nullptr ? function : &::RegisterEventSourceW;
-}
-
-RegisterEventSourceFunction ReplaceRegisterEventSourceForTesting(RegisterEventSourceFunction function) {
-  RegisterEventSourceFunction former = gRegisterEventSource.exchange(function);
-  return former != nullptr ? former : &::RegisterEventSourceW;
-}
 
 bool CLog::InitEventSource(bool eventLog, const wchar_t* messageFile, const wchar_t* source, DWORD sidLength,
                            const void* sid) {
@@ -70,7 +55,7 @@ bool CLog::RegisterEventSourceLocked() {
     WriteRegDword(HKEY_LOCAL_MACHINE, key, L"TypesSupported", kTypesSupported);
   }
   if (eventSource_) return true;
-  eventSource_.reset(CurrentRegisterEventSource()(nullptr, source_.c_str()));
+  eventSource_.reset(RegisterEventLogSource(nullptr, source_.c_str()));
   if (eventSource_) return true;
   const DWORD error = ::GetLastError();
   // Logged while the lock is held: the lock is re-entrant for this.

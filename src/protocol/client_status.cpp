@@ -92,6 +92,7 @@ std::unique_ptr<tinyxml2::XMLDocument> CreateClientStatusXml(const ProgramInfos&
     }
   }
 
+  // kept verbatim: German, as the log has always had it
   LogInfo(L"ClientStatus.xml fertig");
   return document;
 }
@@ -121,6 +122,7 @@ int32_t WriteSystemInformations(XMLElement* informations, const ProgramInfos& in
     mac->SetText(NarrowForXml(text).c_str());
     LogInfo(L"Mac: %s", text.c_str());
   } else {
+    // kept verbatim: German, as the log has always had it
     LogError(L"Mac konnte nicht ermittelt werden.");
   }
 
@@ -151,6 +153,7 @@ int32_t WriteSystemInformations(XMLElement* informations, const ProgramInfos& in
   LogInfo(L"Os Language: %d", language);
 
   AppendElement(informations, "OsArchitecture")->SetText("64");
+  // kept verbatim: "Architexture" as the log has always spelt it
   LogInfo(L"Os Architexture: x64");
 
   XMLElement* machineGuid = AppendElement(informations, "MachineGuid");

@@ -68,11 +68,12 @@ void ParseActionList(const XMLElement& list, const ActionMaker (&makers)[N], boo
     }
     // A child without a Name is reported the same way, with an empty name.
     if (maker == nullptr) {
+      // kept verbatim: "unkown" as the log has always spelt it
       LogError(L"unkown action: %s", name.c_str());
       continue;
     }
     std::unique_ptr<ActionBase> action = maker->create(*child);
-    if (postList && action->mPostActionCompatible == 0) {
+    if (postList && action->PostActionCompatible == 0) {
       LogError(L"Action %s is not PostAction compatible!", name.c_str());
       continue;
     }
@@ -89,17 +90,17 @@ void AppendProductActions(const InstructionInfo& info, ActionList& mainActions) 
     mainActions.push_back(std::make_unique<ActionProductInstallation>());
   } else {
     auto update = std::make_unique<ActionProductUpdate>();
-    update->mIsMajorUpgrade = info.IsReInstallModeAMUS;
-    update->mSuppressReboot = info.SuppressReboot;
-    update->mSilent = info.UpdateSilent;
+    update->IsMajorUpgrade = info.IsReInstallModeAMUS;
+    update->SuppressReboot = info.SuppressReboot;
+    update->Silent = info.UpdateSilent;
     mainActions.push_back(std::move(update));
   }
   if (info.NewProductVersion.empty() || product.UninstallKeyName.empty()) return;
   auto version = std::make_unique<ActionSetRegKey>();
-  version->mKey = std::wstring(kUninstallKeyPath) + L"\\" + product.UninstallKeyName;
-  version->mValue = L"DisplayVersion";
-  version->mType = L"SZ";
-  version->mData = info.NewProductVersion;
+  version->Key = std::wstring(kUninstallKeyPath) + L"\\" + product.UninstallKeyName;
+  version->Value = L"DisplayVersion";
+  version->Type = L"SZ";
+  version->Data = info.NewProductVersion;
   mainActions.push_back(std::move(version));
 }
 
@@ -151,6 +152,7 @@ int32_t ParseGeneralInformations(const XMLElement& root, InstructionInfo& info) 
   }
   if (const auto text = ChildText(root, "MaxUpdateableProductVersionExistingOnServer")) {
     info.MaxUpdateableProductVersionExistingOnServer = *text;
+    // kept verbatim: the element's name with its "U" missing
     LogInfo(L"MaxpdateableProductVersionExistingOnServer = %s", text->c_str());
   }
   if (const auto text = ChildText(root, "ChangeLogUrl")) {

@@ -68,6 +68,7 @@ bool DownloadAdViewer(const std::wstring& url) {
     return false;
   }
   if (!DownloadFile(url, folder, kAdViewerFileName, nullptr, true)) {
+    // kept verbatim: the acute accent stands for the apostrophe
     LogError(L"Can\u00b4t download %s -> %s", url.c_str(), path.c_str());
     return false;
   }
@@ -100,6 +101,7 @@ bool StartAdViewer(const std::wstring& campaignId, const std::optional<std::wstr
   const bool elevated = osKnown && os.dwMajorVersion > kLastMajorVersionWithoutElevation;
   DWORD exitCodeApplication = 0;
   if (StartProcess(path, arguments, true, exitCodeApplication, elevated) != 0) {
+    // kept verbatim: names the variable of an earlier version
     LogInfo(L"exitCodeApplication %d", static_cast<int>(exitCodeApplication));
     return false;
   }

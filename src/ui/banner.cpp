@@ -19,7 +19,7 @@ namespace {
 
 void SetUseDefaultBanner(int32_t value) {
   const win::MutexHold hold(BannerFlagMutex());
-  if (hold.owned() && gDialog != nullptr) gDialog->mUseDefaultBanner = value;
+  if (hold.owned() && gDialog != nullptr) gDialog->UseDefaultBanner = value;
 }
 
 }  // namespace

@@ -34,5 +34,5 @@ HBITMAP LoadBannerFile(const std::wstring& path, int maxHeight);
 // True when the file exists and may be read.
 bool CanBeRead(const std::wstring& path);
 
-// The process-wide mutex guarding the dialog's mUseDefaultBanner.
+// The process-wide mutex guarding the dialog's UseDefaultBanner.
 HANDLE BannerFlagMutex();

@@ -25,21 +25,21 @@ SRWLOCK gHandOverLock = SRWLOCK_INIT;
 
 int Language() { return GetProgramInfos().Language; }
 
-// The line of a check result the step does not know. The popup's step logs it
-// too (kept verbatim: it names the check's state where the popup's result was wrong).
+// The line of a result the check's step does not expect.
+// kept verbatim: the popup's step logs it too, naming the check's state
 constexpr wchar_t kWrongCheckResult[] = L"Dialog::OnTimer::CHECK_SERVER: Wrong mUpdateResult! (%d)";
 
 }  // namespace
 
 Dialog::Dialog(UpdaterBase* worker, const CmdLineInfo* options, SessionView* view)
-    : mWorker(worker), mOptions(options), mView(view) {
+    : worker_(worker), options_(options), view_(view) {
   ::AcquireSRWLockExclusive(&gHandOverLock);
   gDialog = this;
   ::ReleaseSRWLockExclusive(&gHandOverLock);
 }
 
 Dialog::~Dialog() {
-  if (mTimerId != 0) mView->StopSessionTimer(mTimerId);
+  if (timerId_ != 0) view_->StopSessionTimer(timerId_);
   // A worker thread that still runs is left to end by itself; from now on its
   // result goes nowhere.
   ::AcquireSRWLockExclusive(&gHandOverLock);
@@ -72,81 +72,82 @@ DWORD WINAPI Dialog::RunThread(LPVOID worker) {
 void Dialog::HandOver(const WorkerResult& result) {
   ::AcquireSRWLockExclusive(&gHandOverLock);
   if (Dialog* dialog = gDialog; dialog != nullptr) {
-    std::atomic_ref<WorkerResult>(dialog->mUpdateResultPair).store(result);
-    dialog->mWorkerDone.store(true);
+    std::atomic_ref<WorkerResult>(dialog->updateResultPair_).store(result);
+    dialog->workerDone_.store(true);
     // Last: the wake-up finds the result in place.
-    dialog->mView->WakeSession();
+    dialog->view_->WakeSession();
   }
   ::ReleaseSRWLockExclusive(&gHandOverLock);
 }
 
 WorkerResult Dialog::LoadResultPair() const {
   // A report during a run reads the pair while the run's thread may store it.
-  return std::atomic_ref<WorkerResult>(const_cast<WorkerResult&>(mUpdateResultPair)).load();
+  return std::atomic_ref<WorkerResult>(const_cast<WorkerResult&>(updateResultPair_)).load();
 }
 
 Dialog::ThreadStart Dialog::StartWorkerThread(LPTHREAD_START_ROUTINE routine) {
-  if (mWorkerThread) {
+  if (workerThread_) {
     // One worker thread at a time: the first one's result is still to come.
     LogError(L"Dialog: the worker thread is still running, no second one is started");
     return ThreadStart::kAlreadyRunning;
   }
-  mWorkerDone.store(false);
-  mWorkerThread.reset(::CreateThread(nullptr, 0, routine, mWorker, 0, nullptr));
-  return mWorkerThread ? ThreadStart::kStarted : ThreadStart::kCreateFailed;
+  workerDone_.store(false);
+  workerThread_.reset(::CreateThread(nullptr, 0, routine, worker_, 0, nullptr));
+  return workerThread_ ? ThreadStart::kStarted : ThreadStart::kCreateFailed;
 }
 
 Dialog::ThreadStart Dialog::StartRun() {
   const ThreadStart started = StartWorkerThread(RunThread);
   if (started == ThreadStart::kStarted) {
-    mTimerId = mView->StartSessionTimer(kSessionTimerId, kRunTimerPeriodMs);
+    timerId_ = view_->StartSessionTimer(kSessionTimerId, kRunTimerPeriodMs);
     // Without a timer the wake-up alone carries the run's end.
-    if (mTimerId == 0) LogError(L"Dialog: the session timer could not be started");
+    if (timerId_ == 0) LogError(L"Dialog: the session timer could not be started");
   }
   return started;
 }
 
 void Dialog::TakeEndedWorkerThread() {
-  if (mTimerId != 0) mView->StopSessionTimer(mTimerId);
-  mTimerId = 0;
-  mWorkerThread.reset();
+  if (timerId_ != 0) view_->StopSessionTimer(timerId_);
+  timerId_ = 0;
+  workerThread_.reset();
   AdvanceSession();
 }
 
 // --- Entry points ----------------------------------------------------------------------
 
 void Dialog::OnInitDialog() {
-  const bool hidden = mOptions->UpdateCheckSilent || mOptions->UpdateSilent || mOptions->OnlyAdViewer;
+  const bool hidden = options_->UpdateCheckSilent || options_->UpdateSilent || options_->OnlyAdViewer;
   gShowPermitted = hidden ? 0 : 1;
   SetDialogState(CHECK_SERVER);
   switch (StartWorkerThread(CheckThread)) {
     case ThreadStart::kStarted:
       break;
     case ThreadStart::kCreateFailed:
+      // kept verbatim: the acute accent stands for the apostrophe
       LogError(L"Can\u00b4t create update thread");
       EndIfNobodyCanAnswer();
       return;
     case ThreadStart::kAlreadyRunning:
       return;
   }
-  mTimerId = mView->StartSessionTimer(kSessionTimerId, kCheckTimerPeriodMs);
-  if (mTimerId == 0) LogError(L"Dialog: the session timer could not be started");
+  timerId_ = view_->StartSessionTimer(kSessionTimerId, kCheckTimerPeriodMs);
+  if (timerId_ == 0) LogError(L"Dialog: the session timer could not be started");
 }
 
 void Dialog::OnTimer() {
-  if (!mWorkerThread) return;
-  if (::WaitForSingleObject(mWorkerThread.get(), 0) == WAIT_TIMEOUT) return;
+  if (!workerThread_) return;
+  if (::WaitForSingleObject(workerThread_.get(), 0) == WAIT_TIMEOUT) return;
   TakeEndedWorkerThread();  // ended, or the test failed
 }
 
 void Dialog::OnWorkerWake() {
   // Already taken by a tick, or woken by an earlier thread: nothing to do here.
-  if (!mWorkerThread || !mWorkerDone.load()) return;
+  if (!workerThread_ || !workerDone_.load()) return;
   // The thread has stored its result and is about to end; the step waits for
   // the end itself, so it never reads the pair early.
-  if (::WaitForSingleObject(mWorkerThread.get(), kWakeWaitMs) == WAIT_TIMEOUT) {
+  if (::WaitForSingleObject(workerThread_.get(), kWakeWaitMs) == WAIT_TIMEOUT) {
     // A tick takes the step later; without a timer nothing would, so ask again.
-    if (mTimerId == 0) mView->WakeSession();
+    if (timerId_ == 0) view_->WakeSession();
     return;
   }
   TakeEndedWorkerThread();
@@ -161,7 +162,7 @@ void Dialog::AdvanceSession() {
 
 void Dialog::Step() {
   const int32_t result = UpdateResult();
-  switch (StateRowOf(mDialogState).step) {
+  switch (StateRowOf(dialogState_).step) {
     case StepKind::kCheck:
       StepAfterCheck(result);
       return;
@@ -176,15 +177,17 @@ void Dialog::Step() {
       [[fallthrough]];
     case StepKind::kPrepared:
       SetDialogState(PLEASE_CONTACT_SUPPORT);
+      // kept verbatim: names OnTimer, where the step ran in an earlier version
       LogInfo(L"Dialog::OnTimer: PLEASE_CONTACT_SUPPORT");
-      if (mOptions->UpdateSilent) End(kEndError);
+      if (options_->UpdateSilent) End(kEndError);
       return;
     case StepKind::kNone: {
-      const int32_t state = mDialogState;
+      const int32_t state = dialogState_;
       SetDialogState(PLEASE_CONTACT_SUPPORT);
+      // kept verbatim: names OnTimer and the member of an earlier version
       LogError(L"Dialog::OnTimer: Wrong mDialogState! (%d)", state);
       Report(kStatusUnexpected);
-      if (mOptions->UpdateSilent) End(kEndError);
+      if (options_->UpdateSilent) End(kEndError);
       return;
     }
   }
@@ -193,7 +196,7 @@ void Dialog::Step() {
 void Dialog::StepAfterCheck(int32_t result) {
   const CheckResultRow* row = CheckResultRowOf(result);
   if (row == nullptr) {
-    if (mOptions->OnlyAdViewer) {
+    if (options_->OnlyAdViewer) {
       LogError(kWrongCheckResult, result);
       End(kEndError);
       return;
@@ -215,7 +218,7 @@ void Dialog::StepAfterCheck(int32_t result) {
       UpdateAvailableStep();
       return;
     case CheckStep::kUpgradeOffer:
-      if (mOptions->QuickCheck && mOptions->UpdateCheckSilent) {
+      if (options_->QuickCheck && options_->UpdateCheckSilent) {
         End(QuickUpgradeCheckEnd(row->offersUpdate));
       } else {
         MajorUpgradeStep();
@@ -264,21 +267,21 @@ void Dialog::UnexpectedResult(int32_t result, int32_t silentEnd) {
   SetDialogState(PLEASE_CONTACT_SUPPORT);
   LogError(kWrongCheckResult, result);
   Report(kStatusUnexpected);
-  if (mOptions->UpdateSilent) End(silentEnd);
+  if (options_->UpdateSilent) End(silentEnd);
 }
 
 void Dialog::StepAfterRun(int32_t result) {
-  const RunRow& run = RunRowOf(mDialogState);
+  const RunRow& run = RunRowOf(dialogState_);
   const RunEndRow& end = RunEndRowOf(result);
   const int32_t next = run.runState == INSTALLATION_PREPARATION ? end.installationState : end.updateState;
   SetDialogState(next);
   if (&end == &kUnexpectedRunEnd) LogError(run.wrongResultLine, result);
   Report(end.status);
-  if (mOptions->UpdateSilent) End(next == run.successState ? run.successEnd : run.failureEnd);
+  if (options_->UpdateSilent) End(next == run.successState ? run.successEnd : run.failureEnd);
 }
 
 void Dialog::NoUpdateStep() {
-  if (mOptions->RestartAfterSelfUpdate) {
+  if (options_->RestartAfterSelfUpdate) {
     // The updater has just updated itself: that was the update.
     SetDialogState(UPDATE_SUCCESSFUL);
     return;
@@ -289,46 +292,47 @@ void Dialog::NoUpdateStep() {
 
 void Dialog::UpdateAvailableStep() {
   const std::wstring& offered = Instruction().MaxUpdateableProductVersionExistingOnServer;
-  if (mOptions->UpdateCheckSilent) {
+  if (options_->UpdateCheckSilent) {
     if (ReadIgnoredVersionUpdate(GetProgramInfos()) == offered) {
       LogInfo(L"ignore Version %s", offered.c_str());
       End(kEndNothingToDo);
       return;
     }
-    if (gShowPermitted == 0 && mOptions->QuickCheck) {
+    if (gShowPermitted == 0 && options_->QuickCheck) {
       End(kEndUpdateNotTaken);
       return;
     }
   }
-  if (mOptions->HideUpdateCheckResult) {
+  if (options_->HideUpdateCheckResult) {
     End(kEndUpdateNotTaken);
     return;
   }
   SetDialogState(UPDATE_AVAILABLE);
-  if (mOptions->UpdateSilent || mOptions->RestartAfterSelfUpdate || mOptions->UpdateFromVersionV1) {
+  if (options_->UpdateSilent || options_->RestartAfterSelfUpdate || options_->UpdateFromVersionV1) {
     OnBtnClickedNowButton();
   }
 }
 
 void Dialog::MajorUpgradeStep() {
   SetDialogState(MAJOR_UPGRADE_OFFER);
-  if (!mOptions->HideUpdateCheckResult && !mOptions->UpdateSilent) {
+  if (!options_->HideUpdateCheckResult && !options_->UpdateSilent) {
     const int32_t major = Instruction().MajorUpgradeProductVersion;
     if (major == ReadIgnoredMajorVersionUpgrade(GetProgramInfos())) {
       LogInfo(L"ignore Upgrade %d", major);
-    } else if (mOptions->UpdateFromVersionV1) {
+    } else if (options_->UpdateFromVersionV1) {
+      // kept verbatim: names the switch's member of an earlier version
       LogInfo(L"mIsUpdateFromVersionV1 == TRUE");
     } else {
       return;  // the popup waits for the user
     }
   }
   // Passed over without asking, as if the user had chosen to be reminded.
-  mView->CheckRemindLater();
+  view_->CheckRemindLater();
   OnBnClickedContinueButton();
 }
 
 void Dialog::ErrorEnding() {
-  if (mOptions->UpdateCheckSilent || mOptions->UpdateSilent || mOptions->OnlyAdViewer) End(kEndError);
+  if (options_->UpdateCheckSilent || options_->UpdateSilent || options_->OnlyAdViewer) End(kEndError);
 }
 
 void Dialog::AdViewerStep() {
@@ -351,17 +355,17 @@ void Dialog::AcceptOffer(int32_t runState) {
 }
 
 void Dialog::OnBtnClickedNowButton() {
-  const StateRow& row = StateRowOf(mDialogState);
+  const StateRow& row = StateRowOf(dialogState_);
   switch (row.install) {
     case ButtonAct::kAskToClose:
-      mView->PostCloseRequest();
+      view_->PostCloseRequest();
       return;
     case ButtonAct::kStartRun:
       if (StartRun() == ThreadStart::kCreateFailed) LogError(L"OnBtnClickedNowButton: Can\u00b4t create thread");
       return;
     case ButtonAct::kAcceptOffer:
       // Not to be notified about this update again: Install only ends the session.
-      if (mDialogState == UPDATE_AVAILABLE && mDontNotifyChecked) {
+      if (dialogState_ == UPDATE_AVAILABLE && dontNotifyChecked_) {
         End(kEndNothingToDo);
         return;
       }
@@ -379,23 +383,24 @@ void Dialog::OnBtnClickedNowButton() {
 }
 
 void Dialog::OnBnClickedCloseButton() {
-  const StateRow& row = StateRowOf(mDialogState);
+  const StateRow& row = StateRowOf(dialogState_);
   switch (row.close) {
     case ButtonAct::kAskToClose:
-      if (mDialogState == UPDATE_AVAILABLE) KeepOrSkipOfferedVersion();
-      mView->PostCloseRequest();
+      if (dialogState_ == UPDATE_AVAILABLE) KeepOrSkipOfferedVersion();
+      view_->PostCloseRequest();
       return;
     case ButtonAct::kEnd:
       End(CloseButtonEnd(row));
       return;
     default:
-      LogError(L"Dialog::OnBnClickedCloseButton: Wrong mDialogState! (%d)", mDialogState);
+      // kept verbatim: names the member of an earlier version
+      LogError(L"Dialog::OnBnClickedCloseButton: Wrong mDialogState! (%d)", dialogState_);
       return;
   }
 }
 
 void Dialog::KeepOrSkipOfferedVersion() {
-  if (mDontNotifyChecked) {
+  if (dontNotifyChecked_) {
     WriteIgnoredVersionUpdate(GetProgramInfos(), Instruction().MaxUpdateableProductVersionExistingOnServer);
     Report(kStatusSkipped);
     ::Sleep(kReportPauseMs);
@@ -414,49 +419,50 @@ int32_t Dialog::CloseButtonEnd(const StateRow& row) const {
 }
 
 void Dialog::OnBnClickedContinueButton() {
-  if (mDialogState != MAJOR_UPGRADE_OFFER) {
+  if (dialogState_ != MAJOR_UPGRADE_OFFER) {
     // Continue belongs to the popup; elsewhere the step could meet a running worker.
-    LogError(L"Dialog::OnBnClickedContinueButton: Wrong mDialogState! (%d)", mDialogState);
+    // kept verbatim: names the member of an earlier version
+    LogError(L"Dialog::OnBnClickedContinueButton: Wrong mDialogState! (%d)", dialogState_);
     return;
   }
-  if (mView->IsUpgradeChoiceChecked(UpgradeChoice::kInstallAndReplace)) {
+  if (view_->IsUpgradeChoiceChecked(UpgradeChoice::kInstallAndReplace)) {
     ReportUpgradeOffer(kOfferInstallNow);
     RelaunchAsInstaller();
     // Not entered: the step enters it and reports it.
-    mDialogState = PLEASE_CONTACT_SUPPORT;
-  } else if (mView->IsUpgradeChoiceChecked(UpgradeChoice::kDontShowAgain)) {
+    dialogState_ = PLEASE_CONTACT_SUPPORT;
+  } else if (view_->IsUpgradeChoiceChecked(UpgradeChoice::kDontShowAgain)) {
     WriteIgnoredMajorVersionUpgrade(GetProgramInfos(), Instruction().MajorUpgradeProductVersion);
     ReportUpgradeOffer(kOfferNeverAgain);
-  } else if (mView->IsUpgradeChoiceChecked(UpgradeChoice::kRemindLater)) {
+  } else if (view_->IsUpgradeChoiceChecked(UpgradeChoice::kRemindLater)) {
     ReportUpgradeOffer(kOfferRemindLater);
   }
   AdvanceSession();
 }
 
 void Dialog::OnRadioClicked() {
-  if (mView->IsUpgradeChoiceChecked(UpgradeChoice::kInstallAndReplace) ||
-      mView->IsUpgradeChoiceChecked(UpgradeChoice::kRemindLater) ||
-      mView->IsUpgradeChoiceChecked(UpgradeChoice::kDontShowAgain)) {
-    mView->EnableContinueButton();
+  if (view_->IsUpgradeChoiceChecked(UpgradeChoice::kInstallAndReplace) ||
+      view_->IsUpgradeChoiceChecked(UpgradeChoice::kRemindLater) ||
+      view_->IsUpgradeChoiceChecked(UpgradeChoice::kDontShowAgain)) {
+    view_->EnableContinueButton();
   }
 }
 
 void Dialog::OnBnClickedDontNotify() {
-  mDontNotifyChecked = mDontNotifyChecked ? 0 : 1;
+  dontNotifyChecked_ = dontNotifyChecked_ ? 0 : 1;
   const int language = Language();
-  if (mDontNotifyChecked) {
-    mView->SetInstallButtonEnabled(false);
-    mView->SetCloseButtonText(GetText(kTextClose, language));
+  if (dontNotifyChecked_) {
+    view_->SetInstallButtonEnabled(false);
+    view_->SetCloseButtonText(GetText(kTextClose, language));
   } else {
-    mView->SetInstallButtonEnabled(true);
-    mView->SetCloseButtonText(GetText(kTextNotNow, language));
+    view_->SetInstallButtonEnabled(true);
+    view_->SetCloseButtonText(GetText(kTextNotNow, language));
   }
 }
 
 void Dialog::OnClose() {
-  if (StateRowOf(mDialogState).asksBeforeClosing) {
-    const int32_t askedIn = mDialogState;
-    const bool endedBefore = mEndCode.has_value();
+  if (StateRowOf(dialogState_).asksBeforeClosing) {
+    const int32_t askedIn = dialogState_;
+    const bool endedBefore = endCode_.has_value();
     const ProgramInfos info = GetProgramInfos();
     std::wstring caption;
     std::wstring text;
@@ -465,52 +471,53 @@ void Dialog::OnClose() {
       text = GetText(kTextCancelInstallationQuestion, info.Language);
     } else {
       caption =
-          ReplaceUpdaterName(GetText(kTextEndUpdaterCaption, info.Language), mOptions->WindowCaption, info.Language);
+          ReplaceUpdaterName(GetText(kTextEndUpdaterCaption, info.Language), options_->WindowCaption, info.Language);
       text =
-          ReplaceUpdaterName(GetText(kTextEndUpdaterQuestion, info.Language), mOptions->WindowCaption, info.Language);
+          ReplaceUpdaterName(GetText(kTextEndUpdaterQuestion, info.Language), options_->WindowCaption, info.Language);
     }
-    if (!mView->AskYesNo(caption, text)) return;  // the session goes on
+    if (!view_->AskYesNo(caption, text)) return;  // the session goes on
     // The question's message loop keeps the session's timer and wake-up
     // running: the answer was given to what the window showed when it asked.
-    if (mEndCode && !endedBefore) {
-      LogInfo(L"The session ended while the question was open; its end code %d stands", *mEndCode);
+    if (endCode_ && !endedBefore) {
+      LogInfo(L"The session ended while the question was open; its end code %d stands", *endCode_);
       return;
     }
-    if (mDialogState != askedIn) {
+    if (dialogState_ != askedIn) {
       // The run or the check has ended meanwhile: Yes closes what is there now.
       LogInfo(L"The session changed while the question was open; Yes now closes it as its Close button does");
-      if (StateRowOf(mDialogState).asksBeforeClosing) {
-        mView->PostCloseRequest();  // its own question, about what it shows now
+      if (StateRowOf(dialogState_).asksBeforeClosing) {
+        view_->PostCloseRequest();  // its own question, about what it shows now
       } else {
-        End(CloseEndCode(mDialogState));
+        End(CloseEndCode(dialogState_));
       }
       return;
     }
-    if (StateRowOf(mDialogState).step == StepKind::kRun) {
+    if (StateRowOf(dialogState_).step == StepKind::kRun) {
       LogInfo(L"User end Update!");
       Report(kStatusCanceled);
       ::Sleep(kReportPauseMs);
     }
   }
   // A worker thread that still runs is neither stopped nor waited for.
-  End(StateRowOf(mDialogState).closeRequestEnd);
+  End(StateRowOf(dialogState_).closeRequestEnd);
 }
 
 // --- States ----------------------------------------------------------------------------
 
 void Dialog::SetDialogState(int32_t state) {
-  mDialogState = state;
+  dialogState_ = state;
   const StateRow& row = StateRowOf(state);
   if (!IsKnownState(state)) {
+    // kept verbatim: names the member of an earlier version
     LogError(L"Dialog::SetDialogState: Wrong mDialogState! (%d)", state);
   } else if (row.entryLine != nullptr) {
     LogAtLevel(row.entryLevel, row.entryLine);
   }
-  mView->ShowStateDisplay(IsKnownState(state) ? state : PLEASE_CONTACT_SUPPORT);
+  view_->ShowStateDisplay(IsKnownState(state) ? state : PLEASE_CONTACT_SUPPORT);
 
-  if (state == CHECK_SERVER && gShowPermitted == 1) mView->RefreshBanner();
-  if (row.offer && gShowPermitted == 0 && !mOptions->HideUpdateCheckResult && !mOptions->UpdateSilent &&
-      !mOptions->QuickCheck) {
+  if (state == CHECK_SERVER && gShowPermitted == 1) view_->RefreshBanner();
+  if (row.offer && gShowPermitted == 0 && !options_->HideUpdateCheckResult && !options_->UpdateSilent &&
+      !options_->QuickCheck) {
     Surface();
   }
 }
@@ -524,21 +531,22 @@ void Dialog::Surface() {
   const DWORD error = ::GetLastError();
   if (visible != nullptr) {
     if (error == ERROR_ALREADY_EXISTS) {
+      // kept verbatim: "exist" as the log has always had it
       LogError(L"SetEvent \"%s\" failed because event already exist!", name.c_str());
     } else {
       LogInfo(L"SetEvent \"%s\" succeeded!", name.c_str());
     }
   }
   gShowPermitted = 1;
-  mView->ShowWindowNormally();
-  mView->RefreshBanner();
+  view_->ShowWindowNormally();
+  view_->RefreshBanner();
 }
 
 void Dialog::EndIfNobodyCanAnswer() {
   // Nothing runs that could move a hidden session on, and nobody sees it to
   // click: it would wait for ever, holding the product's events.
-  if (gShowPermitted != 0 || mEndCode || mWorkerThread) return;
-  const int32_t code = CloseEndCode(mDialogState);
+  if (gShowPermitted != 0 || endCode_ || workerThread_) return;
+  const int32_t code = CloseEndCode(dialogState_);
   LogInfo(L"The window is hidden and nobody can answer; the session ends with %d", code);
   End(code);
 }
@@ -563,7 +571,7 @@ void Dialog::RelaunchAsInstaller() {
   }
   // The error display that follows must be seen.
   gShowPermitted = 1;
-  mView->ShowWindowNormally();
+  view_->ShowWindowNormally();
 }
 
 // --- Helpers ---------------------------------------------------------------------------
@@ -577,15 +585,15 @@ void Dialog::ReportUpgradeOffer(int32_t status) const {
 }
 
 void Dialog::End(int32_t code) {
-  mEndCode = code;
-  mView->EndModal(code);
+  endCode_ = code;
+  view_->EndModal(code);
 }
 
 const InstructionInfo& Dialog::Instruction() const {
   static const InstructionInfo kNone;
-  return mWorker != nullptr ? mWorker->Instruction : kNone;
+  return worker_ != nullptr ? worker_->Instruction : kNone;
 }
 
 bool Dialog::IsQuiet() const {
-  return mOptions->UpdateCheckSilent || mOptions->HideUpdateCheckResult || mOptions->UpdateSilent;
+  return options_->UpdateCheckSilent || options_->HideUpdateCheckResult || options_->UpdateSilent;
 }

@@ -71,34 +71,34 @@ class Dialog {
   // A hidden window that the step leaves waiting for a click ends there.
   void AdvanceSession();
 
-  int32_t DialogState() const { return mDialogState; }
-  // The worker's last result pair, {mUpdateResult, mUpdateId}.
+  int32_t DialogState() const { return dialogState_; }
+  // The worker's last result pair, {UpdateResult, UpdateId}.
   int32_t UpdateResult() const { return LoadResultPair().UpdateResult; }
   int32_t UpdateId() const { return LoadResultPair().UpdateId; }
-  bool DontNotifyChecked() const { return mDontNotifyChecked != 0; }
-  bool HasWorkerThread() const { return mWorkerThread.valid(); }
-  UINT_PTR TimerId() const { return mTimerId; }
-  UpdaterBase* Worker() const { return mWorker; }
-  const CmdLineInfo& Options() const { return *mOptions; }
+  bool DontNotifyChecked() const { return dontNotifyChecked_ != 0; }
+  bool HasWorkerThread() const { return workerThread_.valid(); }
+  UINT_PTR TimerId() const { return timerId_; }
+  UpdaterBase* Worker() const { return worker_; }
+  const CmdLineInfo& Options() const { return *options_; }
 
   // From the installation thread, for the running actions: the message line,
   // the progress bar and label, the system menu's Close command. The dialog
   // outlives every run that can reach it: start-up keeps the session while
   // a worker thread still runs.
-  void SetMessageText(const std::wstring& text) { mView->SetMessageText(text); }
-  void SetProgressPosition(int32_t percent) { mView->SetProgressPosition(percent); }
-  void ShowDownloadProgress(bool visible) { mView->ShowDownloadProgress(visible); }
-  void SetDownloadProgressText(const std::wstring& text) { mView->SetDownloadProgressText(text); }
-  void EnableCloseCommand(bool enabled) { mView->EnableCloseCommand(enabled); }
+  void SetMessageText(const std::wstring& text) { view_->SetMessageText(text); }
+  void SetProgressPosition(int32_t percent) { view_->SetProgressPosition(percent); }
+  void ShowDownloadProgress(bool visible) { view_->ShowDownloadProgress(visible); }
+  void SetDownloadProgressText(const std::wstring& text) { view_->SetDownloadProgressText(text); }
+  void EnableCloseCommand(bool enabled) { view_->EnableCloseCommand(enabled); }
 
   // Set by the download action when a file failed to download; read by the
   // download-failed display once the run's thread has ended.
-  void SetFailedDownloadUrl(std::wstring url) { mFailedDownloadUrl = std::move(url); }
-  const std::wstring& FailedDownloadUrl() const { return mFailedDownloadUrl; }
+  void SetFailedDownloadUrl(std::wstring url) { failedDownloadUrl_ = std::move(url); }
+  const std::wstring& FailedDownloadUrl() const { return failedDownloadUrl_; }
 
   // The banner flag: 1 while the banner thread downloads a banner. Only under
   // the banner-flag mutex, which the banner code owns.
-  int32_t mUseDefaultBanner = 0;
+  int32_t UseDefaultBanner = 0;
 
  private:
   enum class ThreadStart { kStarted, kCreateFailed, kAlreadyRunning };
@@ -147,20 +147,20 @@ class Dialog {
   const InstructionInfo& Instruction() const;
   bool IsQuiet() const;
 
-  UpdaterBase* mWorker;
-  const CmdLineInfo* mOptions;
-  SessionView* mView;
-  int32_t mDialogState = 0;
-  // mUpdateResult and mUpdateId, side by side: the worker thread hands them
+  UpdaterBase* worker_;
+  const CmdLineInfo* options_;
+  SessionView* view_;
+  int32_t dialogState_ = 0;
+  // The result and the update id, side by side: the worker thread hands them
   // over with one 64-bit store, the dialog reads them once it has seen the thread end.
-  alignas(8) WorkerResult mUpdateResultPair;
-  int32_t mDontNotifyChecked = 0;
-  win::UniqueThread mWorkerThread;
+  alignas(8) WorkerResult updateResultPair_;
+  int32_t dontNotifyChecked_ = 0;
+  win::UniqueThread workerThread_;
   // Set by the worker thread right after its store: a wake-up that finds it
   // unset came from an earlier thread and is left to the timer.
-  std::atomic<bool> mWorkerDone{false};
-  UINT_PTR mTimerId = 0;
-  std::wstring mFailedDownloadUrl;
+  std::atomic<bool> workerDone_{false};
+  UINT_PTR timerId_ = 0;
+  std::wstring failedDownloadUrl_;
   // The end code given last; none while the session goes on.
-  std::optional<int32_t> mEndCode;
+  std::optional<int32_t> endCode_;
 };

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-// mDialogState. 0 is the state before the first one is entered.
+// Dialog::DialogState(); 0 is the state before the first one is entered.
 enum DialogState : int32_t {
   CHECK_SERVER = 1,
   PREPARE_UPDATE_CHECK = 2,  // worker results 5 and 6: a run starts at once

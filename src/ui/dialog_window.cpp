@@ -26,12 +26,12 @@ constexpr size_t kMaxTitleChars = kMaxPathChars;
 }  // namespace
 
 INT_PTR DialogWindow::RunModal(Dialog& dialog) {
-  mDialog = &dialog;
+  dialog_ = &dialog;
   const INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&controls);
   const INT_PTR code = ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_VLRENOVA_DIALOG), nullptr,
                                          DialogProc, reinterpret_cast<LPARAM>(this));
-  mWindow.store(nullptr);
+  window_.store(nullptr);
   return code;
 }
 
@@ -39,7 +39,7 @@ INT_PTR CALLBACK DialogWindow::DialogProc(HWND window, UINT message, WPARAM wPar
   if (message == WM_INITDIALOG) {
     auto* self = reinterpret_cast<DialogWindow*>(lParam);
     ::SetWindowLongPtrW(window, DWLP_USER, lParam);
-    self->mWindow.store(window);
+    self->window_.store(window);
   }
   auto* self = reinterpret_cast<DialogWindow*>(::GetWindowLongPtrW(window, DWLP_USER));
   return self != nullptr ? self->Handle(message, wParam, lParam) : FALSE;
@@ -49,23 +49,23 @@ INT_PTR DialogWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
       InitWindow();
-      mDialog->OnInitDialog();
+      dialog_->OnInitDialog();
       return TRUE;
     case WM_WINDOWPOSCHANGING:
       // A hidden session stays hidden, whoever asks to show the window.
       if (gShowPermitted.load() == 0) reinterpret_cast<WINDOWPOS*>(lParam)->flags &= ~SWP_SHOWWINDOW;
       return FALSE;
     case WM_TIMER:
-      if (wParam == Dialog::kSessionTimerId) mDialog->OnTimer();
+      if (wParam == Dialog::kSessionTimerId) dialog_->OnTimer();
       return TRUE;
     case kWakeMessage:
-      mDialog->OnWorkerWake();
+      dialog_->OnWorkerWake();
       return TRUE;
     case WM_COMMAND:
       OnCommand(LOWORD(wParam), HIWORD(wParam));
       return TRUE;
     case WM_CLOSE:
-      mDialog->OnClose();
+      dialog_->OnClose();
       return TRUE;
     case WM_PAINT:
       if (!::IsIconic(hwnd())) return FALSE;
@@ -78,12 +78,12 @@ INT_PTR DialogWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       const auto* suggested = reinterpret_cast<const RECT*>(lParam);
       ::SetWindowPos(hwnd(), nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                      suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
-      mHeader.SetDpi(HIWORD(wParam));
+      header_.SetDpi(HIWORD(wParam));
       return FALSE;
     }
     case WM_QUERYDRAGICON:
       // One of the messages whose result a dialog procedure returns as it is.
-      return reinterpret_cast<INT_PTR>(mIcon);
+      return reinterpret_cast<INT_PTR>(icon_);
     default:
       return FALSE;
   }
@@ -98,7 +98,7 @@ void DialogWindow::PaintIcon() {
   ::GetClientRect(hwnd(), &client);
   const int x = (client.right - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
   const int y = (client.bottom - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
-  ::DrawIcon(dc, x, y, mIcon);
+  ::DrawIcon(dc, x, y, icon_);
   ::EndPaint(hwnd(), &paint);
 }
 
@@ -106,21 +106,21 @@ void DialogWindow::OnCommand(WORD id, WORD notification) {
   if (notification != BN_CLICKED) return;
   switch (id) {
     case IDC_UPDATE_NOW_BUTTON:
-      mDialog->OnBtnClickedNowButton();
+      dialog_->OnBtnClickedNowButton();
       break;
     case IDC_CLOSE_BUTTON:
-      mDialog->OnBnClickedCloseButton();
+      dialog_->OnBnClickedCloseButton();
       break;
     case IDC_CONTINUE_BUTTON:
-      mDialog->OnBnClickedContinueButton();
+      dialog_->OnBnClickedContinueButton();
       break;
     case IDC_DONT_SHOW_AGAIN:
-      mDialog->OnBnClickedDontNotify();
+      dialog_->OnBnClickedDontNotify();
       break;
     case IDC_INSTALL_NOW_RADIO:
     case IDC_REMIND_LATER_RADIO:
     case IDC_DONT_SHOW_AGAIN_RADIO:
-      mDialog->OnRadioClicked();
+      dialog_->OnRadioClicked();
       break;
     default:
       // IDCANCEL is the Escape key: swallowed, it never closes the window.
@@ -131,12 +131,12 @@ void DialogWindow::OnCommand(WORD id, WORD notification) {
 void DialogWindow::InitWindow() {
   const HWND window = hwnd();
   // A shared resource icon: the system keeps it, nothing to destroy.
-  mIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_VLRENOVA));
-  ::SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(mIcon));
-  ::SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(mIcon));
+  icon_ = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_VLRENOVA));
+  ::SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+  ::SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
 
   const ProgramInfos product = GetProgramInfos();
-  const CmdLineInfo& options = mDialog->Options();
+  const CmdLineInfo& options = dialog_->Options();
   std::wstring title;
   if (product.IsStubExe == 1) {
     title = product.ProductEditionName;
@@ -164,11 +164,11 @@ void DialogWindow::InitWindow() {
   set(IDC_UPDATE_NOW_BUTTON, kTextInstall);
   set(IDC_CLOSE_BUTTON, kTextNotNow);
   set(IDC_DONT_SHOW_AGAIN, kTextDontNotifyAboutUpdate);
-  mChangeLogLink.SetLinkText(GetText(kTextShowChanges, language));
-  mUpgradeHintLink.SetLinkText(GetText(kTextUpgradeMoreInformation, language));
+  changeLogLink_.SetLinkText(GetText(kTextShowChanges, language));
+  upgradeHintLink_.SetLinkText(GetText(kTextUpgradeMoreInformation, language));
   set(IDC_MAJOR_UPGRADE_TEXT, kTextUpgradeAlsoAvailable);
   set(IDC_IMPORTANT_HINT, kTextImportantHint);
-  mPopupLink.SetLinkText(GetText(kTextUpgradeMoreInformation, language));
+  popupLink_.SetLinkText(GetText(kTextUpgradeMoreInformation, language));
   set(IDC_INSTALL_NOW_RADIO, kTextInstallAndReplace);
   set(IDC_REMIND_LATER_RADIO, kTextRemindLater);
   set(IDC_DONT_SHOW_AGAIN_RADIO, kTextDontShowNoticeAgain);
@@ -182,17 +182,17 @@ void DialogWindow::MakeBoldFont() {
   LOGFONTW description{};
   if (font == nullptr || ::GetObjectW(font, sizeof description, &description) == 0) return;
   description.lfWeight = FW_BOLD;
-  mBoldFont.reset(::CreateFontIndirectW(&description));
-  if (!mBoldFont) return;
+  boldFont_.reset(::CreateFontIndirectW(&description));
+  if (!boldFont_) return;
   for (const int id : {IDC_SERVER_VERSION, IDC_IMPORTANT_HINT}) {
-    ::SendDlgItemMessageW(hwnd(), id, WM_SETFONT, reinterpret_cast<WPARAM>(mBoldFont.get()), FALSE);
+    ::SendDlgItemMessageW(hwnd(), id, WM_SETFONT, reinterpret_cast<WPARAM>(boldFont_.get()), FALSE);
   }
 }
 
 void DialogWindow::CreateHeader() {
   const ProgramInfos product = GetProgramInfos();
   const auto font = reinterpret_cast<HFONT>(::SendMessageW(hwnd(), WM_GETFONT, 0, 0));
-  mHeader.Create(hwnd(), font, product.ProductEditionName,
+  header_.Create(hwnd(), font, product.ProductEditionName,
                  VersionSubtitle(product.ProgramVersion, product.IsStubExe == 1));
 }
 
@@ -247,7 +247,7 @@ void DialogWindow::RefreshBanner() {
   int32_t useDefault = 1;
   if (CanBeRead(path)) {
     const win::MutexHold hold(BannerFlagMutex());
-    if (hold.owned()) useDefault = mDialog->mUseDefaultBanner;
+    if (hold.owned()) useDefault = dialog_->UseDefaultBanner;
   }
   win::UniqueBitmap banner;
   if (useDefault != 0) {
@@ -255,12 +255,13 @@ void DialogWindow::RefreshBanner() {
     banner.reset(static_cast<HBITMAP>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDB_DEFAULT_BANNER),
                                                    IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
   } else {
+    // kept verbatim: names the variable of an earlier version
     LogInfo(L"Banner: Use bannerFileNameWithPath");
     banner.reset(LoadBannerFile(path, BannerRoom()));
   }
   // The band lets go of the old picture before it is deleted.
-  mHeader.SetBannerBitmap(banner.get());
-  mBanner = std::move(banner);
+  header_.SetBannerBitmap(banner.get());
+  banner_ = std::move(banner);
 }
 
 int DialogWindow::BannerRoom() const {
@@ -269,7 +270,7 @@ int DialogWindow::BannerRoom() const {
   RECT message{};
   ::GetWindowRect(::GetDlgItem(hwnd(), IDC_MESSAGE_TEXT), &message);
   ::MapWindowPoints(nullptr, hwnd(), reinterpret_cast<POINT*>(&message), 2);
-  return static_cast<int>(message.top - 2) * static_cast<int>(win::kDesignDpi) / static_cast<int>(mHeader.Dpi());
+  return static_cast<int>(message.top - 2) * static_cast<int>(win::kDesignDpi) / static_cast<int>(header_.Dpi());
 }
 
 bool DialogWindow::IsUpgradeChoiceChecked(UpgradeChoice choice) {
@@ -305,7 +306,7 @@ void DialogWindow::StopSessionTimer(UINT_PTR timerId) { ::KillTimer(hwnd(), time
 
 void DialogWindow::WakeSession() {
   // A window already gone simply drops the wake-up.
-  if (const HWND window = mWindow.load()) ::PostMessageW(window, kWakeMessage, 0, 0);
+  if (const HWND window = window_.load()) ::PostMessageW(window, kWakeMessage, 0, 0);
 }
 
 // The run's thread calls these; each window call is sent to the dialog's
@@ -341,11 +342,11 @@ CHyperLink* DialogWindow::Link(int id) {
 const CHyperLink* DialogWindow::Link(int id) const {
   switch (id) {
     case IDC_CHANGE_LOG_LINK:
-      return &mChangeLogLink;
+      return &changeLogLink_;
     case IDC_MAJOR_UPGRADE_LINK:
-      return &mUpgradeHintLink;
+      return &upgradeHintLink_;
     case IDC_MAJOR_UPGRADE_POPUP_LINK:
-      return &mPopupLink;
+      return &popupLink_;
     default:
       return nullptr;
   }

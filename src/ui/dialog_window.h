@@ -48,8 +48,8 @@ class DialogWindow : public SessionView {
   void SetDownloadProgressText(const std::wstring& text) override;
   void EnableCloseCommand(bool enabled) override;
 
-  HWND hwnd() const { return mWindow.load(); }
-  const CWizTrackWnd& Header() const { return mHeader; }
+  HWND hwnd() const { return window_.load(); }
+  const CWizTrackWnd& Header() const { return header_; }
   // The address a link control of the window opens; empty when none is set.
   std::wstring LinkUrl(int id) const;
 
@@ -81,16 +81,16 @@ class DialogWindow : public SessionView {
   void SetControlText(int id, const std::wstring& text) const;
   int Language() const;
 
-  Dialog* mDialog = nullptr;
+  Dialog* dialog_ = nullptr;
   // Read by worker threads for the wake-up; cleared when the window is gone.
-  std::atomic<HWND> mWindow{nullptr};
-  win::UniqueFont mBoldFont;  // the version line's and the hint caption's
-  HICON mIcon = nullptr;      // icon 128, the window's large and small icon
-  CWizTrackWnd mHeader;
-  win::UniqueBitmap mBanner;    // the picture the header band shows
-  CHyperLink mChangeLogLink;    // 1015: change log, further information, the failed download
-  CHyperLink mUpgradeHintLink;  // 1016
-  CHyperLink mPopupLink;        // 1026
+  std::atomic<HWND> window_{nullptr};
+  win::UniqueFont boldFont_;  // the version line's and the hint caption's
+  HICON icon_ = nullptr;      // icon 128, the window's large and small icon
+  CWizTrackWnd header_;
+  win::UniqueBitmap banner_;    // the picture the header band shows
+  CHyperLink changeLogLink_;    // 1015: change log, further information, the failed download
+  CHyperLink upgradeHintLink_;  // 1016
+  CHyperLink popupLink_;        // 1026
 };
 
 // The header band's second line: "Version %s" with the major part alone, else

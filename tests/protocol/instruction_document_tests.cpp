@@ -72,37 +72,37 @@ TEST_F(InstructionDocument, AFullOfferFillsEveryFieldAndTheThreeLists) {
 
   ASSERT_EQ(pre_.size(), 4u);
   ASSERT_NE(As<ActionStopProcess>(pre_, 0), nullptr);
-  EXPECT_EQ(As<ActionStopProcess>(pre_, 0)->mFileName, L"Tool.exe");
-  EXPECT_EQ(As<ActionStopService>(pre_, 1)->mServiceName, L"ToolService");
-  EXPECT_EQ(As<ActionDelRegValue>(pre_, 2)->mValue, L"Old");
-  EXPECT_EQ(As<ActionSetRegKey>(pre_, 3)->mData, L"2");
+  EXPECT_EQ(As<ActionStopProcess>(pre_, 0)->FileName, L"Tool.exe");
+  EXPECT_EQ(As<ActionStopService>(pre_, 1)->ServiceName, L"ToolService");
+  EXPECT_EQ(As<ActionDelRegValue>(pre_, 2)->Value, L"Old");
+  EXPECT_EQ(As<ActionSetRegKey>(pre_, 3)->Data, L"2");
   const int32_t preTypes[] = {kActionStopProcess, kActionStopService, kActionDelRegValue, kActionSetRegKey};
-  for (size_t i = 0; i < pre_.size(); ++i) EXPECT_EQ(pre_[i]->mActionType, preTypes[i]);
+  for (size_t i = 0; i < pre_.size(); ++i) EXPECT_EQ(pre_[i]->ActionType, preTypes[i]);
 
   ASSERT_EQ(main_.size(), 3u);
   const ActionDownload* download = As<ActionDownload>(main_, 0);
   ASSERT_NE(download, nullptr);
-  ASSERT_EQ(download->mFiles.size(), 2u);
-  EXPECT_EQ(download->mFiles[1].mUrl, L"https://host.example/data.cab");
-  EXPECT_EQ(download->mFiles[1].mRelativeTargetFolder, L"sub\\dir");
-  EXPECT_EQ(download->mFiles[1].mFileName, L"data.cab");
+  ASSERT_EQ(download->Files.size(), 2u);
+  EXPECT_EQ(download->Files[1].Url, L"https://host.example/data.cab");
+  EXPECT_EQ(download->Files[1].RelativeTargetFolder, L"sub\\dir");
+  EXPECT_EQ(download->Files[1].FileName, L"data.cab");
   const ActionProductUpdate* update = As<ActionProductUpdate>(main_, 1);
   ASSERT_NE(update, nullptr);
-  EXPECT_EQ(update->mIsMajorUpgrade, 1);
-  EXPECT_EQ(update->mSuppressReboot, 1);
-  EXPECT_EQ(update->mSilent, 1);
+  EXPECT_EQ(update->IsMajorUpgrade, 1);
+  EXPECT_EQ(update->SuppressReboot, 1);
+  EXPECT_EQ(update->Silent, 1);
   const ActionSetRegKey* version = As<ActionSetRegKey>(main_, 2);
   ASSERT_NE(version, nullptr);
-  EXPECT_EQ(version->mKey, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{INSTRUCTION-TEST}");
-  EXPECT_EQ(version->mValue, L"DisplayVersion");
-  EXPECT_EQ(version->mType, L"SZ");
-  EXPECT_EQ(version->mData, L"2.0.0");
+  EXPECT_EQ(version->Key, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{INSTRUCTION-TEST}");
+  EXPECT_EQ(version->Value, L"DisplayVersion");
+  EXPECT_EQ(version->Type, L"SZ");
+  EXPECT_EQ(version->Data, L"2.0.0");
 
   ASSERT_EQ(post_.size(), 3u);
-  EXPECT_EQ(As<ActionStartProcess>(post_, 0)->mFilePath, std::wstring(kLocation) + L"\\Tool.exe");
-  EXPECT_EQ(As<ActionStartService>(post_, 1)->mServiceName, L"ToolService");
-  EXPECT_EQ(As<ActionSetRegKey>(post_, 2)->mPostInstallationActionCompatible, 1);
-  for (const auto& action : post_) EXPECT_EQ(action->mPostActionCompatible, 1);
+  EXPECT_EQ(As<ActionStartProcess>(post_, 0)->FilePath, std::wstring(kLocation) + L"\\Tool.exe");
+  EXPECT_EQ(As<ActionStartService>(post_, 1)->ServiceName, L"ToolService");
+  EXPECT_EQ(As<ActionSetRegKey>(post_, 2)->PostInstallationActionCompatible, 1);
+  for (const auto& action : post_) EXPECT_EQ(action->PostActionCompatible, 1);
 
   EXPECT_EQ(log.CountAt(L"ERR", L"Instruction.xml contains ErrorMessage"), 1u);
   EXPECT_EQ(log.CountAt(L"ERR", L"Server says no"), 1u);
@@ -185,7 +185,7 @@ TEST_F(InstructionDocument, ResetFieldsStartAfreshAndTheOthersAreKept) {
                  "<Post><A Name=\"StartService\" FileName=\"t\"/><A Name=\"StartService\" FileName=\"u\"/></Post></I>"),
             kInstructionAvailable);
   ASSERT_EQ(post_.size(), 1u);  // rebuilt from the first Post element only
-  EXPECT_EQ(As<ActionStartService>(post_, 0)->mServiceName, L"s");
+  EXPECT_EQ(As<ActionStartService>(post_, 0)->ServiceName, L"s");
 }
 
 TEST_F(InstructionDocument, OnlyDownloadLeavesTheDownloadAlone) {
@@ -201,7 +201,7 @@ TEST_F(InstructionDocument, InstallationModeRunsTheInstallationAndRecordsTheVers
             kInstructionAvailable);
   ASSERT_EQ(main_.size(), 3u);
   EXPECT_NE(As<ActionProductInstallation>(main_, 1), nullptr);
-  EXPECT_EQ(main_[1]->mActionType, kActionProductInstallation);
+  EXPECT_EQ(main_[1]->ActionType, kActionProductInstallation);
   EXPECT_NE(As<ActionSetRegKey>(main_, 2), nullptr);
 
   main_.clear();
@@ -253,17 +253,17 @@ TEST_F(InstructionDocument, HostileButValidDocumentsAreReadAsFarAsTheyMakeSense)
   ASSERT_EQ(Load(many), kInstructionAvailable);
   EXPECT_EQ(info_.UpdateId, 3);  // the first element of a name counts
   EXPECT_EQ(pre_.size(), 10000u);
-  EXPECT_EQ(As<ActionStopProcess>(pre_, 9999)->mFileName, L"p9999.exe");
+  EXPECT_EQ(As<ActionStopProcess>(pre_, 9999)->FileName, L"p9999.exe");
   // Children without a usable Name are skipped and reported with what name they had.
   EXPECT_EQ(log.CountAt(L"ERR", L"unkown action: "), 3u);
   const ActionDownload* download = As<ActionDownload>(main_, 0);
   ASSERT_NE(download, nullptr);
-  ASSERT_EQ(download->mFiles.size(), 1u);
-  EXPECT_TRUE(download->mFiles[0].mUrl.empty() && download->mFiles[0].mFileName.empty());
+  ASSERT_EQ(download->Files.size(), 1u);
+  EXPECT_TRUE(download->Files[0].Url.empty() && download->Files[0].FileName.empty());
   ASSERT_EQ(post_.size(), 1u);
   const ActionSetRegKey* setter = As<ActionSetRegKey>(post_, 0);
-  EXPECT_EQ(setter->mData.size(), 1024u * 1024u);
-  EXPECT_TRUE(setter->mKey.empty() && setter->mType.empty());
+  EXPECT_EQ(setter->Data.size(), 1024u * 1024u);
+  EXPECT_TRUE(setter->Key.empty() && setter->Type.empty());
 }
 
 }  // namespace

@@ -256,7 +256,7 @@ TEST_F(AdViewerTest, ASignedCheckStartsTheViewerOnlyWhenItMatchesTheDigestTheAns
                                ServiceBaseUrl(L"https", ports_.main, scope_, L"text=" + Base64Url(answer))));
     RenovaWorker worker;
     worker.CmdLine = &options;
-    worker.mInstructionKeys = {*first, *second};
+    worker.InstructionKeys = {*first, *second};
     EXPECT_EQ(worker.CheckForUpdate().UpdateResult, RESULT_NO_UPDATE);
   };
 

@@ -65,9 +65,9 @@ TEST_F(SessionTest, ADownloadShowsItsStepsInTheViewAndEndsWithTheBarFull) {
   ASSERT_TRUE(files.Write(L"big.bin", std::string(3 * 1024 * 1024, 'b')));
   ActionDownload action;
   const std::string url = files.Url("https", ports_.main, L"big.bin");
-  action.mFiles.push_back({std::wstring(url.begin(), url.end()), L"", L"big.bin"});
+  action.Files.push_back({std::wstring(url.begin(), url.end()), L"", L"big.bin"});
   DownloadCallback callback;
-  action.mCallback = &callback;
+  action.Callback = &callback;
 
   // On a thread of its own, as an installation run does.
   int32_t result = -1;
