@@ -11,7 +11,6 @@
 #include <array>
 #include <span>
 
-#include "log/clog.h"
 #include "log/log_format.h"
 #include "log/log_level.h"
 #include "log/process_log.h"

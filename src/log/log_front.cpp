@@ -1,5 +1,7 @@
 #include "log/log.h"
 
+#include "log/clog.h"
+
 void LogFrontPrint(int level, const wchar_t* format, std::span<const LogArg> args) {
   CLog& log = GetLog();
   if (!log.Passes(level)) return;

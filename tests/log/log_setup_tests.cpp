@@ -152,7 +152,7 @@ HANDLE WINAPI RefuseRegistration(LPCWSTR, LPCWSTR) {
 
 }  // namespace
 
-TEST(LogSetup, RefusedRegistrationIsLoggedUnderTheLockAndSwitchesTheEventLogOff) {
+TEST(LogSetup, RefusedRegistrationIsLoggedAndSwitchesTheEventLogOff) {
   // Seam: Wine registers every event source, so the refusal is simulated.
   CLog log;
   log.RegisterEventLogSource = &RefuseRegistration;
