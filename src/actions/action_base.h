@@ -7,6 +7,7 @@
 #include <vector>
 
 class DownloadCallback;
+class RunProgress;
 
 // Type ids; the id of a failed action is what the server hears as its status.
 inline constexpr int32_t kActionDownload = 9;
@@ -43,6 +44,7 @@ class ActionBase {
   virtual int32_t Execute() = 0;
 
   DownloadCallback* Callback = nullptr;  // set on the download action just before it runs
+  RunProgress* Progress = nullptr;       // what the run shows; set on the main actions just before they run
   int32_t ActionType;
   int32_t PostActionCompatible;                  // may stand in the Post list
   int32_t PostInstallationActionCompatible = 0;  // runs after a fresh installation too

@@ -3,17 +3,17 @@
 #include <optional>
 
 #include "actions/action_attributes.h"
+#include "actions/download_callback.h"
 #include "actions/download_target.h"
 #include "actions/file_digest.h"
 #include "actions/file_system.h"
 #include "actions/product_folders.h"
 #include "actions/protected_folder.h"
+#include "actions/run_progress.h"
 #include "actions/verified_files.h"
 #include "log/log.h"
 #include "product/program_infos_store.h"
 #include "protocol/file_download.h"
-#include "ui/dialog.h"
-#include "ui/download_callback.h"
 #include "ui/text_table.h"
 #include "win/strings.h"
 
@@ -23,15 +23,15 @@ constexpr DWORD kFirstClearWaitMs = 2500;
 constexpr DWORD kSecondClearWaitMs = 7500;
 constexpr int32_t kProgressComplete = 100;
 
-// The session window, when there is one: tests run actions without it.
-void ShowMessage(const std::wstring& text) {
-  if (gDialog != nullptr) gDialog->SetMessageText(text);
+// What the run shows, when it shows anything: tests run actions without it.
+void ShowMessage(RunProgress* progress, const std::wstring& text) {
+  if (progress != nullptr) progress->SetMessageText(text);
 }
 
-void CompleteProgress() {
-  if (gDialog == nullptr) return;
-  gDialog->SetProgressPosition(kProgressComplete);
-  gDialog->ShowDownloadProgress(false);
+void CompleteProgress(RunProgress* progress) {
+  if (progress == nullptr) return;
+  progress->SetProgressPosition(kProgressComplete);
+  progress->ShowDownloadProgress(false);
 }
 
 // The file against what the server vouched for. A file that differs is
@@ -71,10 +71,11 @@ bool MatchesWhatWasVouchedFor(const DownloadFileEntry& file, const std::wstring&
 }
 
 // What a download that failed shows and leaves; the caller logs why.
-int32_t DownloadFailed(const DownloadFileEntry* file, int language) {
-  ShowMessage(win::FormatW(GetText(kTextDownloadFailed, language), file != nullptr ? file->FileName.c_str() : L""));
-  if (gDialog != nullptr && file != nullptr) gDialog->SetFailedDownloadUrl(file->Url);
-  CompleteProgress();
+int32_t DownloadFailed(RunProgress* progress, const DownloadFileEntry* file, int language) {
+  ShowMessage(progress,
+              win::FormatW(GetText(kTextDownloadFailed, language), file != nullptr ? file->FileName.c_str() : L""));
+  if (progress != nullptr && file != nullptr) progress->SetFailedDownloadUrl(file->Url);
+  CompleteProgress(progress);
   return kActionDownloadFailed;
 }
 
@@ -132,30 +133,30 @@ int32_t ActionDownload::ParseFromXml(const tinyxml2::XMLElement& element) {
 
 int32_t ActionDownload::Execute() {
   const int language = GetProgramInfos().Language;
-  ShowMessage(GetText(kTextDeletingCache, language));
+  ShowMessage(Progress, GetText(kTextDeletingCache, language));
   const DownloadFileEntry* first = Files.empty() ? nullptr : &Files.front();
 
   ReleaseVerifiedFiles();  // an earlier download's files go with the folder
   const std::optional<std::wstring> cache = GetDownloadCacheFolder(GetProgramInfos());
   if (!cache) {
     LogError(L"There is no cache folder to download into, so nothing is cleared or downloaded");
-    return DownloadFailed(first, language);
+    return DownloadFailed(Progress, first, language);
   }
   const std::wstring& cacheFolder = *cache;
   if (!ClearCacheFolder(cacheFolder)) return kActionCacheNotCleared;
   if (ProductFoldersAreProtected() && !PrepareProtectedCacheFolder(cacheFolder)) {
     // kept verbatim: two blanks before the address
     LogError(L"Download failed  %s", first != nullptr ? first->Url.c_str() : L"");
-    return DownloadFailed(first, language);
+    return DownloadFailed(Progress, first, language);
   }
 
-  if (gDialog != nullptr) gDialog->ShowDownloadProgress(true);
+  if (Progress != nullptr) Progress->ShowDownloadProgress(true);
   if (const DownloadFileEntry* file = DigestsRequired ? FirstWithoutDigest(Files) : nullptr) {
     LogError(L"Download %s refused: the signed instruction gives no SHA-256 for it", file->Url.c_str());
-    return DownloadFailed(file, language);
+    return DownloadFailed(Progress, file, language);
   }
   for (const DownloadFileEntry& file : Files) {
-    ShowMessage(win::FormatW(GetText(kTextDownloadingFile, language), file.FileName.c_str()));
+    ShowMessage(Progress, win::FormatW(GetText(kTextDownloadingFile, language), file.FileName.c_str()));
     const std::optional<std::wstring> folder =
         DownloadTargetFolder(cacheFolder, file.RelativeTargetFolder, file.FileName);
     if (!folder) {
@@ -165,15 +166,15 @@ int32_t ActionDownload::Execute() {
     }
     if (!folder || !DownloadFile(file.Url, *folder, file.FileName, Callback, true) ||
         !MatchesWhatWasVouchedFor(file, *folder + file.FileName)) {
-      DownloadFailed(&file, language);
+      DownloadFailed(Progress, &file, language);
       // kept verbatim: two blanks before the address
       LogError(L"Download failed  %s", file.Url.c_str());
       return kActionDownloadFailed;
     }
     const std::wstring succeeded = win::FormatW(GetText(kTextDownloadSucceeded, language), file.FileName.c_str());
-    ShowMessage(succeeded);
+    ShowMessage(Progress, succeeded);
     LogInfo(L"%s", succeeded.c_str());
   }
-  CompleteProgress();
+  CompleteProgress(Progress);
   return kActionSucceeded;
 }

@@ -33,7 +33,7 @@ struct Session {
   RenovaWorker Worker;
   DialogWindow Window;
   std::unique_ptr<Dialog> Controller;
-  // Downloads the banner beside the dialog; reaches it through gDialog.
+  // Downloads the banner beside the dialog; its flag tells the window to show the built-in picture meanwhile.
   win::UniqueThread BannerThread;
 
   bool ThreadsStillRunning() const {

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "actions/download_action.h"
+#include "actions/download_callback.h"
 #include "actions/product_actions.h"
 #include "actions/error_text.h"
 #include "actions/product_folders.h"
@@ -270,6 +271,7 @@ WorkerResult RenovaWorker::RunInstallation(DownloadCallback* downloadCallback) {
   while (!MainActions.empty()) {
     ActionBase& action = *MainActions.front();
     if (action.ActionType == kActionDownload) action.Callback = downloadCallback;
+    action.Progress = downloadCallback != nullptr ? downloadCallback->Progress() : nullptr;
     const int32_t result = action.Execute();
     if (result == kActionSucceeded) {
       DropFirst(MainActions);

@@ -53,7 +53,8 @@ class UpdaterBase {
 
   // Once per session, on the check thread.
   virtual WorkerResult CheckForUpdate() = 0;
-  // On the installation thread; the callback belongs to that thread for the call.
+  // On the installation thread; the callback belongs to that thread for the
+  // call and carries what the run shows (null: nothing is shown).
   virtual WorkerResult RunInstallation(DownloadCallback* downloadCallback) = 0;
 
   const CmdLineInfo* CmdLine = nullptr;  // set by start-up before the session runs; not owned

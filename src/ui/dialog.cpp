@@ -3,13 +3,14 @@
 #include <atomic>
 
 #include "actions/process_control.h"
+#include "actions/download_callback.h"
 #include "app/startup_messages.h"
 #include "log/log.h"
 #include "product/program_infos_store.h"
 #include "product/settings.h"
 #include "protocol/update_status_report.h"
 #include "ui/ad_viewer.h"
-#include "ui/download_callback.h"
+#include "ui/banner.h"
 #include "ui/session_tables.h"
 #include "ui/text_table.h"
 #include "win/strings.h"
@@ -33,6 +34,8 @@ constexpr wchar_t kWrongCheckResult[] = L"Dialog::OnTimer::CHECK_SERVER: Wrong m
 
 Dialog::Dialog(UpdaterBase* worker, const CmdLineInfo* options, SessionView* view)
     : worker_(worker), options_(options), view_(view) {
+  // Each session starts with the banner file, once it can be read.
+  SetUseDefaultBanner(0);
   ::AcquireSRWLockExclusive(&gHandOverLock);
   gDialog = this;
   ::ReleaseSRWLockExclusive(&gHandOverLock);
@@ -59,11 +62,12 @@ DWORD WINAPI Dialog::CheckThread(LPVOID worker) {
   return 0;
 }
 
-DWORD WINAPI Dialog::RunThread(LPVOID worker) {
-  auto* updater = static_cast<UpdaterBase*>(worker);
-  if (updater != nullptr) {
-    DownloadCallback callback;
-    const WorkerResult result = updater->RunInstallation(&callback);
+DWORD WINAPI Dialog::RunThread(LPVOID dialog) {
+  auto* session = static_cast<Dialog*>(dialog);
+  if (session->worker_ != nullptr) {
+    // What the run shows goes to the session, which passes it to its view.
+    DownloadCallback callback(session);
+    const WorkerResult result = session->worker_->RunInstallation(&callback);
     HandOver(result);
   }
   return 0;
@@ -85,19 +89,19 @@ WorkerResult Dialog::LoadResultPair() const {
   return std::atomic_ref<WorkerResult>(const_cast<WorkerResult&>(updateResultPair_)).load();
 }
 
-Dialog::ThreadStart Dialog::StartWorkerThread(LPTHREAD_START_ROUTINE routine) {
+Dialog::ThreadStart Dialog::StartWorkerThread(LPTHREAD_START_ROUTINE routine, void* parameter) {
   if (workerThread_) {
     // One worker thread at a time: the first one's result is still to come.
     LogError(L"Dialog: the worker thread is still running, no second one is started");
     return ThreadStart::kAlreadyRunning;
   }
   workerDone_.store(false);
-  workerThread_.reset(::CreateThread(nullptr, 0, routine, worker_, 0, nullptr));
+  workerThread_.reset(::CreateThread(nullptr, 0, routine, parameter, 0, nullptr));
   return workerThread_ ? ThreadStart::kStarted : ThreadStart::kCreateFailed;
 }
 
 Dialog::ThreadStart Dialog::StartRun() {
-  const ThreadStart started = StartWorkerThread(RunThread);
+  const ThreadStart started = StartWorkerThread(RunThread, this);
   if (started == ThreadStart::kStarted) {
     timerId_ = view_->StartSessionTimer(kSessionTimerId, kRunTimerPeriodMs);
     // Without a timer the wake-up alone carries the run's end.
@@ -116,10 +120,11 @@ void Dialog::TakeEndedWorkerThread() {
 // --- Entry points ----------------------------------------------------------------------
 
 void Dialog::OnInitDialog() {
+  view_->SetUpWindow(SetupNow());
   const bool hidden = options_->UpdateCheckSilent || options_->UpdateSilent || options_->OnlyAdViewer;
   gShowPermitted = hidden ? 0 : 1;
   SetDialogState(CHECK_SERVER);
-  switch (StartWorkerThread(CheckThread)) {
+  switch (StartWorkerThread(CheckThread, worker_)) {
     case ThreadStart::kStarted:
       break;
     case ThreadStart::kCreateFailed:
@@ -513,7 +518,7 @@ void Dialog::SetDialogState(int32_t state) {
   } else if (row.entryLine != nullptr) {
     LogAtLevel(row.entryLevel, row.entryLine);
   }
-  view_->ShowStateDisplay(IsKnownState(state) ? state : PLEASE_CONTACT_SUPPORT);
+  view_->ShowStateDisplay(DisplayOf(IsKnownState(state) ? state : PLEASE_CONTACT_SUPPORT));
 
   if (state == CHECK_SERVER && gShowPermitted == 1) view_->RefreshBanner();
   if (row.offer && gShowPermitted == 0 && !options_->HideUpdateCheckResult && !options_->UpdateSilent &&
@@ -575,6 +580,29 @@ void Dialog::RelaunchAsInstaller() {
 }
 
 // --- Helpers ---------------------------------------------------------------------------
+
+WindowSetup Dialog::SetupNow() const { return {GetProgramInfos(), options_->WindowCaption, options_->WindowRec}; }
+
+StateDisplay Dialog::DisplayOf(int32_t state) const {
+  const ProgramInfos product = GetProgramInfos();
+  const InstructionInfo& instruction = Instruction();
+  StateDisplay display;
+  display.state = state;
+  display.language = product.Language;
+  display.installerMode = product.IsStubExe == 1;
+  display.productEditionName = product.ProductEditionName;
+  display.installedVersion = product.ProgramVersion;
+  display.offeredVersion = instruction.MaxUpdateableProductVersionExistingOnServer;
+  display.upgradeVersion = instruction.MajorUpgradeProductVersion;
+  display.upgradeUrl = instruction.MajorUpgradeProductUrl;
+  display.upgradeLinkText = instruction.MajorUpgradeProductLinkText;
+  display.changeLogUrl = instruction.ChangeLogUrl;
+  display.osNotCompatibleUrl = instruction.OsNotCompatibleUrl;
+  display.failedDownloadUrl = failedDownloadUrl_;
+  display.dontNotifyBox = options_->UpdateCheckSilent != 0;
+  display.windowCaption = options_->WindowCaption;
+  return display;
+}
 
 void Dialog::Report(int32_t status) const { StartUpdateStatusReport(status, UpdateId()); }
 

@@ -3,7 +3,9 @@
 // worker's check on a thread of its own, turns the worker's results into dialog
 // states, starts the installation run when the offer is accepted, reports to
 // the server, keeps the user's ignore choices and ends the modal run with the
-// code that becomes the exit code. It drives a SessionView and owns no window.
+// code that becomes the exit code. It drives a SessionView and owns no window:
+// it hands the view what each state shows, and the run what it shows through
+// its RunProgress.
 //
 // Every handler runs on the dialog's thread. The worker thread only stores its
 // result and wakes the session.
@@ -16,9 +18,11 @@
 #include <string>
 #include <utility>
 
+#include "actions/run_progress.h"
 #include "app/cmd_line_info.h"
 #include "app/updater_base.h"
 #include "ui/dialog_state.h"
+#include "ui/session_flags.h"
 #include "ui/session_view.h"
 #include "win/unique_handle.h"
 
@@ -26,15 +30,11 @@ class Dialog;
 struct CheckResultRow;
 struct StateRow;
 
-// The one Dialog, set by its constructor and cleared by its destructor. The
-// worker threads, the download callback, the actions and the banner thread
-// reach the window through it.
+// The one Dialog, set by its constructor and cleared by its destructor: a
+// worker thread hands its result over through it.
 extern Dialog* gDialog;
-// 0 while every attempt to show the window is to be suppressed: the session
-// runs hidden until it decides to surface.
-extern std::atomic<int32_t> gShowPermitted;
 
-class Dialog {
+class Dialog : public SessionEvents, public RunProgress {
  public:
   static constexpr UINT_PTR kSessionTimerId = 4711;
   static constexpr UINT kCheckTimerPeriodMs = 1000;
@@ -47,23 +47,19 @@ class Dialog {
 
   // Neither is owned; both outlive the dialog, and so does the view.
   Dialog(UpdaterBase* worker, const CmdLineInfo* options, SessionView* view);
-  ~Dialog();
-  Dialog(const Dialog&) = delete;
-  Dialog& operator=(const Dialog&) = delete;
+  ~Dialog() override;
 
-  // Once, when the window exists and before it is shown: starts the check.
-  void OnInitDialog();
-  // A tick of the session timer.
-  void OnTimer();
-  // The view's answer to WakeSession: the worker thread has stored its result.
-  void OnWorkerWake();
-  void OnBtnClickedNowButton();      // Install (control 128)
-  void OnBnClickedCloseButton();     // Close / Not now / Abort (control 129)
-  void OnBnClickedContinueButton();  // Continue of the major-upgrade popup (control 130)
-  void OnBnClickedDontNotify();      // "Don't notify me about this update again." (control 1006)
-  void OnRadioClicked();             // any of the popup's radio buttons
-  // A request to close the window: title bar, system menu or PostCloseRequest.
-  void OnClose();
+  // SessionEvents. OnInitDialog sets the window up and starts the check;
+  // OnWorkerWake answers WakeSession: the worker thread has stored its result.
+  void OnInitDialog() override;
+  void OnTimer() override;
+  void OnWorkerWake() override;
+  void OnBtnClickedNowButton() override;
+  void OnBnClickedCloseButton() override;
+  void OnBnClickedContinueButton() override;
+  void OnBnClickedDontNotify() override;
+  void OnRadioClicked() override;
+  void OnClose() override;
 
   // Records the state, logs its entry and shows its display.
   void SetDialogState(int32_t state);
@@ -78,38 +74,29 @@ class Dialog {
   bool DontNotifyChecked() const { return dontNotifyChecked_ != 0; }
   bool HasWorkerThread() const { return workerThread_.valid(); }
   UINT_PTR TimerId() const { return timerId_; }
-  UpdaterBase* Worker() const { return worker_; }
-  const CmdLineInfo& Options() const { return *options_; }
 
-  // From the installation thread, for the running actions: the message line,
-  // the progress bar and label, the system menu's Close command. The dialog
-  // outlives every run that can reach it: start-up keeps the session while
-  // a worker thread still runs.
-  void SetMessageText(const std::wstring& text) { view_->SetMessageText(text); }
-  void SetProgressPosition(int32_t percent) { view_->SetProgressPosition(percent); }
-  void ShowDownloadProgress(bool visible) { view_->ShowDownloadProgress(visible); }
-  void SetDownloadProgressText(const std::wstring& text) { view_->SetDownloadProgressText(text); }
-  void EnableCloseCommand(bool enabled) { view_->EnableCloseCommand(enabled); }
-
-  // Set by the download action when a file failed to download; read by the
-  // download-failed display once the run's thread has ended.
-  void SetFailedDownloadUrl(std::wstring url) { failedDownloadUrl_ = std::move(url); }
-  const std::wstring& FailedDownloadUrl() const { return failedDownloadUrl_; }
-
-  // The banner flag: 1 while the banner thread downloads a banner. Only under
-  // the banner-flag mutex, which the banner code owns.
-  int32_t UseDefaultBanner = 0;
+  // RunProgress, from the installation thread: the message line, the progress
+  // bar and label, the system menu's Close command go to the view; the failed
+  // download's address waits for the download-failed display, which comes
+  // once the run's thread has ended. The dialog outlives every run that can
+  // reach it: start-up keeps the session while a worker thread still runs.
+  void SetMessageText(const std::wstring& text) override { view_->SetMessageText(text); }
+  void SetProgressPosition(int32_t percent) override { view_->SetProgressPosition(percent); }
+  void ShowDownloadProgress(bool visible) override { view_->ShowDownloadProgress(visible); }
+  void SetDownloadProgressText(const std::wstring& text) override { view_->SetDownloadProgressText(text); }
+  void EnableCloseCommand(bool enabled) override { view_->EnableCloseCommand(enabled); }
+  void SetFailedDownloadUrl(const std::wstring& url) override { failedDownloadUrl_ = url; }
 
  private:
   enum class ThreadStart { kStarted, kCreateFailed, kAlreadyRunning };
 
   static DWORD WINAPI CheckThread(LPVOID worker);
-  static DWORD WINAPI RunThread(LPVOID worker);
+  static DWORD WINAPI RunThread(LPVOID dialog);
   // The worker thread's last act: hand the result over and wake the session.
   static void HandOver(const WorkerResult& result);
 
   WorkerResult LoadResultPair() const;
-  ThreadStart StartWorkerThread(LPTHREAD_START_ROUTINE routine);
+  ThreadStart StartWorkerThread(LPTHREAD_START_ROUTINE routine, void* parameter);
   ThreadStart StartRun();
   void TakeEndedWorkerThread();
 
@@ -140,6 +127,10 @@ class Dialog {
   // Close at the update offer: with the don't-notify box the offered version
   // is skipped and reported, without it a version skipped earlier is taken back.
   void KeepOrSkipOfferedVersion();
+
+  // What the window shows from its start, and in state.
+  WindowSetup SetupNow() const;
+  StateDisplay DisplayOf(int32_t state) const;
 
   void Report(int32_t status) const;
   void ReportUpgradeOffer(int32_t status) const;

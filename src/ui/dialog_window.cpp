@@ -5,16 +5,13 @@
 #include <algorithm>
 #include <cwchar>
 
-#include "actions/version_parts.h"
 #include "log/log.h"
-#include "product/program_infos_store.h"
 #include "resource.h"
 #include "ui/banner.h"
-#include "ui/dialog.h"
+#include "ui/session_flags.h"
 #include "ui/text_table.h"
 #include "version.h"
 #include "win/dpi.h"
-#include "win/mutex_hold.h"
 #include "win/path_limit.h"
 #include "win/strings.h"
 
@@ -25,8 +22,8 @@ constexpr size_t kMaxTitleChars = kMaxPathChars;
 
 }  // namespace
 
-INT_PTR DialogWindow::RunModal(Dialog& dialog) {
-  dialog_ = &dialog;
+INT_PTR DialogWindow::RunModal(SessionEvents& session) {
+  session_ = &session;
   const INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&controls);
   const INT_PTR code = ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_VLRENOVA_DIALOG), nullptr,
@@ -49,23 +46,23 @@ INT_PTR DialogWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
       InitWindow();
-      dialog_->OnInitDialog();
+      session_->OnInitDialog();
       return TRUE;
     case WM_WINDOWPOSCHANGING:
       // A hidden session stays hidden, whoever asks to show the window.
       if (gShowPermitted.load() == 0) reinterpret_cast<WINDOWPOS*>(lParam)->flags &= ~SWP_SHOWWINDOW;
       return FALSE;
     case WM_TIMER:
-      if (wParam == Dialog::kSessionTimerId) dialog_->OnTimer();
+      if (timerId_ != 0 && wParam == timerId_) session_->OnTimer();
       return TRUE;
     case kWakeMessage:
-      dialog_->OnWorkerWake();
+      session_->OnWorkerWake();
       return TRUE;
     case WM_COMMAND:
       OnCommand(LOWORD(wParam), HIWORD(wParam));
       return TRUE;
     case WM_CLOSE:
-      dialog_->OnClose();
+      session_->OnClose();
       return TRUE;
     case WM_PAINT:
       if (!::IsIconic(hwnd())) return FALSE;
@@ -106,21 +103,21 @@ void DialogWindow::OnCommand(WORD id, WORD notification) {
   if (notification != BN_CLICKED) return;
   switch (id) {
     case IDC_UPDATE_NOW_BUTTON:
-      dialog_->OnBtnClickedNowButton();
+      session_->OnBtnClickedNowButton();
       break;
     case IDC_CLOSE_BUTTON:
-      dialog_->OnBnClickedCloseButton();
+      session_->OnBnClickedCloseButton();
       break;
     case IDC_CONTINUE_BUTTON:
-      dialog_->OnBnClickedContinueButton();
+      session_->OnBnClickedContinueButton();
       break;
     case IDC_DONT_SHOW_AGAIN:
-      dialog_->OnBnClickedDontNotify();
+      session_->OnBnClickedDontNotify();
       break;
     case IDC_INSTALL_NOW_RADIO:
     case IDC_REMIND_LATER_RADIO:
     case IDC_DONT_SHOW_AGAIN_RADIO:
-      dialog_->OnRadioClicked();
+      session_->OnRadioClicked();
       break;
     default:
       // IDCANCEL is the Escape key: swallowed, it never closes the window.
@@ -134,28 +131,31 @@ void DialogWindow::InitWindow() {
   icon_ = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_VLRENOVA));
   ::SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
   ::SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+  MakeBoldFont();
+  for (const int id : {IDC_CHANGE_LOG_LINK, IDC_MAJOR_UPGRADE_LINK, IDC_MAJOR_UPGRADE_POPUP_LINK}) {
+    Link(id)->Attach(::GetDlgItem(window, id));
+  }
+}
 
-  const ProgramInfos product = GetProgramInfos();
-  const CmdLineInfo& options = dialog_->Options();
+void DialogWindow::SetUpWindow(const WindowSetup& setup) {
+  setup_ = setup;
+  const ProgramInfos& product = setup_.product;
+  const int language = product.Language;
   std::wstring title;
   if (product.IsStubExe == 1) {
     title = product.ProductEditionName;
   } else {
-    title = options.WindowCaption.empty() ? GetText(kTextUpdaterName, Language()) : options.WindowCaption;
+    title = setup_.windowCaption.empty() ? GetText(kTextUpdaterName, language) : setup_.windowCaption;
     title += L" ";
     title += kUpdaterVersion;
   }
-  ::SetWindowTextW(window, title.substr(0, kMaxTitleChars).c_str());
+  ::SetWindowTextW(hwnd(), title.substr(0, kMaxTitleChars).c_str());
 
-  MakeBoldFont();
-  CreateHeader();
+  CreateHeader(product);
   for (const int id : {IDC_CHANGE_LOG_LINK, IDC_MAJOR_UPGRADE_LINK, IDC_MAJOR_UPGRADE_POPUP_LINK}) {
-    CHyperLink* link = Link(id);
-    link->Attach(::GetDlgItem(window, id));
-    link->SetErrorCaption(title.substr(0, kMaxTitleChars));
+    Link(id)->SetErrorCaption(title.substr(0, kMaxTitleChars));
   }
 
-  const int language = Language();
   const auto set = [&](int id, int textId) { SetControlText(id, GetText(textId, language)); };
   set(IDC_MESSAGE_TEXT, kTextConnectingToServer);
   set(IDC_SERVER_VERSION_TEXT, kTextAvailableVersionLabel);
@@ -173,8 +173,10 @@ void DialogWindow::InitWindow() {
   set(IDC_REMIND_LATER_RADIO, kTextRemindLater);
   set(IDC_DONT_SHOW_AGAIN_RADIO, kTextDontShowNoticeAgain);
   set(IDC_CONTINUE_BUTTON, kTextContinue);
-  MoveToWindowRec(options.WindowRec);
+  MoveToWindowRec(setup_.windowRec);
 }
+
+void DialogWindow::ShowStateDisplay(const StateDisplay& display) { ::ShowStateDisplay(*this, display); }
 
 void DialogWindow::MakeBoldFont() {
   const HWND versionLine = ::GetDlgItem(hwnd(), IDC_SERVER_VERSION);
@@ -189,18 +191,10 @@ void DialogWindow::MakeBoldFont() {
   }
 }
 
-void DialogWindow::CreateHeader() {
-  const ProgramInfos product = GetProgramInfos();
+void DialogWindow::CreateHeader(const ProgramInfos& product) {
   const auto font = reinterpret_cast<HFONT>(::SendMessageW(hwnd(), WM_GETFONT, 0, 0));
   header_.Create(hwnd(), font, product.ProductEditionName,
                  VersionSubtitle(product.ProgramVersion, product.IsStubExe == 1));
-}
-
-std::wstring VersionSubtitle(const std::wstring& version, bool majorOnly) {
-  VersionParts parts;
-  SplitVersion(version, parts);
-  if (majorOnly) return win::FormatW(L"Version %s", parts.major.c_str());
-  return win::FormatW(L"Version %s.%s Build %s", parts.major.c_str(), parts.minor.c_str(), parts.rest.c_str());
 }
 
 void DialogWindow::MoveToWindowRec(const std::wstring& windowRec) {
@@ -242,15 +236,10 @@ void DialogWindow::ShowWindowNormally() {
 }
 
 void DialogWindow::RefreshBanner() {
-  const std::wstring path = BannerFilePath(GetProgramInfos());
-  // While the banner thread still downloads, the file may be half there.
-  int32_t useDefault = 1;
-  if (CanBeRead(path)) {
-    const win::MutexHold hold(BannerFlagMutex());
-    if (hold.owned()) useDefault = dialog_->UseDefaultBanner;
-  }
+  const std::wstring path = BannerFilePath(setup_.product);
+  const bool useDefault = ShowsBuiltInBanner(path);
   win::UniqueBitmap banner;
-  if (useDefault != 0) {
+  if (useDefault) {
     LogWarning(L"Banner: Use Default");
     banner.reset(static_cast<HBITMAP>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDB_DEFAULT_BANNER),
                                                    IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
@@ -299,7 +288,9 @@ void DialogWindow::PostCloseRequest() { ::PostMessageW(hwnd(), WM_CLOSE, 0, 0); 
 void DialogWindow::EndModal(int32_t code) { ::EndDialog(hwnd(), code); }
 
 UINT_PTR DialogWindow::StartSessionTimer(UINT_PTR id, UINT periodMs) {
-  return ::SetTimer(hwnd(), id, periodMs, nullptr);
+  const UINT_PTR started = ::SetTimer(hwnd(), id, periodMs, nullptr);
+  if (started != 0) timerId_ = started;
+  return started;
 }
 
 void DialogWindow::StopSessionTimer(UINT_PTR timerId) { ::KillTimer(hwnd(), timerId); }
@@ -331,7 +322,7 @@ void DialogWindow::EnableCloseCommand(bool enabled) {
   }
 }
 
-void DialogWindow::EnableControl(int id, bool enabled) const {
+void DialogWindow::EnableControl(int id, bool enabled) {
   if (const HWND window = hwnd()) ::EnableWindow(::GetDlgItem(window, id), enabled);
 }
 
@@ -372,7 +363,7 @@ std::wstring DialogWindow::LinkUrl(int id) const {
   return link != nullptr ? link->GetURL() : std::wstring();
 }
 
-void DialogWindow::MoveControlOnto(int id, int placeId) const {
+void DialogWindow::MoveControlOnto(int id, int placeId) {
   const HWND window = hwnd();
   RECT place{};
   if (window == nullptr || !::GetWindowRect(::GetDlgItem(window, placeId), &place)) return;
@@ -382,12 +373,16 @@ void DialogWindow::MoveControlOnto(int id, int placeId) const {
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void DialogWindow::ShowControl(int id, bool visible) const {
+void DialogWindow::ShowControl(int id, bool visible) {
   if (const HWND window = hwnd()) ::ShowWindow(::GetDlgItem(window, id), visible ? SW_SHOW : SW_HIDE);
 }
 
-void DialogWindow::SetControlText(int id, const std::wstring& text) const {
+void DialogWindow::SetControlText(int id, const std::wstring& text) {
   if (const HWND window = hwnd()) ::SetDlgItemTextW(window, id, text.c_str());
 }
 
-int DialogWindow::Language() const { return GetProgramInfos().Language; }
+void DialogWindow::FocusControl(int id) {
+  if (const HWND control = ::GetDlgItem(hwnd(), id)) ::SetFocus(control);
+}
+
+void DialogWindow::SetSubtitle(const std::wstring& subtitle) { header_.SetSubtitle(subtitle); }

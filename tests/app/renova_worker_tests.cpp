@@ -25,7 +25,7 @@
 #include "support/read_only_dacl.h"
 #include "support/scratch.h"
 #include "support/update_server.h"
-#include "ui/download_callback.h"
+#include "actions/download_callback.h"
 
 namespace {
 

@@ -55,7 +55,8 @@ class TestView : public SessionView {
   ~TestView() override;
 
   // --- SessionView
-  void ShowStateDisplay(int32_t state) override;
+  void SetUpWindow(const WindowSetup& setup) override;
+  void ShowStateDisplay(const StateDisplay& display) override;
   void ShowWindowNormally() override;
   void RefreshBanner() override;
   bool IsUpgradeChoiceChecked(UpgradeChoice choice) override;

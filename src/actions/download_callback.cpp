@@ -1,8 +1,7 @@
-#include "ui/download_callback.h"
+#include "actions/download_callback.h"
 
 #include "actions/format_size.h"
 #include "product/program_infos_store.h"
-#include "ui/dialog.h"
 #include "ui/text_table.h"
 #include "win/strings.h"
 
@@ -22,10 +21,10 @@ HRESULT STDMETHODCALLTYPE DownloadCallback::QueryInterface(REFIID iid, void** ob
 }
 
 HRESULT STDMETHODCALLTYPE DownloadCallback::OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode, LPCWSTR) {
-  if (statusCode != BINDSTATUS_DOWNLOADINGDATA || gDialog == nullptr) return S_OK;
-  gDialog->SetProgressPosition(Percent(progress, progressMax));
+  if (statusCode != BINDSTATUS_DOWNLOADINGDATA || progress_ == nullptr) return S_OK;
+  progress_->SetProgressPosition(Percent(progress, progressMax));
   const std::wstring label = win::FormatW(GetText(kTextTwoValues, GetProgramInfos().Language),
                                           FormatSize(progress).c_str(), FormatSize(progressMax).c_str());
-  gDialog->SetDownloadProgressText(label);
+  progress_->SetDownloadProgressText(label);
   return S_OK;
 }
