@@ -2,7 +2,7 @@
 
 #include "actions/format_size.h"
 #include "product/program_infos_store.h"
-#include "ui/text_table.h"
+#include "texts/text_table.h"
 #include "win/strings.h"
 
 int32_t DownloadCallback::Percent(ULONG progress, ULONG progressMax) {

@@ -2,10 +2,10 @@
 
 #include "actions/action_attributes.h"
 #include "actions/download_target.h"
-#include "actions/process_control.h"
-#include "actions/service_control.h"
-#include "log/log.h"
+#include "logfront/log.h"
 #include "product/program_infos_store.h"
+#include "system/process_control.h"
+#include "system/service_control.h"
 
 int32_t ActionStartProcess::ParseFromXml(const tinyxml2::XMLElement& element) {
   FileName = ReadActionAttribute(element, "FileName");

@@ -5,17 +5,17 @@
 #include <optional>
 #include <vector>
 
-#include "actions/error_text.h"
-#include "actions/file_system.h"
 #include "actions/installer_command.h"
-#include "actions/process_control.h"
-#include "actions/product_folders.h"
 #include "actions/run_progress.h"
 #include "actions/verified_files.h"
-#include "log/log.h"
+#include "logfront/log.h"
 #include "product/installed_product_sources.h"
+#include "product/product_folders.h"
 #include "product/program_infos_store.h"
-#include "ui/text_table.h"
+#include "system/error_text.h"
+#include "system/file_system.h"
+#include "system/process_control.h"
+#include "texts/text_table.h"
 #include "win/unique_handle.h"
 
 namespace {

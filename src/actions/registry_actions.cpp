@@ -1,8 +1,8 @@
 #include "actions/registry_actions.h"
 
 #include "actions/action_attributes.h"
-#include "actions/registry.h"
-#include "log/log.h"
+#include "logfront/log.h"
+#include "system/registry.h"
 #include "win/path_limit.h"
 #include "win/strings.h"
 

@@ -5,18 +5,18 @@
 #include <memory>
 #include <utility>
 
-#include "actions/product_folders.h"
-#include "app/cmd_line_info.h"
 #include "app/renova_worker.h"
 #include "app/single_instance.h"
-#include "app/startup_messages.h"
-#include "log/log.h"
 #include "log/process_log.h"
+#include "logfront/log.h"
+#include "product/cmd_line_info.h"
+#include "product/product_folders.h"
 #include "product/program_infos_store.h"
 #include "product/settings.h"
 #include "ui/banner.h"
 #include "ui/dialog.h"
 #include "ui/dialog_window.h"
+#include "ui/startup_messages.h"
 #include "version.h"
 #include "win/unique_handle.h"
 

@@ -11,9 +11,9 @@
 #include <tinyxml2.h>
 
 #include "actions/action_base.h"
-#include "app/updater_base.h"
 #include "product/program_infos.h"
 #include "protocol/instruction_key.h"
+#include "ui/updater_base.h"
 
 class RenovaWorker : public UpdaterBase {
  public:

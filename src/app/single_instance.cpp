@@ -2,11 +2,11 @@
 
 #include <windows.h>
 
-#include "actions/process_control.h"
-#include "actions/safe_name.h"
-#include "app/startup_messages.h"
-#include "log/log.h"
+#include "logfront/log.h"
 #include "product/settings.h"
+#include "system/process_control.h"
+#include "system/safe_name.h"
+#include "ui/startup_messages.h"
 #include "win/strings.h"
 #include "win/unique_handle.h"
 

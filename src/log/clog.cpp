@@ -6,10 +6,10 @@
 #include "log/clog_diagnostics.h"
 #include "log/clog_registry.h"
 #include "log/clog_resource.h"
-#include "log/log_bytes.h"
 #include "log/log_line.h"
 #include "log/log_path.h"
 #include "log/log_record.h"
+#include "logfront/log_bytes.h"
 #include "win/path_limit.h"
 #include "win/strings.h"
 

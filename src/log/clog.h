@@ -3,7 +3,7 @@
 // hands it to its outputs (a text file, a binary record file, the Windows event
 // log, a line callback, a console), or forwards everything to another log.
 //
-// The updater's own code never includes this: it logs through log/log.h and
+// The updater's own code never includes this: it logs through logfront/log.h and
 // starts the process log through log/process_log.h. Of what CLog offers, the
 // updater uses the first group below; the rest is the log component's own
 // (its event-log output, configuration from the registry, string resources,
@@ -28,9 +28,9 @@
 
 #include "log/clog_event_log.h"
 #include "log/log_channel.h"
-#include "log/log_format.h"
-#include "log/log_level.h"
 #include "log/log_lock.h"
+#include "logfront/log_format.h"
+#include "logfront/log_level.h"
 #include "win/unique_handle.h"
 
 // Limits of the log's texts, in characters without the terminator.

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "actions/os_version.h"
-#include "log/log_level.h"
+#include "logfront/log_level.h"
+#include "system/os_version.h"
 #include "win/path_limit.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <span>
 #include <string>
 
-#include "log/log_format.h"
+#include "logfront/log_format.h"
 
 // What the block tells about the log itself.
 struct LogDiagnosticsState {

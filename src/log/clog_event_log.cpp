@@ -1,7 +1,7 @@
 #include "log/clog_event_log.h"
 
-#include "actions/registry.h"
-#include "log/log_level.h"
+#include "logfront/log_level.h"
+#include "system/registry.h"
 
 namespace {
 

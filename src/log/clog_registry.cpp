@@ -1,6 +1,6 @@
 #include "log/clog_registry.h"
 
-#include "actions/registry.h"
+#include "system/registry.h"
 
 namespace {
 

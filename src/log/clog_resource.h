@@ -9,7 +9,7 @@
 #include <span>
 #include <string>
 
-#include "log/log_format.h"
+#include "logfront/log_format.h"
 
 // A resource's text before formatting, and formatted, in characters.
 inline constexpr size_t kLogResourceTextChars = 4095;

@@ -8,10 +8,10 @@
 #include <string>
 #include <utility>
 
-#include "actions/error_text.h"
-#include "log/log.h"
+#include "logfront/log.h"
 #include "product/installed_product_sources.h"
 #include "product/source_text.h"
+#include "system/error_text.h"
 #include "win/com_ptr.h"
 #include "win/scoped_bstr.h"
 #include "win/scoped_variant.h"

@@ -2,13 +2,13 @@
 
 #include <cstdio>
 
-#include "actions/mac_address.h"
-#include "actions/machine_guid.h"
-#include "actions/os_version.h"
-#include "actions/product_folders.h"
-#include "actions/version_info.h"
-#include "log/log.h"
+#include "logfront/log.h"
+#include "product/product_folders.h"
 #include "protocol/narrow_for_xml.h"
+#include "system/mac_address.h"
+#include "system/machine_guid.h"
+#include "system/os_version.h"
+#include "system/version_info.h"
 #include "version.h"
 #include "win/unique_handle.h"
 

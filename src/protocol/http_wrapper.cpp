@@ -3,7 +3,7 @@
 #include <optional>
 #include <vector>
 
-#include "log/log.h"
+#include "logfront/log.h"
 #include "protocol/internet_error_text.h"
 #include "protocol/split_url.h"
 #include "protocol/url_encode.h"

@@ -2,17 +2,17 @@
 
 #include <windows.h>
 
-#include "actions/file_digest.h"
-#include "actions/machine_guid.h"
-#include "actions/os_version.h"
-#include "actions/process_control.h"
-#include "actions/product_folders.h"
 #include "actions/verified_files.h"
-#include "app/startup_messages.h"
-#include "log/log.h"
+#include "logfront/log.h"
+#include "product/product_folders.h"
 #include "product/program_infos_store.h"
 #include "product/settings.h"
 #include "protocol/file_download.h"
+#include "system/file_digest.h"
+#include "system/machine_guid.h"
+#include "system/os_version.h"
+#include "system/process_control.h"
+#include "ui/startup_messages.h"
 #include "win/strings.h"
 #include "win/unique_handle.h"
 

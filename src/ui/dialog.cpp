@@ -2,17 +2,17 @@
 
 #include <atomic>
 
-#include "actions/process_control.h"
 #include "actions/download_callback.h"
-#include "app/startup_messages.h"
-#include "log/log.h"
+#include "logfront/log.h"
 #include "product/program_infos_store.h"
 #include "product/settings.h"
 #include "protocol/update_status_report.h"
+#include "system/process_control.h"
+#include "texts/text_table.h"
 #include "ui/ad_viewer.h"
 #include "ui/banner.h"
 #include "ui/session_tables.h"
-#include "ui/text_table.h"
+#include "ui/startup_messages.h"
 #include "win/strings.h"
 
 Dialog* gDialog = nullptr;

@@ -19,11 +19,11 @@
 #include <utility>
 
 #include "actions/run_progress.h"
-#include "app/cmd_line_info.h"
-#include "app/updater_base.h"
+#include "product/cmd_line_info.h"
 #include "ui/dialog_state.h"
 #include "ui/session_flags.h"
 #include "ui/session_view.h"
+#include "ui/updater_base.h"
 #include "win/unique_handle.h"
 
 class Dialog;

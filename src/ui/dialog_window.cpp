@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <cwchar>
 
-#include "log/log.h"
+#include "logfront/log.h"
 #include "resource.h"
+#include "texts/text_table.h"
 #include "ui/banner.h"
 #include "ui/session_flags.h"
-#include "ui/text_table.h"
 #include "version.h"
 #include "win/dpi.h"
 #include "win/path_limit.h"

@@ -7,9 +7,9 @@
 #include <optional>
 #include <utility>
 
-#include "log/log.h"
+#include "logfront/log.h"
+#include "texts/text_table.h"
 #include "ui/desktop_shell_open.h"
-#include "ui/text_table.h"
 #include "ui/web_address.h"
 #include "win/path_limit.h"
 #include "win/strings.h"

@@ -13,9 +13,9 @@
 #include <array>
 #include <cstdint>
 
-#include "app/updater_base.h"
-#include "log/log_level.h"
+#include "logfront/log_level.h"
 #include "ui/dialog_state.h"
+#include "ui/updater_base.h"
 
 // The statuses of the update status report.
 inline constexpr int32_t kStatusStarted = -1;

@@ -2,10 +2,10 @@
 
 #include <windows.h>
 
-#include "actions/version_parts.h"
 #include "resource.h"
+#include "system/version_parts.h"
+#include "texts/text_table.h"
 #include "ui/dialog_state.h"
-#include "ui/text_table.h"
 #include "win/strings.h"
 
 namespace {

@@ -11,14 +11,14 @@
 #include <sstream>
 #include <thread>
 
-#include "actions/file_system.h"
-#include "actions/product_folders.h"
 #include "actions/verified_files.h"
+#include "product/product_folders.h"
 #include "product/program_infos_store.h"
 #include "support/log_capture.h"
 #include "support/scratch.h"
 #include "support/served_files.h"
 #include "support/update_server.h"
+#include "system/file_system.h"
 #include "win/unique_handle.h"
 
 namespace {

@@ -9,10 +9,10 @@
 #include <optional>
 #include <string>
 
-#include "actions/registry.h"
 #include "support/log_capture.h"
 #include "support/reg_tree_guard.h"
 #include "support/scratch.h"
+#include "system/registry.h"
 
 namespace {
 

@@ -15,17 +15,17 @@
 #include <optional>
 #include <string>
 
-#include "actions/error_text.h"
+#include "actions/download_callback.h"
 #include "actions/product_actions.h"
-#include "actions/product_folders.h"
-#include "actions/registry.h"
+#include "product/product_folders.h"
 #include "product/program_infos_store.h"
 #include "product/settings.h"
 #include "support/log_capture.h"
 #include "support/read_only_dacl.h"
 #include "support/scratch.h"
 #include "support/update_server.h"
-#include "actions/download_callback.h"
+#include "system/error_text.h"
+#include "system/registry.h"
 
 namespace {
 

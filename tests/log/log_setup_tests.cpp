@@ -6,13 +6,13 @@
 #include <vector>
 
 #include "../fixtures/log_writer.h"
-#include "actions/registry.h"
 #include "log/clog.h"
 #include "log/log_reader.h"
 #include "log_test_files.h"
 #include "support/child_process.h"
 #include "support/log_capture.h"
 #include "support/scratch.h"
+#include "system/registry.h"
 
 using log_testing::ReadLines;
 

@@ -10,14 +10,14 @@
 #include <fstream>
 #include <thread>
 
-#include "actions/file_system.h"
-#include "actions/product_folders.h"
-#include "actions/registry.h"
+#include "product/product_folders.h"
+#include "resource.h"
 #include "service_urls.h"
 #include "session_test_support.h"
 #include "support/served_files.h"
-#include "resource.h"
 #include "support/session_window.h"
+#include "system/file_system.h"
+#include "system/registry.h"
 #include "ui/dialog_window.h"
 #include "win/strings.h"
 #include "win/unique_handle.h"

@@ -7,13 +7,13 @@
 #include <thread>
 
 #include "actions/download_action.h"
+#include "actions/download_callback.h"
 #include "actions/product_actions.h"
-#include "actions/file_system.h"
-#include "actions/product_folders.h"
+#include "product/product_folders.h"
 #include "session_test_support.h"
 #include "support/served_files.h"
-#include "actions/download_callback.h"
-#include "ui/text_table.h"
+#include "system/file_system.h"
+#include "texts/text_table.h"
 #include "win/strings.h"
 
 namespace {

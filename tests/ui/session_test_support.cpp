@@ -10,10 +10,10 @@
 #include <sstream>
 #include <thread>
 
-#include "actions/registry.h"
 #include "product/program_infos_store.h"
 #include "product/settings.h"
 #include "support/child_process.h"
+#include "system/registry.h"
 #include "win/strings.h"
 
 namespace testing_support {

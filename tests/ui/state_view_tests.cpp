@@ -11,9 +11,9 @@
 
 #include "resource.h"
 #include "session_test_support.h"
+#include "texts/text_table.h"
 #include "ui/dialog_state.h"
 #include "ui/dialog_window.h"
-#include "ui/text_table.h"
 #include "version.h"
 
 namespace {
