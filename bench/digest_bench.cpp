@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "actions/file_digest.h"
 #include "bench_support.h"
+#include "system/file_digest.h"
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {

@@ -15,12 +15,12 @@
 #include <string>
 #include <vector>
 
-#include "actions/registry.h"
 #include "bench_support.h"
 #include "child_peak.h"
 #include "product/settings.h"
 #include "protocol/http_wrapper.h"
 #include "quiet_session.h"
+#include "system/registry.h"
 #include "ui/dialog_window.h"
 #include "win/strings.h"
 

@@ -15,13 +15,13 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "product/program_infos_store.h"
 #include "product/settings.h"
-#include "actions/registry.h"
-#include "bench_support.h"
 #include "protocol/http_wrapper.h"
 #include "protocol/url_encode.h"
 #include "protocol/web_service.h"
+#include "system/registry.h"
 #include "win/internet_handle.h"
 #include "win/strings.h"
 

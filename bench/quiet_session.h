@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "app/cmd_line_info.h"
 #include "app/renova_worker.h"
 #include "log/process_log.h"
+#include "product/cmd_line_info.h"
 #include "product/program_infos_store.h"
 #include "ui/dialog.h"
 #include "ui/dialog_window.h"

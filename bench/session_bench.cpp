@@ -20,11 +20,11 @@
 #include <string>
 #include <vector>
 
-#include "actions/registry.h"
 #include "bench_support.h"
 #include "child_peak.h"
-#include "quiet_session.h"
 #include "product/settings.h"
+#include "quiet_session.h"
+#include "system/registry.h"
 #include "ui/dialog_window.h"
 #include "win/internet_handle.h"
 #include "win/strings.h"

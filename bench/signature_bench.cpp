@@ -20,11 +20,11 @@
 #include <string>
 #include <vector>
 
-#include "actions/registry.h"
 #include "bench_support.h"
 #include "product/program_infos.h"
 #include "product/settings.h"
 #include "protocol/instruction_signature.h"
+#include "system/registry.h"
 #include "win/strings.h"
 
 namespace {

@@ -7,6 +7,7 @@
 #include <vector>
 
 class DownloadCallback;
+class RunProgress;
 
 // Type ids; the id of a failed action is what the server hears as its status.
 inline constexpr int32_t kActionDownload = 9;
@@ -34,7 +35,7 @@ inline constexpr int32_t kActionCancelled = 17;
 class ActionBase {
  public:
   ActionBase(int32_t actionType, int32_t postActionCompatible)
-      : mActionType(actionType), mPostActionCompatible(postActionCompatible) {}
+      : ActionType(actionType), PostActionCompatible(postActionCompatible) {}
   virtual ~ActionBase() = default;
   ActionBase(const ActionBase&) = delete;
   ActionBase& operator=(const ActionBase&) = delete;
@@ -42,10 +43,11 @@ class ActionBase {
   // 0 on success, else one of the results above. Runs at most once.
   virtual int32_t Execute() = 0;
 
-  DownloadCallback* mCallback = nullptr;  // set on the download action just before it runs
-  int32_t mActionType;
-  int32_t mPostActionCompatible;                  // may stand in the Post list
-  int32_t mPostInstallationActionCompatible = 0;  // runs after a fresh installation too
+  DownloadCallback* Callback = nullptr;  // set on the download action just before it runs
+  RunProgress* Progress = nullptr;       // what the run shows; set on the main actions just before they run
+  int32_t ActionType;
+  int32_t PostActionCompatible;                  // may stand in the Post list
+  int32_t PostInstallationActionCompatible = 0;  // runs after a fresh installation too
 };
 
 using ActionList = std::vector<std::unique_ptr<ActionBase>>;

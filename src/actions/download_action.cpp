@@ -3,18 +3,18 @@
 #include <optional>
 
 #include "actions/action_attributes.h"
+#include "actions/download_callback.h"
 #include "actions/download_target.h"
-#include "actions/file_digest.h"
-#include "actions/file_system.h"
-#include "actions/product_folders.h"
-#include "actions/protected_folder.h"
+#include "actions/run_progress.h"
 #include "actions/verified_files.h"
-#include "log/log.h"
+#include "logfront/log.h"
+#include "product/product_folders.h"
 #include "product/program_infos_store.h"
 #include "protocol/file_download.h"
-#include "ui/dialog.h"
-#include "ui/download_callback.h"
-#include "ui/text_table.h"
+#include "system/file_digest.h"
+#include "system/file_system.h"
+#include "system/protected_folder.h"
+#include "texts/text_table.h"
 #include "win/strings.h"
 
 namespace {
@@ -23,40 +23,40 @@ constexpr DWORD kFirstClearWaitMs = 2500;
 constexpr DWORD kSecondClearWaitMs = 7500;
 constexpr int32_t kProgressComplete = 100;
 
-// The session window, when there is one: tests run actions without it.
-void ShowMessage(const std::wstring& text) {
-  if (gDialog != nullptr) gDialog->SetMessageText(text);
+// What the run shows, when it shows anything: tests run actions without it.
+void ShowMessage(RunProgress* progress, const std::wstring& text) {
+  if (progress != nullptr) progress->SetMessageText(text);
 }
 
-void CompleteProgress() {
-  if (gDialog == nullptr) return;
-  gDialog->SetProgressPosition(kProgressComplete);
-  gDialog->ShowDownloadProgress(false);
+void CompleteProgress(RunProgress* progress) {
+  if (progress == nullptr) return;
+  progress->SetProgressPosition(kProgressComplete);
+  progress->ShowDownloadProgress(false);
 }
 
 // The file against what the server vouched for. A file that differs is
 // deleted, so that nothing runs it; one that matches stays open against
 // change until its setup has run.
 bool MatchesWhatWasVouchedFor(const DownloadFileEntry& file, const std::wstring& path) {
-  if (file.mSha256.empty() && file.mSize.empty()) return true;
+  if (file.Sha256.empty() && file.Size.empty()) return true;
   win::UniqueFile opened = OpenAgainstChange(path);
   bool matches = true;
-  if (!file.mSize.empty()) {
+  if (!file.Size.empty()) {
     LARGE_INTEGER size{};
     const std::wstring actual = opened && ::GetFileSizeEx(opened.get(), &size)
                                     ? std::to_wstring(static_cast<ULONGLONG>(size.QuadPart))
                                     : L"(unreadable)";
-    if (actual != file.mSize) {
-      LogError(L"Download %s does not match: expected %s bytes, got %s", path.c_str(), file.mSize.c_str(),
+    if (actual != file.Size) {
+      LogError(L"Download %s does not match: expected %s bytes, got %s", path.c_str(), file.Size.c_str(),
                actual.c_str());
       matches = false;
     }
   }
-  if (matches && !file.mSha256.empty()) {
-    const std::optional<Sha256Digest> expected = ParseSha256(file.mSha256);
+  if (matches && !file.Sha256.empty()) {
+    const std::optional<Sha256Digest> expected = ParseSha256(file.Sha256);
     const std::optional<Sha256Digest> actual = opened ? Sha256OfOpenFile(opened.get()) : std::nullopt;
     if (!expected || !actual || *expected != *actual) {
-      LogError(L"Download %s does not match: expected SHA-256 %s, got %s", path.c_str(), file.mSha256.c_str(),
+      LogError(L"Download %s does not match: expected SHA-256 %s, got %s", path.c_str(), file.Sha256.c_str(),
                actual ? ToHex(*actual).c_str() : L"(unreadable)");
       matches = false;
     }
@@ -71,10 +71,11 @@ bool MatchesWhatWasVouchedFor(const DownloadFileEntry& file, const std::wstring&
 }
 
 // What a download that failed shows and leaves; the caller logs why.
-int32_t DownloadFailed(const DownloadFileEntry* file, int language) {
-  ShowMessage(win::FormatW(GetText(kTextDownloadFailed, language), file != nullptr ? file->mFileName.c_str() : L""));
-  if (gDialog != nullptr && file != nullptr) gDialog->SetFailedDownloadUrl(file->mUrl);
-  CompleteProgress();
+int32_t DownloadFailed(RunProgress* progress, const DownloadFileEntry* file, int language) {
+  ShowMessage(progress,
+              win::FormatW(GetText(kTextDownloadFailed, language), file != nullptr ? file->FileName.c_str() : L""));
+  if (progress != nullptr && file != nullptr) progress->SetFailedDownloadUrl(file->Url);
+  CompleteProgress(progress);
   return kActionDownloadFailed;
 }
 
@@ -91,7 +92,7 @@ bool PrepareProtectedCacheFolder(const std::wstring& folder) {
 // digest for could be anything.
 const DownloadFileEntry* FirstWithoutDigest(const std::vector<DownloadFileEntry>& files) {
   for (const DownloadFileEntry& file : files) {
-    if (file.mSha256.empty()) return &file;
+    if (file.Sha256.empty()) return &file;
   }
   return nullptr;
 }
@@ -104,6 +105,7 @@ bool ClearCacheFolder(const std::wstring& folder) {
   LogInfo(L"wait 2500ms");
   ::Sleep(kFirstClearWaitMs);
   if (DeleteDirectoryTree(folder, true)) return true;
+  // kept verbatim: "seconde" as the log has always spelt it
   LogWarning(L"seconde time fail to delete update directory");
   LogInfo(L"wait 7500ms");
   ::Sleep(kSecondClearWaitMs);
@@ -120,56 +122,59 @@ int32_t ActionDownload::ParseFromXml(const tinyxml2::XMLElement& element) {
     DownloadFileEntry entry{ReadActionAttribute(*file, "Url"), ReadActionAttribute(*file, "RelativeTargetFolder"),
                             ReadActionAttribute(*file, "FileName"), ReadActionAttribute(*file, "Sha256"),
                             ReadActionAttribute(*file, "Size")};
-    LogInfo(L"add url: %s", entry.mUrl.c_str());
-    LogInfo(L"add relativTagetPath: %s", entry.mRelativeTargetFolder.c_str());
-    LogInfo(L"add fileName: %s", entry.mFileName.c_str());
-    mFiles.push_back(std::move(entry));
+    LogInfo(L"add url: %s", entry.Url.c_str());
+    // kept verbatim: the attribute's name misspelt as the log has always had it
+    LogInfo(L"add relativTagetPath: %s", entry.RelativeTargetFolder.c_str());
+    LogInfo(L"add fileName: %s", entry.FileName.c_str());
+    Files.push_back(std::move(entry));
   }
   return 1;
 }
 
 int32_t ActionDownload::Execute() {
   const int language = GetProgramInfos().Language;
-  ShowMessage(GetText(kTextDeletingCache, language));
-  const DownloadFileEntry* first = mFiles.empty() ? nullptr : &mFiles.front();
+  ShowMessage(Progress, GetText(kTextDeletingCache, language));
+  const DownloadFileEntry* first = Files.empty() ? nullptr : &Files.front();
 
   ReleaseVerifiedFiles();  // an earlier download's files go with the folder
   const std::optional<std::wstring> cache = GetDownloadCacheFolder(GetProgramInfos());
   if (!cache) {
     LogError(L"There is no cache folder to download into, so nothing is cleared or downloaded");
-    return DownloadFailed(first, language);
+    return DownloadFailed(Progress, first, language);
   }
   const std::wstring& cacheFolder = *cache;
   if (!ClearCacheFolder(cacheFolder)) return kActionCacheNotCleared;
   if (ProductFoldersAreProtected() && !PrepareProtectedCacheFolder(cacheFolder)) {
-    LogError(L"Download failed  %s", first != nullptr ? first->mUrl.c_str() : L"");
-    return DownloadFailed(first, language);
+    // kept verbatim: two blanks before the address
+    LogError(L"Download failed  %s", first != nullptr ? first->Url.c_str() : L"");
+    return DownloadFailed(Progress, first, language);
   }
 
-  if (gDialog != nullptr) gDialog->ShowDownloadProgress(true);
-  if (const DownloadFileEntry* file = mDigestsRequired ? FirstWithoutDigest(mFiles) : nullptr) {
-    LogError(L"Download %s refused: the signed instruction gives no SHA-256 for it", file->mUrl.c_str());
-    return DownloadFailed(file, language);
+  if (Progress != nullptr) Progress->ShowDownloadProgress(true);
+  if (const DownloadFileEntry* file = DigestsRequired ? FirstWithoutDigest(Files) : nullptr) {
+    LogError(L"Download %s refused: the signed instruction gives no SHA-256 for it", file->Url.c_str());
+    return DownloadFailed(Progress, file, language);
   }
-  for (const DownloadFileEntry& file : mFiles) {
-    ShowMessage(win::FormatW(GetText(kTextDownloadingFile, language), file.mFileName.c_str()));
+  for (const DownloadFileEntry& file : Files) {
+    ShowMessage(Progress, win::FormatW(GetText(kTextDownloadingFile, language), file.FileName.c_str()));
     const std::optional<std::wstring> folder =
-        DownloadTargetFolder(cacheFolder, file.mRelativeTargetFolder, file.mFileName);
+        DownloadTargetFolder(cacheFolder, file.RelativeTargetFolder, file.FileName);
     if (!folder) {
       LogError(L"Download target refused, it does not lie inside %s: %s%s%s", cacheFolder.c_str(),
-               file.mRelativeTargetFolder.c_str(), file.mRelativeTargetFolder.empty() ? L"" : L"\\",
-               file.mFileName.c_str());
+               file.RelativeTargetFolder.c_str(), file.RelativeTargetFolder.empty() ? L"" : L"\\",
+               file.FileName.c_str());
     }
-    if (!folder || !DownloadFile(file.mUrl, *folder, file.mFileName, mCallback, true) ||
-        !MatchesWhatWasVouchedFor(file, *folder + file.mFileName)) {
-      DownloadFailed(&file, language);
-      LogError(L"Download failed  %s", file.mUrl.c_str());
+    if (!folder || !DownloadFile(file.Url, *folder, file.FileName, Callback, true) ||
+        !MatchesWhatWasVouchedFor(file, *folder + file.FileName)) {
+      DownloadFailed(Progress, &file, language);
+      // kept verbatim: two blanks before the address
+      LogError(L"Download failed  %s", file.Url.c_str());
       return kActionDownloadFailed;
     }
-    const std::wstring succeeded = win::FormatW(GetText(kTextDownloadSucceeded, language), file.mFileName.c_str());
-    ShowMessage(succeeded);
+    const std::wstring succeeded = win::FormatW(GetText(kTextDownloadSucceeded, language), file.FileName.c_str());
+    ShowMessage(Progress, succeeded);
     LogInfo(L"%s", succeeded.c_str());
   }
-  CompleteProgress();
+  CompleteProgress(Progress);
   return kActionSucceeded;
 }

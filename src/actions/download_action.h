@@ -10,13 +10,13 @@
 #include "actions/action_base.h"
 
 struct DownloadFileEntry {
-  std::wstring mUrl;
-  std::wstring mRelativeTargetFolder;  // below the cache folder; empty: the cache folder itself
-  std::wstring mFileName;
+  std::wstring Url;
+  std::wstring RelativeTargetFolder;  // below the cache folder; empty: the cache folder itself
+  std::wstring FileName;
   // What the server vouches for, when it does: the file's SHA-256 in
   // hexadecimal and its size in bytes. Empty: not checked.
-  std::wstring mSha256;
-  std::wstring mSize;
+  std::wstring Sha256;
+  std::wstring Size;
 };
 
 class ActionDownload : public ActionBase {
@@ -26,8 +26,8 @@ class ActionDownload : public ActionBase {
   int32_t ParseFromXml(const tinyxml2::XMLElement& element);
   int32_t Execute() override;
 
-  std::vector<DownloadFileEntry> mFiles;
+  std::vector<DownloadFileEntry> Files;
   // Set for a signed instruction: a file without a SHA-256 is refused before
   // anything is downloaded.
-  bool mDigestsRequired = false;
+  bool DigestsRequired = false;
 };

@@ -4,7 +4,7 @@
 
 #include <array>
 
-#include "actions/resolved_path.h"
+#include "system/resolved_path.h"
 
 namespace {
 

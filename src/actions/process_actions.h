@@ -17,8 +17,8 @@ class ActionStartProcess : public ActionBase {
   // Refuses a name that leads out of the installation folder.
   int32_t Execute() override;
 
-  std::wstring mFileName;  // as the server gave it
-  std::wstring mFilePath;
+  std::wstring FileName;  // as the server gave it
+  std::wstring FilePath;
 };
 
 // Ends every running process of an image name.
@@ -28,7 +28,7 @@ class ActionStopProcess : public ActionBase {
   int32_t ParseFromXml(const tinyxml2::XMLElement& element);  // FileName: the image name
   int32_t Execute() override;
 
-  std::wstring mFileName;
+  std::wstring FileName;
 };
 
 class ActionStartService : public ActionBase {
@@ -37,7 +37,7 @@ class ActionStartService : public ActionBase {
   int32_t ParseFromXml(const tinyxml2::XMLElement& element);  // FileName: the service's key name
   int32_t Execute() override;
 
-  std::wstring mServiceName;
+  std::wstring ServiceName;
 };
 
 class ActionStopService : public ActionBase {
@@ -46,5 +46,5 @@ class ActionStopService : public ActionBase {
   int32_t ParseFromXml(const tinyxml2::XMLElement& element);  // FileName: the service's key name
   int32_t Execute() override;
 
-  std::wstring mServiceName;
+  std::wstring ServiceName;
 };

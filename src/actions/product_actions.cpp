@@ -5,17 +5,17 @@
 #include <optional>
 #include <vector>
 
-#include "actions/error_text.h"
-#include "actions/file_system.h"
 #include "actions/installer_command.h"
-#include "actions/process_control.h"
-#include "actions/product_folders.h"
+#include "actions/run_progress.h"
 #include "actions/verified_files.h"
-#include "log/log.h"
+#include "logfront/log.h"
 #include "product/installed_product_sources.h"
+#include "product/product_folders.h"
 #include "product/program_infos_store.h"
-#include "ui/dialog.h"
-#include "ui/text_table.h"
+#include "system/error_text.h"
+#include "system/file_system.h"
+#include "system/process_control.h"
+#include "texts/text_table.h"
 #include "win/unique_handle.h"
 
 namespace {
@@ -29,13 +29,13 @@ constexpr DWORD kSetupRunAgain = 1155;
 
 constexpr wchar_t kInstallationArguments[] = L"/v\"NoSetupFromWeb=\"1\"\"";
 
-// The session window, when there is one: tests run actions without it.
-void ShowMessage(int textId) {
-  if (gDialog != nullptr) gDialog->SetMessageText(GetText(textId, GetProgramInfos().Language));
+// What the run shows, when it shows anything: tests run actions without it.
+void ShowMessage(RunProgress* progress, int textId) {
+  if (progress != nullptr) progress->SetMessageText(GetText(textId, GetProgramInfos().Language));
 }
 
-void EnableCloseCommand(bool enabled) {
-  if (gDialog != nullptr) gDialog->EnableCloseCommand(enabled);
+void EnableCloseCommand(RunProgress* progress, bool enabled) {
+  if (progress != nullptr) progress->EnableCloseCommand(enabled);
 }
 
 // The product's cache folder, "...\\<product>\\Cache\\"; nothing (logged) when
@@ -103,9 +103,10 @@ bool CopyVerifiedFiles(const std::wstring& cacheFolder) {
 }
 
 // Without a setup the update is the downloaded files themselves.
-int32_t CopyNewFiles(const std::wstring& cacheFolder, const std::wstring& setupPath, bool verifiedOnly) {
+int32_t CopyNewFiles(RunProgress* progress, const std::wstring& cacheFolder, const std::wstring& setupPath,
+                     bool verifiedOnly) {
   if (!verifiedOnly || !CanBeRead(setupPath)) LogInfo(L"%s not found!", setupPath.c_str());
-  ShowMessage(kTextCopyingNewFiles);
+  ShowMessage(progress, kTextCopyingNewFiles);
   const bool copied = verifiedOnly ? CopyVerifiedFiles(cacheFolder)
                                    : CopyDirectoryTree(cacheFolder, GetProgramInfos().InstalledLocation);
   if (!copied) {
@@ -115,7 +116,7 @@ int32_t CopyNewFiles(const std::wstring& cacheFolder, const std::wstring& setupP
   }
   ReleaseVerifiedFiles();
   LogInfo(L"copy folder %s successful", cacheFolder.c_str());
-  EnableCloseCommand(true);
+  EnableCloseCommand(progress, true);
   return kActionSucceeded;
 }
 
@@ -126,9 +127,9 @@ int32_t ActionProductInstallation::Execute() {
   const std::optional<std::wstring> cacheFolder = CacheFolder();
   if (!cacheFolder) return kActionSetupFailed;
   const std::wstring setupPath = *cacheFolder + L"setup.exe";
-  ShowMessage(kTextStartingInstallation);
-  EnableCloseCommand(false);
-  if (mVerifiedFilesOnly && !MayRunVerifiedSetup(*cacheFolder, setupPath)) {
+  ShowMessage(Progress, kTextStartingInstallation);
+  EnableCloseCommand(Progress, false);
+  if (VerifiedFilesOnly && !MayRunVerifiedSetup(*cacheFolder, setupPath)) {
     ReleaseVerifiedFiles();
     return kActionSetupFailed;
   }
@@ -146,35 +147,35 @@ int32_t ActionProductUpdate::Execute() {
   if (!cache) return kActionSetupFailed;
   const std::wstring& cacheFolder = *cache;
   const std::wstring setupPath = cacheFolder + L"\\setup.exe";
-  EnableCloseCommand(false);
-  if (mVerifiedFilesOnly) {
+  EnableCloseCommand(Progress, false);
+  if (VerifiedFilesOnly) {
     // Which of the two updates this is follows from what was checked, not
     // from what happens to lie in the folder.
     if (!IsVerifiedFile(setupPath)) {
       if (CanBeRead(setupPath)) {
         LogError(L"%s is not a file this run downloaded and checked; it is not started", setupPath.c_str());
       }
-      return CopyNewFiles(cacheFolder, setupPath, true);
+      return CopyNewFiles(Progress, cacheFolder, setupPath, true);
     }
     if (!MayRunVerifiedSetup(cacheFolder, setupPath)) {
       ReleaseVerifiedFiles();
       return kActionSetupFailed;
     }
   } else if (!CanBeRead(setupPath)) {
-    return CopyNewFiles(cacheFolder, setupPath, false);
+    return CopyNewFiles(Progress, cacheFolder, setupPath, false);
   }
 
   LogInfo(L"%s found!", setupPath.c_str());
-  ShowMessage(kTextStartingInstallation);
+  ShowMessage(Progress, kTextStartingInstallation);
   std::wstring properties;
-  if (mIsMajorUpgrade) {
+  if (IsMajorUpgrade) {
     LogInfo(L"Update is major upgrade");
     properties = L"REINSTALLMODE=amus ";
   } else {
     LogInfo(L"Update is minor upgrade");
     properties = L"REINSTALL=ALL REINSTALLMODE=vamus ";
   }
-  if (mSuppressReboot) {
+  if (SuppressReboot) {
     LogInfo(L"supress reboot");
     properties += L"REBOOT=ReallySuppress ";
   }
@@ -187,7 +188,7 @@ int32_t ActionProductUpdate::Execute() {
 
   LogInfo(L"Starting Update");
   const std::wstring commandLine =
-      UpdateCommandLine(cacheFolder, mSilent ? L"/qn" : L"/qb", properties, GetProgramInfos().InstalledLocation);
+      UpdateCommandLine(cacheFolder, Silent ? L"/qn" : L"/qb", properties, GetProgramInfos().InstalledLocation);
   LogInfo(L"%s", commandLine.c_str());
   const std::optional<DWORD> exitCode = RunSetup(L"", commandLine);
   if (!exitCode) return kActionSetupFailed;

@@ -13,7 +13,7 @@ class ActionProductInstallation : public ActionBase {
 
   // Set for a signed instruction: only the setup this run downloaded and
   // checked starts, and only when nothing else lies beside it.
-  bool mVerifiedFilesOnly = false;
+  bool VerifiedFilesOnly = false;
 };
 
 class ActionProductUpdate : public ActionBase {
@@ -21,10 +21,10 @@ class ActionProductUpdate : public ActionBase {
   ActionProductUpdate() : ActionBase(kActionProductUpdate, 0) {}
   int32_t Execute() override;
 
-  int32_t mIsMajorUpgrade = 0;  // reinstall every file (the instruction's IsReInstallModeAMUS)
-  int32_t mSuppressReboot = 0;
-  int32_t mSilent = 0;  // the installer shows no user interface
+  int32_t IsMajorUpgrade = 0;  // reinstall every file (the instruction's IsReInstallModeAMUS)
+  int32_t SuppressReboot = 0;
+  int32_t Silent = 0;  // the installer shows no user interface
   // Set for a signed instruction: as for the installation, and an update
   // without a checked setup copies exactly the checked files.
-  bool mVerifiedFilesOnly = false;
+  bool VerifiedFilesOnly = false;
 };

@@ -1,8 +1,8 @@
 #include "actions/registry_actions.h"
 
 #include "actions/action_attributes.h"
-#include "actions/registry.h"
-#include "log/log.h"
+#include "logfront/log.h"
+#include "system/registry.h"
 #include "win/path_limit.h"
 #include "win/strings.h"
 
@@ -14,39 +14,39 @@ constexpr size_t kMaxStringDataChars = kMaxPathChars;
 }  // namespace
 
 int32_t ActionDelRegValue::ParseFromXml(const tinyxml2::XMLElement& element) {
-  mKey = ReadActionAttribute(element, "Key");
-  mValue = ReadActionAttribute(element, "Value");
-  LogInfo(L"Add ActionDelRegKey for %s", mKey.c_str());
-  LogInfo(L"Add ActionDelRegValue for %s", mValue.c_str());
+  Key = ReadActionAttribute(element, "Key");
+  Value = ReadActionAttribute(element, "Value");
+  // kept verbatim: the key line names the action ActionDelRegKey
+  LogInfo(L"Add ActionDelRegKey for %s", Key.c_str());
+  LogInfo(L"Add ActionDelRegValue for %s", Value.c_str());
   return 1;
 }
 
 int32_t ActionDelRegValue::Execute() {
-  return DeleteMachineValue(mKey, mValue.c_str()) ? kActionSucceeded : kActionNotRemoved;
+  return DeleteMachineValue(Key, Value.c_str()) ? kActionSucceeded : kActionNotRemoved;
 }
 
 int32_t ActionSetRegKey::ParseFromXml(const tinyxml2::XMLElement& element) {
-  mKey = ReadActionAttribute(element, "Key");
-  mValue = ReadActionAttribute(element, "Value");
-  mType = ReadActionAttribute(element, "Type");
-  mData = ReadActionAttribute(element, "Data");
-  mPostInstallationActionCompatible = ReadActionAttribute(element, "PostInstallationActionCompatible") == L"1";
-  LogInfo(L"Add ActionSetRegKey for %s with Value %s(%s) = %s", mKey.c_str(), mValue.c_str(), mType.c_str(),
-          mData.c_str());
+  Key = ReadActionAttribute(element, "Key");
+  Value = ReadActionAttribute(element, "Value");
+  Type = ReadActionAttribute(element, "Type");
+  Data = ReadActionAttribute(element, "Data");
+  PostInstallationActionCompatible = ReadActionAttribute(element, "PostInstallationActionCompatible") == L"1";
+  LogInfo(L"Add ActionSetRegKey for %s with Value %s(%s) = %s", Key.c_str(), Value.c_str(), Type.c_str(), Data.c_str());
   return 1;
 }
 
 int32_t ActionSetRegKey::Execute() {
-  LogInfo(L"setting reg key %s with Value %s(%s) = %s", mKey.c_str(), mValue.c_str(), mType.c_str(), mData.c_str());
-  const win::UniqueRegKey key = CreateRegKey(HKEY_LOCAL_MACHINE, mKey);
+  LogInfo(L"setting reg key %s with Value %s(%s) = %s", Key.c_str(), Value.c_str(), Type.c_str(), Data.c_str());
+  const win::UniqueRegKey key = CreateRegKey(HKEY_LOCAL_MACHINE, Key);
   if (!key) return kActionRegistryNotSet;
 
   LSTATUS status = ERROR_SUCCESS;
-  if (mType == L"SZ") {
-    status = WriteRegString(key.get(), mValue.c_str(), mData.substr(0, kMaxStringDataChars));
-  } else if (mType == L"DWORD") {
+  if (Type == L"SZ") {
+    status = WriteRegString(key.get(), Value.c_str(), Data.substr(0, kMaxStringDataChars));
+  } else if (Type == L"DWORD") {
     // atol's reading: "-1" is 0xFFFFFFFF, "abc" is 0.
-    status = WriteRegDword(key.get(), mValue.c_str(), static_cast<DWORD>(win::AtoiW(mData)));
+    status = WriteRegDword(key.get(), Value.c_str(), static_cast<DWORD>(win::AtoiW(Data)));
   }
   return status == ERROR_SUCCESS ? kActionSucceeded : kActionRegistryNotSet;
 }

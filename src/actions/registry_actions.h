@@ -14,8 +14,8 @@ class ActionDelRegValue : public ActionBase {
   int32_t ParseFromXml(const tinyxml2::XMLElement& element);  // Key, Value
   int32_t Execute() override;
 
-  std::wstring mKey;
-  std::wstring mValue;
+  std::wstring Key;
+  std::wstring Value;
 };
 
 // Creates the key and stores a value of type "SZ" or "DWORD"; any other type
@@ -27,8 +27,8 @@ class ActionSetRegKey : public ActionBase {
   int32_t ParseFromXml(const tinyxml2::XMLElement& element);
   int32_t Execute() override;
 
-  std::wstring mKey;
-  std::wstring mValue;
-  std::wstring mType;
-  std::wstring mData;
+  std::wstring Key;
+  std::wstring Value;
+  std::wstring Type;
+  std::wstring Data;
 };

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "actions/resolved_path.h"
+#include "system/resolved_path.h"
 
 namespace {
 

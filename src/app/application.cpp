@@ -5,18 +5,18 @@
 #include <memory>
 #include <utility>
 
-#include "actions/product_folders.h"
-#include "app/cmd_line_info.h"
 #include "app/renova_worker.h"
 #include "app/single_instance.h"
-#include "app/startup_messages.h"
-#include "log/log.h"
 #include "log/process_log.h"
+#include "logfront/log.h"
+#include "product/cmd_line_info.h"
+#include "product/product_folders.h"
 #include "product/program_infos_store.h"
 #include "product/settings.h"
 #include "ui/banner.h"
 #include "ui/dialog.h"
 #include "ui/dialog_window.h"
+#include "ui/startup_messages.h"
 #include "version.h"
 #include "win/unique_handle.h"
 
@@ -33,7 +33,7 @@ struct Session {
   RenovaWorker Worker;
   DialogWindow Window;
   std::unique_ptr<Dialog> Controller;
-  // Downloads the banner beside the dialog; reaches it through gDialog.
+  // Downloads the banner beside the dialog; its flag tells the window to show the built-in picture meanwhile.
   win::UniqueThread BannerThread;
 
   bool ThreadsStillRunning() const {
@@ -85,7 +85,7 @@ int32_t RunSession(CmdLineInfo options, const std::vector<InstructionKey>& instr
   if (!instructionKeys.empty()) KeepProductFoldersProtected();
   auto session = std::make_unique<Session>();
   session->Options = std::move(options);
-  session->Worker.mInstructionKeys = instructionKeys;
+  session->Worker.InstructionKeys = instructionKeys;
   session->Worker.CmdLine = &session->Options;
   session->Controller = std::make_unique<Dialog>(&session->Worker, &session->Options, &session->Window);
   if (!session->Options.UpdateSilent) {
@@ -141,6 +141,7 @@ bool VLRenovaWorkerApplication::InitInstance() {
   LogStartLines(programInfos, commandLine_);
 
   if (IsIncomplete(programInfos)) {
+    // kept verbatim: "emtpy" as the log has always spelt it
     LogError(L"ProgramInfos are emtpy!");
     ExitCode = kExitRefused;
     return false;

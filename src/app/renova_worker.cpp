@@ -9,22 +9,23 @@
 #include <string_view>
 
 #include "actions/download_action.h"
+#include "actions/download_callback.h"
+#include "actions/instruction_document.h"
 #include "actions/product_actions.h"
-#include "actions/error_text.h"
-#include "actions/product_folders.h"
-#include "log/log.h"
+#include "logfront/log.h"
+#include "product/product_folders.h"
 #include "product/program_infos_store.h"
 #include "product/settings.h"
 #include "protocol/answer_text.h"
 #include "protocol/client_status.h"
-#include "protocol/instruction_document.h"
 #include "protocol/signed_answer.h"
 #include "protocol/update_status_report.h"
 #include "protocol/utc_time.h"
 #include "protocol/version_order.h"
 #include "protocol/web_service.h"
+#include "system/error_text.h"
+#include "texts/text_table.h"
 #include "ui/ad_viewer.h"
-#include "ui/text_table.h"
 #include "win/strings.h"
 
 namespace {
@@ -92,15 +93,15 @@ bool IsDowngrade(const std::wstring& offered, const std::wstring& installed) {
 // files so checked are run or copied.
 void RequireVerifiedFiles(ActionList& mainActions) {
   for (const std::unique_ptr<ActionBase>& action : mainActions) {
-    switch (action->mActionType) {
+    switch (action->ActionType) {
       case kActionDownload:
-        static_cast<ActionDownload&>(*action).mDigestsRequired = true;
+        static_cast<ActionDownload&>(*action).DigestsRequired = true;
         break;
       case kActionProductUpdate:
-        static_cast<ActionProductUpdate&>(*action).mVerifiedFilesOnly = true;
+        static_cast<ActionProductUpdate&>(*action).VerifiedFilesOnly = true;
         break;
       case kActionProductInstallation:
-        static_cast<ActionProductInstallation&>(*action).mVerifiedFilesOnly = true;
+        static_cast<ActionProductInstallation&>(*action).VerifiedFilesOnly = true;
         break;
       default:
         break;
@@ -126,7 +127,7 @@ void DropFirst(ActionList& actions) { actions.erase(actions.begin()); }
 
 }  // namespace
 
-RenovaWorker::RenovaWorker() : mBuildRequest(CreateClientStatusXml), mGetConnectedState(::InternetGetConnectedState) {}
+RenovaWorker::RenovaWorker() : BuildRequest(CreateClientStatusXml), QueryConnectedState(::InternetGetConnectedState) {}
 
 WorkerResult RenovaWorker::CheckForUpdate() {
   const ProgramInfos infos = GetProgramInfos();
@@ -134,7 +135,7 @@ WorkerResult RenovaWorker::CheckForUpdate() {
 
   int32_t errorCode = 0;
   std::unique_ptr<tinyxml2::XMLDocument> request =
-      mBuildRequest(infos, options.UpdateCheckSilent != 0, options.Tray != 0, &errorCode);
+      BuildRequest(infos, options.UpdateCheckSilent != 0, options.Tray != 0, &errorCode);
   if (!request) {
     LogError(L"Failed building ClientStatus (%d)", errorCode);
     return {RESULT_REQUEST_NOT_BUILT, 0};
@@ -156,9 +157,10 @@ WorkerResult RenovaWorker::CheckWithRequest(const tinyxml2::XMLDocument& request
   ExtractAnswerText(answer, text, signature);
 
   if (postResult != 0) {
+    // kept verbatim: names the code of an earlier version
     LogError(L"result != S_OK");
     DWORD flags = 0;
-    if (mGetConnectedState(&flags, 0)) {
+    if (QueryConnectedState(&flags, 0)) {
       WriteLastUpdateCheckNow(infos);
       return {RESULT_SERVER_NOT_REACHABLE, 0};
     }
@@ -167,18 +169,19 @@ WorkerResult RenovaWorker::CheckWithRequest(const tinyxml2::XMLDocument& request
 
   LogInfo(L"Server response = %s", answer.c_str());
   if (text.empty()) {
+    // kept verbatim: names the variable of an earlier version
     LogError(L"Length of responseString = 0");
     WriteLastUpdateCheckNow(infos);
     return {RESULT_SERVER_NOT_REACHABLE, 0};
   }
 
   bool offer = false;
-  const bool signedOnly = !mInstructionKeys.empty();
+  const bool signedOnly = !InstructionKeys.empty();
   // With keys even "nothing new" must be signed: an unsigned one would let
   // anyone on the way hold back every update for as long as they like.
   if (signedOnly || win::ToWide(text, CP_THREAD_ACP) != kNoUpdateAnswer) {
     // Nothing of an answer the vendor did not sign is read, let alone run.
-    if (signedOnly && !AcceptSignedAnswer(text, signature, mInstructionKeys, UtcNow(), RequestedProgramName(request))) {
+    if (signedOnly && !AcceptSignedAnswer(text, signature, InstructionKeys, UtcNow(), RequestedProgramName(request))) {
       WriteLastUpdateCheckNow(infos);
       return {RESULT_SERVER_NOT_REACHABLE, 0};
     }
@@ -222,6 +225,7 @@ WorkerResult RenovaWorker::CheckWithRequest(const tinyxml2::XMLDocument& request
   } else {
     result.UpdateId = Instruction.UpdateId;
     if (Instruction.HasErrorMessage == 1) {
+      // kept verbatim: "Mesage" and the trailing blank are what log readers search for
       LogError(L"ResponseString contains ServerErrorMesage! ");
       WriteLastUpdateCheckNow(infos);
       result.UpdateResult = RESULT_SERVER_ERROR;
@@ -258,7 +262,7 @@ WorkerResult RenovaWorker::RunInstallation(DownloadCallback* downloadCallback) {
   while (!PreActions.empty()) {
     ActionBase& action = *PreActions.front();
     if (action.Execute() != kActionSucceeded) {
-      StartUpdateStatusReport(action.mActionType, updateId);
+      StartUpdateStatusReport(action.ActionType, updateId);
       return {RESULT_ACTION_FAILED, updateId};
     }
     DropFirst(PreActions);
@@ -266,7 +270,8 @@ WorkerResult RenovaWorker::RunInstallation(DownloadCallback* downloadCallback) {
 
   while (!MainActions.empty()) {
     ActionBase& action = *MainActions.front();
-    if (action.mActionType == kActionDownload) action.mCallback = downloadCallback;
+    if (action.ActionType == kActionDownload) action.Callback = downloadCallback;
+    action.Progress = downloadCallback != nullptr ? downloadCallback->Progress() : nullptr;
     const int32_t result = action.Execute();
     if (result == kActionSucceeded) {
       DropFirst(MainActions);
@@ -277,7 +282,7 @@ WorkerResult RenovaWorker::RunInstallation(DownloadCallback* downloadCallback) {
       StartUpdateStatusReport(kActionDownload, updateId);
       return {RESULT_DOWNLOAD_FAILED, updateId};
     }
-    StartUpdateStatusReport(action.mActionType, updateId);
+    StartUpdateStatusReport(action.ActionType, updateId);
     return {RESULT_ACTION_FAILED, updateId};
   }
 
@@ -318,7 +323,7 @@ void RenovaWorker::RunPostActions() {
     ActionBase& action = *PostActions.front();
     // After a fresh installation only the actions meant for it run; the
     // others are dropped unrun.
-    if (!installationMode || action.mPostInstallationActionCompatible != 0) action.Execute();
+    if (!installationMode || action.PostInstallationActionCompatible != 0) action.Execute();
     DropFirst(PostActions);
   }
 }

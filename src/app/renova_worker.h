@@ -11,9 +11,9 @@
 #include <tinyxml2.h>
 
 #include "actions/action_base.h"
-#include "app/updater_base.h"
 #include "product/program_infos.h"
 #include "protocol/instruction_key.h"
+#include "ui/updater_base.h"
 
 class RenovaWorker : public UpdaterBase {
  public:
@@ -46,13 +46,13 @@ class RenovaWorker : public UpdaterBase {
                                                                     bool updateCheckAfterTrayMessage,
                                                                     int32_t* errorCode);
   using ConnectedStateQuery = BOOL(WINAPI*)(LPDWORD flags, DWORD reserved);
-  RequestBuilder mBuildRequest;
-  ConnectedStateQuery mGetConnectedState;
+  RequestBuilder BuildRequest;
+  ConnectedStateQuery QueryConnectedState;
 
   // The keys the vendor built in. With any, only a signed instruction is
   // read, every download must match its digest, and no older version is
   // taken; without, every answer is read as it comes.
-  std::vector<InstructionKey> mInstructionKeys;
+  std::vector<InstructionKey> InstructionKeys;
 
  private:
   // The check once the request exists; the caller writes the result for the

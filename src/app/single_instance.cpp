@@ -2,11 +2,11 @@
 
 #include <windows.h>
 
-#include "actions/process_control.h"
-#include "actions/safe_name.h"
-#include "app/startup_messages.h"
-#include "log/log.h"
+#include "logfront/log.h"
 #include "product/settings.h"
+#include "system/process_control.h"
+#include "system/safe_name.h"
+#include "ui/startup_messages.h"
 #include "win/strings.h"
 #include "win/unique_handle.h"
 
@@ -23,6 +23,7 @@ bool EventExists(const std::wstring& name) {
   if (exists) {
     LogInfo(L"Event \"%s\" exist!", name.c_str());
   } else {
+    // kept verbatim: the acute accent stands for the apostrophe
     LogInfo(L"Event \"%s\" doesn\u00b4t exist!", name.c_str());
   }
   return exists;
@@ -54,6 +55,7 @@ CreateOutcome CreateHeldEvent(const std::wstring& name) {
 bool EndOtherInstance(const ProgramInfos& programInfos) {
   const DWORD pid = ReadActivePID(programInfos);
   if (pid == 0) {
+    // kept verbatim: "programm" as the log has always spelt it
     LogError(L"Other programm process is running, but no PID was found.");
     return false;
   }
@@ -80,6 +82,7 @@ bool CheckSingleInstance(const ProgramInfos& programInfos, const std::wstring& w
   if (EventExists(productEvent)) {
     if (EventExists(visibleEvent)) {
       if (!isVisible) {
+        // kept verbatim: the wording of an earlier version
         LogInfo(L"I am not visible and an other RenovaWorker exist so i close my self.");
         return false;
       }

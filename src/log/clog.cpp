@@ -1,17 +1,26 @@
 #include "log/clog.h"
 
+#include <climits>
 #include <cwchar>
 
-#include "log/log_bytes.h"
+#include "log/clog_diagnostics.h"
+#include "log/clog_registry.h"
+#include "log/clog_resource.h"
 #include "log/log_line.h"
 #include "log/log_path.h"
 #include "log/log_record.h"
+#include "logfront/log_bytes.h"
+#include "win/path_limit.h"
 #include "win/strings.h"
 
 namespace {
 
 constexpr int kMaxTexts = 3;
 constexpr wchar_t kTextSeparator[] = L" | ";
+constexpr wchar_t kLogOwnSource[] = L"CLOG";
+constexpr wchar_t kConfigureSource[] = L"XXX";
+constexpr wchar_t kDiagnosticsSource[] = L"LOGD";
+constexpr int kDiagnosticLevel = 1;
 
 std::wstring CutText(const wchar_t* text, size_t maxChars) {
   if (text == nullptr) return {};
@@ -23,6 +32,7 @@ std::wstring CutText(const wchar_t* text, size_t maxChars) {
 // An absent text adds nothing, not even its separator.
 std::wstring ComposeMessage(bool threadIds, int count, const wchar_t* const* texts, DWORD eventId) {
   std::wstring message;
+  // kept verbatim: the thread prefix reads "[08<id>]", not "%08x", in every log and reader
   if (threadIds) message = win::FormatW(L"[08%x] ", ::GetCurrentThreadId());
   for (int i = 0; i < count && message.size() < kLogFormattedChars; ++i) {
     if (texts[i] == nullptr) continue;
@@ -51,12 +61,39 @@ void CLog::Retire() {
 HRESULT CLog::Init(const wchar_t* source, bool eventLog, int threshold, bool threadIds) {
   if (!Ready()) return E_FAIL;
   if (source == nullptr || *source == L'\0') return E_INVALIDARG;
-  LogLockHold hold(lock_);
-  source_ = CutText(source, kLogSourceNameChars);
-  SetThreshold(threshold);
-  threadIds_.store(threadIds, std::memory_order_relaxed);
-  eventLog_.store(eventLog, std::memory_order_relaxed);
-  return RegisterEventSourceLocked() ? S_OK : E_FAIL;
+  std::optional<DWORD> refused;
+  {
+    LogLockHold hold(lock_);
+    eventLog_.SetSourceName(CutText(source, kLogSourceNameChars));
+    SetThreshold(threshold);
+    threadIds_.store(threadIds, std::memory_order_relaxed);
+    eventLog_.SetOn(eventLog);
+    refused = eventLog_.Register(RegisterEventLogSource);
+  }
+  return ReportRegistration(refused) ? S_OK : E_FAIL;
+}
+
+bool CLog::InitEventSource(bool eventLog, const wchar_t* messageFile, const wchar_t* source, DWORD sidLength,
+                           const void* sid) {
+  if (!Ready()) return false;
+  std::wstring file = messageFile != nullptr ? messageFile : L"";
+  std::wstring name = source != nullptr ? source : L"";
+  // Cutting a path or a source name would register a different one.
+  if (file.size() > kMaxPathChars || name.size() > kLogSourceNameChars) return false;
+  std::optional<DWORD> refused;
+  {
+    LogLockHold hold(lock_);
+    eventLog_.SetOn(eventLog);
+    eventLog_.SetSource(std::move(file), std::move(name), sid, sidLength);
+    refused = eventLog_.Register(RegisterEventLogSource);
+  }
+  return ReportRegistration(refused);
+}
+
+bool CLog::ReportRegistration(std::optional<DWORD> refused) {
+  if (!refused) return true;
+  Print(kLogLevelAudit, kLogOwnSource, L"RegisterEventSource() failed (%i)", static_cast<int>(*refused));
+  return false;
 }
 
 bool CLog::SetLogFile(const wchar_t* path, int channel, bool scramble, uint8_t rotation) {
@@ -78,9 +115,8 @@ void CLog::Close() {
 }
 
 void CLog::CloseLocked() {
-  eventSource_.reset();
+  eventLog_.Close();
   for (LogChannel& channel : channels_) channel.Close();
-  sid_.clear();
 }
 
 void CLog::SetThreshold(int level) {
@@ -193,7 +229,10 @@ void CLog::Write(int level, DWORD eventId, const wchar_t* source, int category, 
   record.message = message.substr(0, kLogMessageChars);
   const std::wstring line = FormatLogLine(level, record.time, record.source, record.message);
 
-  if (eventLog_.load(std::memory_order_relaxed)) ReportToEventLog(level, eventId, texts, list);
+  if (eventLog_.On()) {
+    LogLockHold hold(lock_);
+    eventLog_.Report(level, eventId, texts, list);
+  }
 
   LineCallback callback;
   bool console = false;
@@ -216,6 +255,60 @@ void CLog::Write(int level, DWORD eventId, const wchar_t* source, int category, 
     LogLockHold hold(lock_);
     if (console_ != nullptr) WriteConsoleLocked(consoleFullLine_ ? line : message);
   }
+}
+
+void CLog::PrintResourceArgs(int level, const wchar_t* source, UINT stringId, std::span<const LogArg> args) {
+  if (!Passes(level)) return;
+  HMODULE module = nullptr;
+  {
+    LogLockHold hold(lock_);
+    module = resourceModule_;
+  }
+  if (module == nullptr) module = ::GetModuleHandleW(nullptr);
+  const std::optional<std::wstring> text = LoadLogResourceText(module, stringId);
+  if (!text) {
+    ShowMissingLogResource(stringId);
+    return;
+  }
+  const std::wstring message = FormatLogResourceText(*text, args);
+  Write(level, 0, source, 0, 1, message.c_str());
+}
+
+// Each step takes the lock by itself: the lock is never held across them, for
+// the diagnostics block logs.
+HRESULT CLog::ConfigureFromRegistry(HINSTANCE module, HKEY root, const wchar_t* keyPath, uint8_t rotation) {
+  if (!Ready()) return E_FAIL;
+  if (root == nullptr || keyPath == nullptr || *keyPath == L'\0') return E_INVALIDARG;
+  const HRESULT init = Init(kConfigureSource, false, kLogLevelOff, true);
+  if (FAILED(init)) return init;
+  const LogSettings settings = ReadLogSettings(root, keyPath);
+
+  SetFlush(settings.noFlush != 1);
+  if (settings.openConsole == 1) {
+    ::AllocConsole();  // fails harmlessly when the process has a console already
+    const HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    if (output != nullptr && output != INVALID_HANDLE_VALUE) SetConsole(output, true);
+  }
+  if (settings.level != 0) SetThreshold(settings.level > INT_MAX ? INT_MAX : static_cast<int>(settings.level));
+
+  if (settings.toFile != 0 && !settings.file.empty()) {
+    const bool opened = settings.noEncrypt == kLogNoEncryptMagic
+                            ? SetLogFile(settings.file.c_str(), kLogTextChannel, true, rotation)
+                            : SetLogFile(settings.file.c_str(), kLogRecordChannel, true,
+                                         rotation != 0 ? rotation : kLogDefaultRotation);
+    if (!opened) return S_OK;
+  }
+  WriteDiagnostics(module, kDiagnosticLevel, kLogLevelAudit);
+  return S_OK;
+}
+
+void CLog::WriteDiagnostics(HINSTANCE module, int diagLevel, int logLevel) {
+  if (!Ready()) return;
+  const LogDiagnosticsState state{Threshold(), FilePath(kLogTextChannel), FilePath(kLogRecordChannel), flush_.load()};
+  WriteLogDiagnostics(module, diagLevel, logLevel, state,
+                      [this](int level, const wchar_t* format, std::span<const LogArg> args) {
+                        PrintFormatted(0, level, kDiagnosticsSource, format, args);
+                      });
 }
 
 void CLog::WriteConsoleLocked(const std::wstring& text) {

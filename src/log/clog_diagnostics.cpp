@@ -1,17 +1,16 @@
-// The diagnostics block a configured log starts with: enough about the
-// process, its modules and the machine to read a support log without asking.
+#include "log/clog_diagnostics.h"
+
 #include <lmcons.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
-#include "actions/os_version.h"
-#include "log/clog.h"
+#include "logfront/log_level.h"
+#include "system/os_version.h"
 #include "win/path_limit.h"
 
 namespace {
-
-constexpr wchar_t kDiagnosticsSource[] = L"LOGD";
 
 struct FileVersion {
   DWORD file[4] = {};
@@ -65,16 +64,20 @@ std::wstring UserName() {
   return ::GetUserNameW(name, &size) ? std::wstring(name) : std::wstring();
 }
 
+template <LogArgument... Args>
+void Line(const LogDiagnosticsPrinter& print, int level, const wchar_t* format, Args... args) {
+  const std::array<LogArg, sizeof...(Args)> list{MakeLogArg(args)...};
+  print(level, format, list);
+}
+
 }  // namespace
 
-void CLog::WriteDiagnostics(HINSTANCE module, int diagLevel, int logLevel) {
-  if (!Ready()) return;
-  const auto line = [&](int level, const wchar_t* format, auto... args) {
-    Print(level, kDiagnosticsSource, format, args...);
-  };
+void WriteLogDiagnostics(HINSTANCE module, int diagLevel, int logLevel, const LogDiagnosticsState& log,
+                         const LogDiagnosticsPrinter& print) {
+  const auto line = [&](int level, const wchar_t* format, auto... args) { Line(print, level, format, args...); };
   line(kLogLevelAudit, L"-> (diag_level=0x%x, log_level=0x%x, current_log_level=0x%x)", diagLevel, logLevel,
-       Threshold());
-  if (!LogLevelPasses(logLevel, Threshold())) {
+       log.threshold);
+  if (!LogLevelPasses(logLevel, log.threshold)) {
     line(kLogLevelAudit, L"<- NTD");
     return;
   }
@@ -105,7 +108,7 @@ void CLog::WriteDiagnostics(HINSTANCE module, int diagLevel, int logLevel) {
   line(logLevel, L"user_name='%s'", UserName().c_str());
   line(logLevel, L"command_line='%s'", ::GetCommandLineW());
   line(logLevel, L"process_id=%lu, thread_id=%lu", ::GetCurrentProcessId(), ::GetCurrentThreadId());
-  line(logLevel, L"log_file='%s', record_file='%s', flush=%d", FilePath(kLogTextChannel).c_str(),
-       FilePath(kLogRecordChannel).c_str(), flush_.load() ? 1 : 0);
+  line(logLevel, L"log_file='%s', record_file='%s', flush=%d", log.textFile.c_str(), log.recordFile.c_str(),
+       log.flush ? 1 : 0);
   line(logLevel, L"<- OK");
 }

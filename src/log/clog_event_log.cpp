@@ -1,19 +1,13 @@
-// The log's Windows event-log output: registration of the source and one
-// report per message.
-#include <atomic>
+#include "log/clog_event_log.h"
 
-#include "actions/registry.h"
-#include "log/clog.h"
-#include "log/event_source_api.h"
-#include "log/log_file.h"
+#include "logfront/log_level.h"
+#include "system/registry.h"
 
 namespace {
 
 constexpr wchar_t kEventLogKey[] = L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
 constexpr DWORD kTypesSupported = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
-constexpr wchar_t kLogOwnSource[] = L"CLOG";
-
-std::atomic<RegisterEventSourceFunction> gRegisterEventSource{nullptr};
+constexpr int kMaxTexts = 3;
 
 WORD EventType(int level) {
   if (level == kLogLevelCritical || level == kLogLevelError) return EVENTLOG_ERROR_TYPE;
@@ -34,56 +28,40 @@ bool IsWholeSid(const void* sid, DWORD length) {
 
 }  // namespace
 
-RegisterEventSourceFunction CurrentRegisterEventSource() {
-  RegisterEventSourceFunction function = gRegisterEventSource.load();
-  return function != nullptr ? function : &::RegisterEventSourceW;
-}
-
-RegisterEventSourceFunction ReplaceRegisterEventSourceForTesting(RegisterEventSourceFunction function) {
-  RegisterEventSourceFunction former = gRegisterEventSource.exchange(function);
-  return former != nullptr ? former : &::RegisterEventSourceW;
-}
-
-bool CLog::InitEventSource(bool eventLog, const wchar_t* messageFile, const wchar_t* source, DWORD sidLength,
-                           const void* sid) {
-  if (!Ready()) return false;
-  const std::wstring file = messageFile != nullptr ? messageFile : L"";
-  const std::wstring name = source != nullptr ? source : L"";
-  // Cutting a path or a source name would register a different one.
-  if (file.size() > kMaxPathChars || name.size() > kLogSourceNameChars) return false;
-  LogLockHold hold(lock_);
-  eventLog_.store(eventLog, std::memory_order_relaxed);
-  messageFile_ = file;
-  source_ = name;
+void LogEventLog::SetSource(std::wstring messageFile, std::wstring source, const void* sid, DWORD sidLength) {
+  messageFile_ = std::move(messageFile);
+  source_ = std::move(source);
   if (IsWholeSid(sid, sidLength)) {
     const auto* bytes = static_cast<const BYTE*>(sid);
     sid_.assign(bytes, bytes + ::GetLengthSid(const_cast<void*>(sid)));
   }
-  return RegisterEventSourceLocked();
 }
 
-bool CLog::RegisterEventSourceLocked() {
-  if (!eventLog_.load(std::memory_order_relaxed)) return true;
+std::optional<DWORD> LogEventLog::Register(RegisterEventSourceFunction registerSource) {
+  if (!On()) return std::nullopt;
   if (!source_.empty() && !messageFile_.empty()) {
     const std::wstring key = kEventLogKey + source_;
     WriteRegString(HKEY_LOCAL_MACHINE, key, L"EventMessageFile", messageFile_);
     WriteRegDword(HKEY_LOCAL_MACHINE, key, L"TypesSupported", kTypesSupported);
   }
-  if (eventSource_) return true;
-  eventSource_.reset(CurrentRegisterEventSource()(nullptr, source_.c_str()));
-  if (eventSource_) return true;
+  if (eventSource_) return std::nullopt;
+  eventSource_.reset(registerSource(nullptr, source_.c_str()));
+  if (eventSource_) return std::nullopt;
   const DWORD error = ::GetLastError();
-  // Logged while the lock is held: the lock is re-entrant for this.
-  Print(kLogLevelAudit, kLogOwnSource, L"RegisterEventSource() failed (%i)", static_cast<int>(error));
-  eventLog_.store(false, std::memory_order_relaxed);
-  return false;
+  SetOn(false);
+  return error;
 }
 
-void CLog::ReportToEventLog(int level, DWORD eventId, int count, const wchar_t* const* texts) {
-  LogLockHold hold(lock_);
+void LogEventLog::Report(int level, DWORD eventId, int count, const wchar_t* const* texts) const {
   if (!eventSource_) return;
-  const wchar_t* strings[3] = {};
-  for (int i = 0; i < count && i < 3; ++i) strings[i] = texts[i] != nullptr ? texts[i] : L"";
-  ::ReportEventW(eventSource_.get(), EventType(level), 0, eventId, sid_.empty() ? nullptr : sid_.data(),
-                 static_cast<WORD>(count), 0, count > 0 ? strings : nullptr, nullptr);
+  const wchar_t* strings[kMaxTexts] = {};
+  for (int i = 0; i < count && i < kMaxTexts; ++i) strings[i] = texts[i] != nullptr ? texts[i] : L"";
+  ::ReportEventW(eventSource_.get(), EventType(level), 0, eventId,
+                 sid_.empty() ? nullptr : const_cast<BYTE*>(sid_.data()), static_cast<WORD>(count), 0,
+                 count > 0 ? strings : nullptr, nullptr);
+}
+
+void LogEventLog::Close() {
+  eventSource_.reset();
+  sid_.clear();
 }

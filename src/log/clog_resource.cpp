@@ -1,9 +1,8 @@
-// The resource variant of Print: a string resource formatted with
-// FormatMessageW, its arguments checked against the inserts that use them.
+#include "log/clog_resource.h"
+
 #include <string_view>
 #include <vector>
 
-#include "log/clog.h"
 #include "win/strings.h"
 #include "win/unique_handle.h"
 
@@ -70,7 +69,9 @@ DWORD_PTR InsertValue(const LogArg& arg) {
   return reinterpret_cast<DWORD_PTR>(arg.pointer());
 }
 
-std::wstring FormatResourceText(const std::wstring& text, std::span<const LogArg> args) {
+}  // namespace
+
+std::wstring FormatLogResourceText(const std::wstring& text, std::span<const LogArg> args) {
   std::vector<DWORD_PTR> values;
   values.reserve(args.size() + 1);
   for (const LogArg& arg : args) values.push_back(InsertValue(arg));
@@ -85,23 +86,14 @@ std::wstring FormatResourceText(const std::wstring& text, std::span<const LogArg
   return std::wstring(buffer.get(), length < kLogResourceFormattedChars ? length : kLogResourceFormattedChars);
 }
 
-}  // namespace
-
-void CLog::PrintResourceArgs(int level, const wchar_t* source, UINT stringId, std::span<const LogArg> args) {
-  if (!Passes(level)) return;
-  HMODULE module = nullptr;
-  {
-    LogLockHold hold(lock_);
-    module = resourceModule_;
-  }
-  if (module == nullptr) module = ::GetModuleHandleW(nullptr);
+std::optional<std::wstring> LoadLogResourceText(HMODULE module, UINT stringId) {
   std::vector<wchar_t> text(kLogResourceTextChars + 1, L'\0');
   const int length = ::LoadStringW(module, stringId, text.data(), static_cast<int>(text.size()));
-  if (length <= 0) {
-    ::MessageBoxW(nullptr, win::FormatW(kMissingResourceText, static_cast<unsigned long>(stringId)).c_str(),
-                  kMissingResourceCaption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
-    return;
-  }
-  const std::wstring message = FormatResourceText(std::wstring(text.data(), static_cast<size_t>(length)), args);
-  Write(level, 0, source, 0, 1, message.c_str());
+  if (length <= 0) return std::nullopt;
+  return std::wstring(text.data(), static_cast<size_t>(length));
+}
+
+void ShowMissingLogResource(UINT stringId) {
+  ::MessageBoxW(nullptr, win::FormatW(kMissingResourceText, static_cast<unsigned long>(stringId)).c_str(),
+                kMissingResourceCaption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
 }

@@ -1,9 +1,9 @@
 #include "log/log_channel.h"
 
-#include "log/log_bytes.h"
 #include "log/log_file.h"
 #include "log/log_line.h"
 #include "log/log_record_format.h"
+#include "logfront/log_bytes.h"
 
 bool LogChannel::Open(const std::wstring& path, bool scramble, uint8_t rotation, bool writeThrough) {
   file_.reset();

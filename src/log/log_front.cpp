@@ -1,4 +1,8 @@
-#include "log/log.h"
+// The log front's one function, defined here, where the process log is.
+#include "logfront/log.h"
+
+#include "log/clog.h"
+#include "log/process_log.h"
 
 void LogFrontPrint(int level, const wchar_t* format, std::span<const LogArg> args) {
   CLog& log = GetLog();

@@ -3,7 +3,7 @@
 #include <cwchar>
 #include <iterator>
 
-#include "log/log_level.h"
+#include "logfront/log_level.h"
 
 namespace {
 

@@ -1,21 +1,20 @@
 #pragma once
-// The log's re-entrant lock: a critical section, so that a thread holding it
-// may log again (event-source registration reports its failure that way).
+// The log's lock: a plain exclusive lock. Each operation takes it once and
+// nothing done under it logs or takes it again, so it need not be re-entrant.
 
 #include <windows.h>
 
 class LogLock {
  public:
-  LogLock() { ::InitializeCriticalSection(&section_); }
-  ~LogLock() { ::DeleteCriticalSection(&section_); }
+  LogLock() = default;
   LogLock(const LogLock&) = delete;
   LogLock& operator=(const LogLock&) = delete;
 
-  void Enter() { ::EnterCriticalSection(&section_); }
-  void Leave() { ::LeaveCriticalSection(&section_); }
+  void Enter() { ::AcquireSRWLockExclusive(&lock_); }
+  void Leave() { ::ReleaseSRWLockExclusive(&lock_); }
 
  private:
-  CRITICAL_SECTION section_;
+  SRWLOCK lock_ = SRWLOCK_INIT;
 };
 
 class LogLockHold {

@@ -3,12 +3,12 @@
 #include <string>
 #include <string_view>
 
-#include "log/log_bytes.h"
 #include "log/log_file.h"
 #include "log/log_file_cursor.h"
-#include "log/log_level.h"
 #include "log/log_line.h"
 #include "log/log_record_format.h"
+#include "logfront/log_bytes.h"
+#include "logfront/log_level.h"
 #include "win/unique_handle.h"
 
 struct LogReader {

@@ -1,6 +1,6 @@
 #include "log/log_record_format.h"
 
-#include "log/log_bytes.h"
+#include "logfront/log_bytes.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <atomic>
 #include <mutex>
 
-#include "actions/file_system.h"
 #include "log/clog.h"
 #include "log/log_path.h"
+#include "system/file_system.h"
 #include "win/strings.h"
 
 namespace {

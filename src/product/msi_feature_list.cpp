@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "log/log.h"
+#include "logfront/log.h"
 #include "product/installed_product_sources.h"
 #include "win/path_limit.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "log/log.h"
+#include "logfront/log.h"
 #include "product/installed_product_sources.h"
 #include "product/source_text.h"
 #include "win/strings.h"

@@ -6,8 +6,8 @@
 #include <fstream>
 #include <string>
 
-#include "actions/module_path.h"
-#include "actions/version_info.h"
+#include "system/module_path.h"
+#include "system/version_info.h"
 #include "win/strings.h"
 
 namespace {

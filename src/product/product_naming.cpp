@@ -1,8 +1,8 @@
 #include "product/product_naming.h"
 
-#include "actions/registry.h"
 #include "product/settings.h"
-#include "ui/text_table.h"
+#include "system/registry.h"
+#include "texts/text_table.h"
 
 namespace {
 

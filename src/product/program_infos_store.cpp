@@ -4,14 +4,14 @@
 
 #include <memory>
 
-#include "actions/file_system.h"
-#include "actions/module_path.h"
-#include "actions/registry.h"
-#include "log/log.h"
+#include "logfront/log.h"
 #include "product/installed_product_sources.h"
 #include "product/product_files.h"
 #include "product/product_naming.h"
-#include "ui/text_table.h"
+#include "system/file_system.h"
+#include "system/module_path.h"
+#include "system/registry.h"
+#include "texts/text_table.h"
 #include "win/path_limit.h"
 #include "win/unique_handle.h"
 

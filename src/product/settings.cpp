@@ -2,7 +2,7 @@
 
 #include <ctime>
 
-#include "actions/registry.h"
+#include "system/registry.h"
 #include "win/strings.h"
 
 namespace {

@@ -5,10 +5,10 @@
 #include <string_view>
 #include <utility>
 
-#include "actions/registry.h"
-#include "log/log.h"
+#include "logfront/log.h"
 #include "product/installed_product_sources.h"
 #include "product/source_text.h"
+#include "system/registry.h"
 #include "win/path_limit.h"
 #include "win/strings.h"
 

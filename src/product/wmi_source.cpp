@@ -8,10 +8,10 @@
 #include <string>
 #include <utility>
 
-#include "actions/error_text.h"
-#include "log/log.h"
+#include "logfront/log.h"
 #include "product/installed_product_sources.h"
 #include "product/source_text.h"
+#include "system/error_text.h"
 #include "win/com_ptr.h"
 #include "win/scoped_bstr.h"
 #include "win/scoped_variant.h"
@@ -100,6 +100,7 @@ Win32ProductsResult SearchProducts(IEnumWbemClassObject* products, ProgramInfos&
     const HRESULT result = products->Next(kNextTimeoutMs, 1, product.put(), &returned);
     // Also the normal end of the list (S_FALSE) is logged.
     if (result != WBEM_S_NO_ERROR) {
+      // kept verbatim: names the variable of an earlier version
       LogError(L"pEnumerator->Next() failed and returned: %d", static_cast<int>(result));
     }
     if (returned == 0 || !product) return Win32ProductsResult::kNoMoreObjects;

@@ -2,13 +2,13 @@
 
 #include <cstdio>
 
-#include "actions/mac_address.h"
-#include "actions/machine_guid.h"
-#include "actions/os_version.h"
-#include "actions/product_folders.h"
-#include "actions/version_info.h"
-#include "log/log.h"
+#include "logfront/log.h"
+#include "product/product_folders.h"
 #include "protocol/narrow_for_xml.h"
+#include "system/mac_address.h"
+#include "system/machine_guid.h"
+#include "system/os_version.h"
+#include "system/version_info.h"
 #include "version.h"
 #include "win/unique_handle.h"
 
@@ -92,6 +92,7 @@ std::unique_ptr<tinyxml2::XMLDocument> CreateClientStatusXml(const ProgramInfos&
     }
   }
 
+  // kept verbatim: German, as the log has always had it
   LogInfo(L"ClientStatus.xml fertig");
   return document;
 }
@@ -121,6 +122,7 @@ int32_t WriteSystemInformations(XMLElement* informations, const ProgramInfos& in
     mac->SetText(NarrowForXml(text).c_str());
     LogInfo(L"Mac: %s", text.c_str());
   } else {
+    // kept verbatim: German, as the log has always had it
     LogError(L"Mac konnte nicht ermittelt werden.");
   }
 
@@ -151,6 +153,7 @@ int32_t WriteSystemInformations(XMLElement* informations, const ProgramInfos& in
   LogInfo(L"Os Language: %d", language);
 
   AppendElement(informations, "OsArchitecture")->SetText("64");
+  // kept verbatim: "Architexture" as the log has always spelt it
   LogInfo(L"Os Architexture: x64");
 
   XMLElement* machineGuid = AppendElement(informations, "MachineGuid");

@@ -6,11 +6,11 @@
 #include <cwchar>
 #include <optional>
 
-#include "actions/error_text.h"
-#include "actions/file_system.h"
-#include "log/log.h"
+#include "logfront/log.h"
 #include "protocol/http_transfer.h"
 #include "protocol/transfer_resume.h"
+#include "system/error_text.h"
+#include "system/file_system.h"
 #include "win/com_ptr.h"
 #include "win/unique_handle.h"
 

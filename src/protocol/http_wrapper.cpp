@@ -3,7 +3,7 @@
 #include <optional>
 #include <vector>
 
-#include "log/log.h"
+#include "logfront/log.h"
 #include "protocol/internet_error_text.h"
 #include "protocol/split_url.h"
 #include "protocol/url_encode.h"
@@ -73,13 +73,13 @@ unsigned ReadBody(HINTERNET request, std::wstring& answer) {
 }  // namespace
 
 CHttpWrapper::CHttpWrapper()
-    : mSession(::InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0)) {}
+    : session_(::InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0)) {}
 
 bool CHttpWrapper::AddPostArgument(const std::wstring& name, const std::wstring& value) {
-  if (!mBody.empty()) mBody += L'&';
-  mBody += name;
-  mBody += L'=';
-  mBody += UrlEncode(value);
+  if (!body_.empty()) body_ += L'&';
+  body_ += name;
+  body_ += L'=';
+  body_ += UrlEncode(value);
   return true;
 }
 
@@ -87,18 +87,20 @@ unsigned CHttpWrapper::PostUrl(const std::wstring& url, std::wstring& answer) {
   const std::optional<UrlParts> parts = SplitUrl(url);
   if (!parts) {
     LogError(L"the port in %s is not a number from 1 to 65535", url.c_str());
+    // kept verbatim: the acute accent stands for the apostrophe
     LogError(L"Can\u00B4t get an httpConnection");
     return kPostNotSent;
   }
 
   ::SetLastError(0);
   const DWORD secureFlag = parts->secure ? INTERNET_FLAG_SECURE : 0;
-  const win::UniqueInternetHandle connection(::InternetConnectW(mSession.get(), parts->server.c_str(), parts->port,
+  const win::UniqueInternetHandle connection(::InternetConnectW(session_.get(), parts->server.c_str(), parts->port,
                                                                 nullptr, nullptr, INTERNET_SERVICE_HTTP, secureFlag,
                                                                 kContext));
   if (!connection) {
     const DWORD error = ::GetLastError();
     if (error == 0) {
+      // kept verbatim: the acute accent stands for the apostrophe
       LogError(L"Can\u00B4t get an httpConnection");
       return kPostNotSent;
     }
@@ -119,8 +121,8 @@ unsigned CHttpWrapper::PostUrl(const std::wstring& url, std::wstring& answer) {
     return ReportInternetError(error, L"open request failed because: ", answer);
   }
 
-  if (!mBody.empty()) {
-    std::string bytes = win::ToNarrow(mBody, CP_ACP);
+  if (!body_.empty()) {
+    std::string bytes = win::ToNarrow(body_, CP_ACP);
     ::SetLastError(0);
     if (bytes.empty() || !::HttpSendRequestW(request.get(), kFormHeader, static_cast<DWORD>(-1), bytes.data(),
                                              static_cast<DWORD>(bytes.size()))) {
@@ -138,6 +140,7 @@ unsigned CHttpWrapper::PostUrl(const std::wstring& url, std::wstring& answer) {
   // A request that was never sent can report status 0, which must not pass for success.
   const std::optional<DWORD> status = QueryNumber(request.get(), HTTP_QUERY_STATUS_CODE);
   if (!status || *status == 0) {
+    // kept verbatim: the acute accent stands for the apostrophe
     LogError(L"Can\u00B4t read status code.");
     return kPostNoStatus;
   }

@@ -36,9 +36,9 @@ class CHttpWrapper {
   // returned with its message text in answer.
   unsigned PostUrl(const std::wstring& url, std::wstring& answer);
 
-  const std::wstring& body() const { return mBody; }
+  const std::wstring& body() const { return body_; }
 
  private:
-  win::UniqueInternetHandle mSession;
-  std::wstring mBody;
+  win::UniqueInternetHandle session_;
+  std::wstring body_;
 };

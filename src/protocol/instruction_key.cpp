@@ -1,6 +1,6 @@
 #include "protocol/instruction_key.h"
 
-#include "actions/file_digest.h"
+#include "system/file_digest.h"
 
 std::string KeyIdOf(const InstructionKey& key) {
   const std::optional<Sha256Digest> digest = Sha256Of(key);

@@ -5,10 +5,10 @@
 
 #include <vector>
 
-#include "actions/file_digest.h"
-#include "log/log.h"
+#include "logfront/log.h"
 #include "protocol/base64.h"
 #include "protocol/der_signature.h"
+#include "system/file_digest.h"
 #include "win/bcrypt_handles.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "actions/safe_name.h"
+#include "system/safe_name.h"
 
 namespace {
 

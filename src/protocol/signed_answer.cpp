@@ -4,7 +4,7 @@
 
 #include <tinyxml2.h>
 
-#include "log/log.h"
+#include "logfront/log.h"
 #include "protocol/utc_time.h"
 #include "win/strings.h"
 

@@ -2,11 +2,11 @@
 
 #include <string>
 
-#include "actions/mac_address.h"
-#include "actions/machine_guid.h"
-#include "log/log.h"
+#include "logfront/log.h"
 #include "product/program_infos_store.h"
 #include "protocol/narrow_for_xml.h"
+#include "system/mac_address.h"
+#include "system/machine_guid.h"
 #include "version.h"
 
 namespace {

@@ -4,11 +4,12 @@
 #include <memory>
 #include <optional>
 
-#include "actions/error_text.h"
-#include "actions/mac_address.h"
-#include "log/log.h"
+#include "log/process_log.h"
+#include "logfront/log.h"
 #include "product/program_infos_store.h"
 #include "protocol/web_service.h"
+#include "system/error_text.h"
+#include "system/mac_address.h"
 #include "win/unique_handle.h"
 
 namespace {

@@ -4,13 +4,13 @@
 
 #include <cwctype>
 
-#include "actions/error_text.h"
-#include "log/log.h"
+#include "logfront/log.h"
 #include "product/program_infos_store.h"
 #include "product/settings.h"
 #include "protocol/http_wrapper.h"
 #include "protocol/url_encode.h"
 #include "service_urls.h"
+#include "system/error_text.h"
 #include "win/strings.h"
 
 namespace {

@@ -2,17 +2,17 @@
 
 #include <windows.h>
 
-#include "actions/file_digest.h"
-#include "actions/machine_guid.h"
-#include "actions/os_version.h"
-#include "actions/process_control.h"
-#include "actions/product_folders.h"
 #include "actions/verified_files.h"
-#include "app/startup_messages.h"
-#include "log/log.h"
+#include "logfront/log.h"
+#include "product/product_folders.h"
 #include "product/program_infos_store.h"
 #include "product/settings.h"
 #include "protocol/file_download.h"
+#include "system/file_digest.h"
+#include "system/machine_guid.h"
+#include "system/os_version.h"
+#include "system/process_control.h"
+#include "ui/startup_messages.h"
 #include "win/strings.h"
 #include "win/unique_handle.h"
 
@@ -68,6 +68,7 @@ bool DownloadAdViewer(const std::wstring& url) {
     return false;
   }
   if (!DownloadFile(url, folder, kAdViewerFileName, nullptr, true)) {
+    // kept verbatim: the acute accent stands for the apostrophe
     LogError(L"Can\u00b4t download %s -> %s", url.c_str(), path.c_str());
     return false;
   }
@@ -100,6 +101,7 @@ bool StartAdViewer(const std::wstring& campaignId, const std::optional<std::wstr
   const bool elevated = osKnown && os.dwMajorVersion > kLastMajorVersionWithoutElevation;
   DWORD exitCodeApplication = 0;
   if (StartProcess(path, arguments, true, exitCodeApplication, elevated) != 0) {
+    // kept verbatim: names the variable of an earlier version
     LogInfo(L"exitCodeApplication %d", static_cast<int>(exitCodeApplication));
     return false;
   }

@@ -1,15 +1,14 @@
 #include "ui/banner.h"
 
-#include "actions/product_folders.h"
-#include "actions/safe_name.h"
-#include "actions/version_parts.h"
-#include "log/log.h"
+#include "logfront/log.h"
+#include "product/product_folders.h"
 #include "product/program_infos_store.h"
 #include "product/settings.h"
 #include "protocol/file_download.h"
 #include "service_urls.h"
-#include "ui/dialog.h"
-#include "ui/text_table.h"
+#include "system/safe_name.h"
+#include "system/version_parts.h"
+#include "texts/text_table.h"
 #include "win/gdi_object.h"
 #include "win/mutex_hold.h"
 #include "win/strings.h"
@@ -17,12 +16,27 @@
 
 namespace {
 
-void SetUseDefaultBanner(int32_t value) {
-  const win::MutexHold hold(BannerFlagMutex());
-  if (hold.owned() && gDialog != nullptr) gDialog->mUseDefaultBanner = value;
-}
+// 1 while the banner thread downloads a banner; only under BannerFlagMutex().
+int32_t gUseDefaultBanner = 0;
 
 }  // namespace
+
+void SetUseDefaultBanner(int32_t value) {
+  const win::MutexHold hold(BannerFlagMutex());
+  if (hold.owned()) gUseDefaultBanner = value;
+}
+
+int32_t UseDefaultBanner() {
+  const win::MutexHold hold(BannerFlagMutex());
+  return hold.owned() ? gUseDefaultBanner : 1;
+}
+
+bool ShowsBuiltInBanner(const std::wstring& path) {
+  // While the banner thread still downloads, the file may be half there.
+  if (!CanBeRead(path)) return true;
+  const win::MutexHold hold(BannerFlagMutex());
+  return !hold.owned() || gUseDefaultBanner != 0;
+}
 
 bool CanBeRead(const std::wstring& path) {
   const win::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 #include "product/program_infos.h"
@@ -34,5 +35,13 @@ HBITMAP LoadBannerFile(const std::wstring& path, int maxHeight);
 // True when the file exists and may be read.
 bool CanBeRead(const std::wstring& path);
 
-// The process-wide mutex guarding the dialog's mUseDefaultBanner.
+// The banner flag: 1 while the banner thread downloads a banner, when the
+// header band shows the built-in picture. Each session starts it at 0. Both
+// take the process-wide BannerFlagMutex(); the flag reads 1 when it can't be had.
+void SetUseDefaultBanner(int32_t value);
+int32_t UseDefaultBanner();
 HANDLE BannerFlagMutex();
+
+// Whether the header band shows the built-in picture rather than the file at
+// path: the file can't be read, or the banner thread is still downloading it.
+bool ShowsBuiltInBanner(const std::wstring& path);

@@ -1,17 +1,18 @@
 #include "ui/dialog.h"
 
 #include <atomic>
-#include <optional>
 
-#include "actions/process_control.h"
-#include "app/startup_messages.h"
-#include "log/log.h"
+#include "actions/download_callback.h"
+#include "logfront/log.h"
 #include "product/program_infos_store.h"
 #include "product/settings.h"
 #include "protocol/update_status_report.h"
+#include "system/process_control.h"
+#include "texts/text_table.h"
 #include "ui/ad_viewer.h"
-#include "ui/download_callback.h"
-#include "ui/text_table.h"
+#include "ui/banner.h"
+#include "ui/session_tables.h"
+#include "ui/startup_messages.h"
 #include "win/strings.h"
 
 Dialog* gDialog = nullptr;
@@ -23,90 +24,25 @@ namespace {
 // its worker still runs must not receive that worker's result.
 SRWLOCK gHandOverLock = SRWLOCK_INIT;
 
-// The close request asks first in the states 0, 1, 2, 4, 6, 9 and 11.
-constexpr uint32_t kAskBeforeClosingMask = 0xA57;
-
-constexpr int32_t kStatusStarted = -1;
-constexpr int32_t kStatusSkipped = -3;
-constexpr int32_t kStatusSucceeded = 0;
-constexpr int32_t kStatusFailed = 1;
-constexpr int32_t kStatusCanceled = 2;
-constexpr int32_t kStatusUnexpected = 3;
-constexpr int32_t kStatusOffline = 4;
-constexpr int32_t kStatusServerNotReachable = 5;
-constexpr int32_t kStatusRequestNotBuilt = 6;
-constexpr int32_t kStatusServerError = 7;
-constexpr int32_t kStatusContactSupport = 8;
-
-constexpr int32_t kOfferNeverAgain = 1;
-constexpr int32_t kOfferInstallNow = 2;
-constexpr int32_t kOfferRemindLater = 3;
-
-bool IsKnownState(int32_t state) { return state >= CHECK_SERVER && state <= PLEASE_CONTACT_SUPPORT; }
-
-bool AsksBeforeClosing(int32_t state) {
-  return state >= 0 && state <= INSTALLATION_PREPARATION && ((kAskBeforeClosingMask >> state) & 1u) != 0;
-}
-
 int Language() { return GetProgramInfos().Language; }
 
-// What the Close button ends the session with in state, where it ends it at
-// once; nothing where it asks first or does not know the state.
-std::optional<int32_t> CloseButtonEndCode(int32_t state, int32_t updateResult) {
-  switch (state) {
-    case MAJOR_UPGRADE_OFFER:
-      return kEndMajorUpgradeAvailable;
-    case NO_UPDATE_AVAILABLE:
-      return updateResult == RESULT_UPGRADE_ONLY ? kEndMajorUpgradeAvailable : kEndNothingToDo;
-    case UPDATE_SUCCESSFUL:
-      return kEndUpdateSucceeded;
-    case UPDATE_FAILED:
-      return kEndUpdateFailed;
-    case INSTALLATION_SUCCESSFUL:
-      return kEndInstallationSucceeded;
-    case INSTALLATION_FAILED:
-      return kEndInstallationFailed;
-    case DOWNLOAD_FAILED:
-      return GetProgramInfos().IsStubExe == 1 ? kEndInstallationFailed : kEndUpdateFailed;
-    case INSTALLATION_NOT_AVAILABLE_:
-    case OS_NOT_COMPATIBLE:
-    case CLIENT_CANNOT_BUILD_REQUEST:
-    case NO_INTERNET_CONNECTION:
-    case SERVER_NOT_AVAILABLE:
-    case SERVER_ERROR_OCCURRED:
-    case PLEASE_CONTACT_SUPPORT:
-      return kEndError;
-    default:
-      return std::nullopt;
-  }
-}
-
-// What a close request ends the session with in state, once it may.
-int32_t CloseRequestEndCode(int32_t state) {
-  switch (state) {
-    case UPDATE_AVAILABLE:
-      return kEndUpdateNotTaken;
-    case UPDATE_IN_PROGRESS:
-      return kEndUpdateFailed;
-    case INSTALLATION_AVAILABLE:
-    case INSTALLATION_PREPARATION:
-      return kEndInstallationFailed;
-    default:
-      return kEndError;
-  }
-}
+// The line of a result the check's step does not expect.
+// kept verbatim: the popup's step logs it too, naming the check's state
+constexpr wchar_t kWrongCheckResult[] = L"Dialog::OnTimer::CHECK_SERVER: Wrong mUpdateResult! (%d)";
 
 }  // namespace
 
 Dialog::Dialog(UpdaterBase* worker, const CmdLineInfo* options, SessionView* view)
-    : mWorker(worker), mOptions(options), mView(view) {
+    : worker_(worker), options_(options), view_(view) {
+  // Each session starts with the banner file, once it can be read.
+  SetUseDefaultBanner(0);
   ::AcquireSRWLockExclusive(&gHandOverLock);
   gDialog = this;
   ::ReleaseSRWLockExclusive(&gHandOverLock);
 }
 
 Dialog::~Dialog() {
-  if (mTimerId != 0) mView->StopSessionTimer(mTimerId);
+  if (timerId_ != 0) view_->StopSessionTimer(timerId_);
   // A worker thread that still runs is left to end by itself; from now on its
   // result goes nowhere.
   ::AcquireSRWLockExclusive(&gHandOverLock);
@@ -126,11 +62,12 @@ DWORD WINAPI Dialog::CheckThread(LPVOID worker) {
   return 0;
 }
 
-DWORD WINAPI Dialog::RunThread(LPVOID worker) {
-  auto* updater = static_cast<UpdaterBase*>(worker);
-  if (updater != nullptr) {
-    DownloadCallback callback;
-    const WorkerResult result = updater->RunInstallation(&callback);
+DWORD WINAPI Dialog::RunThread(LPVOID dialog) {
+  auto* session = static_cast<Dialog*>(dialog);
+  if (session->worker_ != nullptr) {
+    // What the run shows goes to the session, which passes it to its view.
+    DownloadCallback callback(session);
+    const WorkerResult result = session->worker_->RunInstallation(&callback);
     HandOver(result);
   }
   return 0;
@@ -139,81 +76,83 @@ DWORD WINAPI Dialog::RunThread(LPVOID worker) {
 void Dialog::HandOver(const WorkerResult& result) {
   ::AcquireSRWLockExclusive(&gHandOverLock);
   if (Dialog* dialog = gDialog; dialog != nullptr) {
-    std::atomic_ref<WorkerResult>(dialog->mUpdateResultPair).store(result);
-    dialog->mWorkerDone.store(true);
+    std::atomic_ref<WorkerResult>(dialog->updateResultPair_).store(result);
+    dialog->workerDone_.store(true);
     // Last: the wake-up finds the result in place.
-    dialog->mView->WakeSession();
+    dialog->view_->WakeSession();
   }
   ::ReleaseSRWLockExclusive(&gHandOverLock);
 }
 
 WorkerResult Dialog::LoadResultPair() const {
   // A report during a run reads the pair while the run's thread may store it.
-  return std::atomic_ref<WorkerResult>(const_cast<WorkerResult&>(mUpdateResultPair)).load();
+  return std::atomic_ref<WorkerResult>(const_cast<WorkerResult&>(updateResultPair_)).load();
 }
 
-Dialog::ThreadStart Dialog::StartWorkerThread(LPTHREAD_START_ROUTINE routine) {
-  if (mWorkerThread) {
+Dialog::ThreadStart Dialog::StartWorkerThread(LPTHREAD_START_ROUTINE routine, void* parameter) {
+  if (workerThread_) {
     // One worker thread at a time: the first one's result is still to come.
     LogError(L"Dialog: the worker thread is still running, no second one is started");
     return ThreadStart::kAlreadyRunning;
   }
-  mWorkerDone.store(false);
-  mWorkerThread.reset(::CreateThread(nullptr, 0, routine, mWorker, 0, nullptr));
-  return mWorkerThread ? ThreadStart::kStarted : ThreadStart::kCreateFailed;
+  workerDone_.store(false);
+  workerThread_.reset(::CreateThread(nullptr, 0, routine, parameter, 0, nullptr));
+  return workerThread_ ? ThreadStart::kStarted : ThreadStart::kCreateFailed;
 }
 
 Dialog::ThreadStart Dialog::StartRun() {
-  const ThreadStart started = StartWorkerThread(RunThread);
+  const ThreadStart started = StartWorkerThread(RunThread, this);
   if (started == ThreadStart::kStarted) {
-    mTimerId = mView->StartSessionTimer(kSessionTimerId, kRunTimerPeriodMs);
+    timerId_ = view_->StartSessionTimer(kSessionTimerId, kRunTimerPeriodMs);
     // Without a timer the wake-up alone carries the run's end.
-    if (mTimerId == 0) LogError(L"Dialog: the session timer could not be started");
+    if (timerId_ == 0) LogError(L"Dialog: the session timer could not be started");
   }
   return started;
 }
 
 void Dialog::TakeEndedWorkerThread() {
-  if (mTimerId != 0) mView->StopSessionTimer(mTimerId);
-  mTimerId = 0;
-  mWorkerThread.reset();
+  if (timerId_ != 0) view_->StopSessionTimer(timerId_);
+  timerId_ = 0;
+  workerThread_.reset();
   AdvanceSession();
 }
 
 // --- Entry points ----------------------------------------------------------------------
 
 void Dialog::OnInitDialog() {
-  const bool hidden = mOptions->UpdateCheckSilent || mOptions->UpdateSilent || mOptions->OnlyAdViewer;
+  view_->SetUpWindow(SetupNow());
+  const bool hidden = options_->UpdateCheckSilent || options_->UpdateSilent || options_->OnlyAdViewer;
   gShowPermitted = hidden ? 0 : 1;
   SetDialogState(CHECK_SERVER);
-  switch (StartWorkerThread(CheckThread)) {
+  switch (StartWorkerThread(CheckThread, worker_)) {
     case ThreadStart::kStarted:
       break;
     case ThreadStart::kCreateFailed:
+      // kept verbatim: the acute accent stands for the apostrophe
       LogError(L"Can\u00b4t create update thread");
       EndIfNobodyCanAnswer();
       return;
     case ThreadStart::kAlreadyRunning:
       return;
   }
-  mTimerId = mView->StartSessionTimer(kSessionTimerId, kCheckTimerPeriodMs);
-  if (mTimerId == 0) LogError(L"Dialog: the session timer could not be started");
+  timerId_ = view_->StartSessionTimer(kSessionTimerId, kCheckTimerPeriodMs);
+  if (timerId_ == 0) LogError(L"Dialog: the session timer could not be started");
 }
 
 void Dialog::OnTimer() {
-  if (!mWorkerThread) return;
-  if (::WaitForSingleObject(mWorkerThread.get(), 0) == WAIT_TIMEOUT) return;
+  if (!workerThread_) return;
+  if (::WaitForSingleObject(workerThread_.get(), 0) == WAIT_TIMEOUT) return;
   TakeEndedWorkerThread();  // ended, or the test failed
 }
 
 void Dialog::OnWorkerWake() {
   // Already taken by a tick, or woken by an earlier thread: nothing to do here.
-  if (!mWorkerThread || !mWorkerDone.load()) return;
+  if (!workerThread_ || !workerDone_.load()) return;
   // The thread has stored its result and is about to end; the step waits for
   // the end itself, so it never reads the pair early.
-  if (::WaitForSingleObject(mWorkerThread.get(), kWakeWaitMs) == WAIT_TIMEOUT) {
+  if (::WaitForSingleObject(workerThread_.get(), kWakeWaitMs) == WAIT_TIMEOUT) {
     // A tick takes the step later; without a timer nothing would, so ask again.
-    if (mTimerId == 0) mView->WakeSession();
+    if (timerId_ == 0) view_->WakeSession();
     return;
   }
   TakeEndedWorkerThread();
@@ -228,191 +167,126 @@ void Dialog::AdvanceSession() {
 
 void Dialog::Step() {
   const int32_t result = UpdateResult();
-  switch (mDialogState) {
-    case CHECK_SERVER:
-      switch (result) {
-        case 0:
-        case 19:
-          End(kEndNothingToDo);
-          return;
-        case RESULT_NO_UPDATE:
-          NoUpdateStep();
-          return;
-        case RESULT_NO_INSTALLATION:
-          if (IsQuiet()) {
-            End(kEndNothingToDo);
-          } else {
-            SetDialogState(INSTALLATION_NOT_AVAILABLE_);
-          }
-          return;
-        case RESULT_UPDATE_AVAILABLE:
-          UpdateAvailableStep();
-          return;
-        case RESULT_UPDATE_AND_UPGRADE:
-          if (mOptions->QuickCheck && mOptions->UpdateCheckSilent) {
-            const ProgramInfos info = GetProgramInfos();
-            int32_t code = kEndNothingToDo;
-            if (Instruction().MajorUpgradeProductVersion != ReadIgnoredMajorVersionUpgrade(info)) {
-              code += kEndMajorUpgradeAvailable;
-            }
-            if (Instruction().MaxUpdateableProductVersionExistingOnServer != ReadIgnoredVersionUpdate(info)) {
-              code += kEndUpdateNotTaken;
-            }
-            End(code);
-          } else {
-            MajorUpgradeStep();
-          }
-          return;
-        case 5:
-        case 6:
-          SetDialogState(PREPARE_UPDATE_CHECK);
-          OnBtnClickedNowButton();
-          return;
-        case 7:
-        case RESULT_SERVER_ERROR:
-          SetDialogState(SERVER_ERROR_OCCURRED);
-          Report(kStatusServerError);
-          ErrorEnding();
-          return;
-        case RESULT_INSTALLATION_AVAILABLE:
-          if (IsQuiet()) {
-            End(kEndInstallationAvailable);
-          } else {
-            SetDialogState(INSTALLATION_AVAILABLE);
-            OnBtnClickedNowButton();
-          }
-          return;
-        case RESULT_SERVER_NOT_REACHABLE:
-          SetDialogState(SERVER_NOT_AVAILABLE);
-          // The answer that would have carried an update id never came.
-          StartUpdateStatusReport(kStatusServerNotReachable, 0);
-          ErrorEnding();
-          return;
-        case RESULT_OFFLINE:
-          SetDialogState(NO_INTERNET_CONNECTION);
-          Report(kStatusOffline);
-          ErrorEnding();
-          return;
-        case RESULT_REQUEST_NOT_BUILT:
-          SetDialogState(CLIENT_CANNOT_BUILD_REQUEST);
-          Report(kStatusRequestNotBuilt);
-          ErrorEnding();
-          return;
-        case RESULT_UPGRADE_ONLY:
-          if (mOptions->QuickCheck && mOptions->UpdateCheckSilent) {
-            const bool ignored =
-                Instruction().MajorUpgradeProductVersion == ReadIgnoredMajorVersionUpgrade(GetProgramInfos());
-            End(ignored ? kEndNothingToDo : kEndMajorUpgradeAvailable);
-          } else {
-            MajorUpgradeStep();
-          }
-          return;
-        case RESULT_OS_NOT_SUPPORTED:
-          if (IsQuiet()) {
-            End(kEndNothingToDo);
-          } else {
-            SetDialogState(OS_NOT_COMPATIBLE);
-          }
-          return;
-        case 18:
-          AdViewerStep();
-          return;
-        default:
-          if (mOptions->OnlyAdViewer) {
-            LogError(L"Dialog::OnTimer::CHECK_SERVER: Wrong mUpdateResult! (%d)", result);
-            End(kEndError);
-            return;
-          }
-          SetDialogState(PLEASE_CONTACT_SUPPORT);
-          LogError(L"Dialog::OnTimer::CHECK_SERVER: Wrong mUpdateResult! (%d)", result);
-          Report(kStatusUnexpected);
-          if (mOptions->UpdateSilent) End(kEndError);
-          return;
-      }
-
-    case MAJOR_UPGRADE_OFFER:
-      if (result == RESULT_UPDATE_AND_UPGRADE) {
-        UpdateAvailableStep();
-      } else if (result == RESULT_UPGRADE_ONLY) {
-        NoUpdateStep();
-      } else {
-        SetDialogState(PLEASE_CONTACT_SUPPORT);
-        LogError(L"Dialog::OnTimer::CHECK_SERVER: Wrong mUpdateResult! (%d)", result);
-        Report(kStatusUnexpected);
-        if (mOptions->UpdateSilent) End(kEndUnexpectedInUpgradeOffer);
-      }
+  switch (StateRowOf(dialogState_).step) {
+    case StepKind::kCheck:
+      StepAfterCheck(result);
       return;
-
-    case UPDATE_IN_PROGRESS:
-    case INSTALLATION_PREPARATION: {
-      const bool installing = mDialogState == INSTALLATION_PREPARATION;
-      int32_t next = PLEASE_CONTACT_SUPPORT;
-      int32_t status = kStatusUnexpected;
-      switch (result) {
-        case RESULT_RUN_DONE:
-          next = installing ? INSTALLATION_SUCCESSFUL : UPDATE_SUCCESSFUL;
-          status = kStatusSucceeded;
-          break;
-        case RESULT_ACTION_FAILED:
-          next = installing ? INSTALLATION_FAILED : UPDATE_FAILED;
-          status = kStatusFailed;
-          break;
-        case RESULT_CANCELED:
-          next = installing ? INSTALLATION_FAILED : UPDATE_FAILED;
-          status = kStatusCanceled;
-          break;
-        case RESULT_DOWNLOAD_FAILED:
-          next = DOWNLOAD_FAILED;
-          status = kStatusFailed;
-          break;
-        default:
-          break;
-      }
-      SetDialogState(next);
-      if (next == PLEASE_CONTACT_SUPPORT) {
-        if (installing) {
-          LogError(L"Dialog::OnTimer::case INSTALLATION_PREPARATION Wrong mUpdateResult! (%d)", result);
-        } else {
-          LogError(L"Dialog::OnTimer::case UPDATE_IN_PROGRESS Wrong mUpdateResult! (%d)", result);
-        }
-      }
-      Report(status);
-      if (mOptions->UpdateSilent) {
-        if (installing) {
-          End(next == INSTALLATION_SUCCESSFUL ? kEndInstallationSucceeded : kEndInstallationFailed);
-        } else {
-          End(next == UPDATE_SUCCESSFUL ? kEndUpdateSucceeded : kEndUpdateFailed);
-        }
-      }
+    case StepKind::kUpgradeOffer:
+      StepAfterUpgradeOffer(result);
       return;
-    }
-
-    case PREPARE_UPDATE_CHECK:
-      SetDialogState(PLEASE_CONTACT_SUPPORT);
-      LogInfo(L"Dialog::OnTimer: PLEASE_CONTACT_SUPPORT");
-      if (mOptions->UpdateSilent) End(kEndError);
+    case StepKind::kRun:
+      StepAfterRun(result);
       return;
-
-    case PLEASE_CONTACT_SUPPORT:
+    case StepKind::kGeneralError:
       Report(kStatusContactSupport);
+      [[fallthrough]];
+    case StepKind::kPrepared:
       SetDialogState(PLEASE_CONTACT_SUPPORT);
+      // kept verbatim: names OnTimer, where the step ran in an earlier version
       LogInfo(L"Dialog::OnTimer: PLEASE_CONTACT_SUPPORT");
-      if (mOptions->UpdateSilent) End(kEndError);
+      if (options_->UpdateSilent) End(kEndError);
       return;
-
-    default: {
-      const int32_t state = mDialogState;
+    case StepKind::kNone: {
+      const int32_t state = dialogState_;
       SetDialogState(PLEASE_CONTACT_SUPPORT);
+      // kept verbatim: names OnTimer and the member of an earlier version
       LogError(L"Dialog::OnTimer: Wrong mDialogState! (%d)", state);
       Report(kStatusUnexpected);
-      if (mOptions->UpdateSilent) End(kEndError);
+      if (options_->UpdateSilent) End(kEndError);
       return;
     }
   }
 }
 
+void Dialog::StepAfterCheck(int32_t result) {
+  const CheckResultRow* row = CheckResultRowOf(result);
+  if (row == nullptr) {
+    if (options_->OnlyAdViewer) {
+      LogError(kWrongCheckResult, result);
+      End(kEndError);
+      return;
+    }
+    UnexpectedResult(result, kEndError);
+    return;
+  }
+  switch (row->step) {
+    case CheckStep::kEnd:
+      End(row->end);
+      return;
+    case CheckStep::kShow:
+      ShowCheckResult(*row);
+      return;
+    case CheckStep::kNoUpdate:
+      NoUpdateStep();
+      return;
+    case CheckStep::kUpdateOffer:
+      UpdateAvailableStep();
+      return;
+    case CheckStep::kUpgradeOffer:
+      if (options_->QuickCheck && options_->UpdateCheckSilent) {
+        End(QuickUpgradeCheckEnd(row->offersUpdate));
+      } else {
+        MajorUpgradeStep();
+      }
+      return;
+    case CheckStep::kAdViewer:
+      AdViewerStep();
+      return;
+  }
+}
+
+void Dialog::ShowCheckResult(const CheckResultRow& row) {
+  if (row.end != kNoEnd && IsQuiet()) {
+    End(row.end);
+    return;
+  }
+  SetDialogState(row.state);
+  if (row.report != kNoReport) StartUpdateStatusReport(row.report, row.reportsUpdateId ? UpdateId() : 0);
+  if (row.accepts) OnBtnClickedNowButton();
+  if (row.hiddenEndsInError) ErrorEnding();
+}
+
+int32_t Dialog::QuickUpgradeCheckEnd(bool offersUpdate) const {
+  const ProgramInfos info = GetProgramInfos();
+  int32_t code = kEndNothingToDo;
+  if (Instruction().MajorUpgradeProductVersion != ReadIgnoredMajorVersionUpgrade(info)) {
+    code += kEndMajorUpgradeAvailable;
+  }
+  if (offersUpdate && Instruction().MaxUpdateableProductVersionExistingOnServer != ReadIgnoredVersionUpdate(info)) {
+    code += kEndUpdateNotTaken;
+  }
+  return code;
+}
+
+void Dialog::StepAfterUpgradeOffer(int32_t result) {
+  if (result == RESULT_UPDATE_AND_UPGRADE) {
+    UpdateAvailableStep();
+  } else if (result == RESULT_UPGRADE_ONLY) {
+    NoUpdateStep();
+  } else {
+    UnexpectedResult(result, kEndUnexpectedInUpgradeOffer);
+  }
+}
+
+void Dialog::UnexpectedResult(int32_t result, int32_t silentEnd) {
+  SetDialogState(PLEASE_CONTACT_SUPPORT);
+  LogError(kWrongCheckResult, result);
+  Report(kStatusUnexpected);
+  if (options_->UpdateSilent) End(silentEnd);
+}
+
+void Dialog::StepAfterRun(int32_t result) {
+  const RunRow& run = RunRowOf(dialogState_);
+  const RunEndRow& end = RunEndRowOf(result);
+  const int32_t next = run.runState == INSTALLATION_PREPARATION ? end.installationState : end.updateState;
+  SetDialogState(next);
+  if (&end == &kUnexpectedRunEnd) LogError(run.wrongResultLine, result);
+  Report(end.status);
+  if (options_->UpdateSilent) End(next == run.successState ? run.successEnd : run.failureEnd);
+}
+
 void Dialog::NoUpdateStep() {
-  if (mOptions->RestartAfterSelfUpdate) {
+  if (options_->RestartAfterSelfUpdate) {
     // The updater has just updated itself: that was the update.
     SetDialogState(UPDATE_SUCCESSFUL);
     return;
@@ -423,46 +297,47 @@ void Dialog::NoUpdateStep() {
 
 void Dialog::UpdateAvailableStep() {
   const std::wstring& offered = Instruction().MaxUpdateableProductVersionExistingOnServer;
-  if (mOptions->UpdateCheckSilent) {
+  if (options_->UpdateCheckSilent) {
     if (ReadIgnoredVersionUpdate(GetProgramInfos()) == offered) {
       LogInfo(L"ignore Version %s", offered.c_str());
       End(kEndNothingToDo);
       return;
     }
-    if (gShowPermitted == 0 && mOptions->QuickCheck) {
+    if (gShowPermitted == 0 && options_->QuickCheck) {
       End(kEndUpdateNotTaken);
       return;
     }
   }
-  if (mOptions->HideUpdateCheckResult) {
+  if (options_->HideUpdateCheckResult) {
     End(kEndUpdateNotTaken);
     return;
   }
   SetDialogState(UPDATE_AVAILABLE);
-  if (mOptions->UpdateSilent || mOptions->RestartAfterSelfUpdate || mOptions->UpdateFromVersionV1) {
+  if (options_->UpdateSilent || options_->RestartAfterSelfUpdate || options_->UpdateFromVersionV1) {
     OnBtnClickedNowButton();
   }
 }
 
 void Dialog::MajorUpgradeStep() {
   SetDialogState(MAJOR_UPGRADE_OFFER);
-  if (!mOptions->HideUpdateCheckResult && !mOptions->UpdateSilent) {
+  if (!options_->HideUpdateCheckResult && !options_->UpdateSilent) {
     const int32_t major = Instruction().MajorUpgradeProductVersion;
     if (major == ReadIgnoredMajorVersionUpgrade(GetProgramInfos())) {
       LogInfo(L"ignore Upgrade %d", major);
-    } else if (mOptions->UpdateFromVersionV1) {
+    } else if (options_->UpdateFromVersionV1) {
+      // kept verbatim: names the switch's member of an earlier version
       LogInfo(L"mIsUpdateFromVersionV1 == TRUE");
     } else {
       return;  // the popup waits for the user
     }
   }
   // Passed over without asking, as if the user had chosen to be reminded.
-  mView->CheckRemindLater();
+  view_->CheckRemindLater();
   OnBnClickedContinueButton();
 }
 
 void Dialog::ErrorEnding() {
-  if (mOptions->UpdateCheckSilent || mOptions->UpdateSilent || mOptions->OnlyAdViewer) End(kEndError);
+  if (options_->UpdateCheckSilent || options_->UpdateSilent || options_->OnlyAdViewer) End(kEndError);
 }
 
 void Dialog::AdViewerStep() {
@@ -485,125 +360,114 @@ void Dialog::AcceptOffer(int32_t runState) {
 }
 
 void Dialog::OnBtnClickedNowButton() {
-  switch (mDialogState) {
-    case CHECK_SERVER:
-    case UPDATE_IN_PROGRESS:
-    case INSTALLATION_PREPARATION:
-      mView->PostCloseRequest();
+  const StateRow& row = StateRowOf(dialogState_);
+  switch (row.install) {
+    case ButtonAct::kAskToClose:
+      view_->PostCloseRequest();
       return;
-    case PREPARE_UPDATE_CHECK:
+    case ButtonAct::kStartRun:
       if (StartRun() == ThreadStart::kCreateFailed) LogError(L"OnBtnClickedNowButton: Can\u00b4t create thread");
       return;
-    case UPDATE_AVAILABLE:
-      if (mDontNotifyChecked) {
+    case ButtonAct::kAcceptOffer:
+      // Not to be notified about this update again: Install only ends the session.
+      if (dialogState_ == UPDATE_AVAILABLE && dontNotifyChecked_) {
         End(kEndNothingToDo);
         return;
       }
-      AcceptOffer(UPDATE_IN_PROGRESS);
+      AcceptOffer(row.installValue);
       return;
-    case INSTALLATION_AVAILABLE:
-      AcceptOffer(INSTALLATION_PREPARATION);
+    case ButtonAct::kEnd:
+      End(row.installValue);
       return;
-    case NO_UPDATE_AVAILABLE:
-      End(kEndNothingToDo);
-      return;
-    case UPDATE_SUCCESSFUL:
-      End(kEndUpdateSucceeded);
-      return;
-    case UPDATE_FAILED:
-      End(kEndUpdateFailed);
-      return;
-    case INSTALLATION_NOT_AVAILABLE_:
-    case NO_INTERNET_CONNECTION:
-    case SERVER_NOT_AVAILABLE:
-    case PLEASE_CONTACT_SUPPORT:
-      End(kEndError);
-      return;
-    case INSTALLATION_SUCCESSFUL:
-      End(kEndInstallationSucceeded);
-      return;
-    case INSTALLATION_FAILED:
-      End(kEndInstallationFailed);
-      return;
-    default:
+    case ButtonAct::kUnexpected:
       SetDialogState(PLEASE_CONTACT_SUPPORT);
+      // kept verbatim: names the result, though the state was what did not fit
       LogError(L"Dialog::OnBtnClickedNowButton: Wrong mUpdateResult! (%d)", UpdateResult());
       return;
   }
 }
 
 void Dialog::OnBnClickedCloseButton() {
-  switch (mDialogState) {
-    case CHECK_SERVER:
-    case UPDATE_IN_PROGRESS:
-    case INSTALLATION_PREPARATION:
-      mView->PostCloseRequest();
+  const StateRow& row = StateRowOf(dialogState_);
+  switch (row.close) {
+    case ButtonAct::kAskToClose:
+      if (dialogState_ == UPDATE_AVAILABLE) KeepOrSkipOfferedVersion();
+      view_->PostCloseRequest();
       return;
-    case UPDATE_AVAILABLE:
-      if (mDontNotifyChecked) {
-        WriteIgnoredVersionUpdate(GetProgramInfos(), Instruction().MaxUpdateableProductVersionExistingOnServer);
-        Report(kStatusSkipped);
-        ::Sleep(kReportPauseMs);
-      } else {
-        // "Not now" takes back a version skipped earlier.
-        ClearIgnoredVersionUpdate(GetProgramInfos());
-      }
-      mView->PostCloseRequest();
+    case ButtonAct::kEnd:
+      End(CloseButtonEnd(row));
       return;
     default:
-      if (const std::optional<int32_t> code = CloseButtonEndCode(mDialogState, UpdateResult())) {
-        End(*code);
-      } else {
-        LogError(L"Dialog::OnBnClickedCloseButton: Wrong mDialogState! (%d)", mDialogState);
-      }
+      // kept verbatim: names the member of an earlier version
+      LogError(L"Dialog::OnBnClickedCloseButton: Wrong mDialogState! (%d)", dialogState_);
       return;
   }
 }
 
+void Dialog::KeepOrSkipOfferedVersion() {
+  if (dontNotifyChecked_) {
+    WriteIgnoredVersionUpdate(GetProgramInfos(), Instruction().MaxUpdateableProductVersionExistingOnServer);
+    Report(kStatusSkipped);
+    ::Sleep(kReportPauseMs);
+  } else {
+    // "Not now" takes back a version skipped earlier.
+    ClearIgnoredVersionUpdate(GetProgramInfos());
+  }
+}
+
+int32_t Dialog::CloseButtonEnd(const StateRow& row) const {
+  // Up to date once the upgrade was passed over: the upgrade is still on offer.
+  if (row.state == NO_UPDATE_AVAILABLE && UpdateResult() == RESULT_UPGRADE_ONLY) return kEndMajorUpgradeAvailable;
+  // The download failed an installation.
+  if (row.state == DOWNLOAD_FAILED && GetProgramInfos().IsStubExe == 1) return kEndInstallationFailed;
+  return row.closeEnd;
+}
+
 void Dialog::OnBnClickedContinueButton() {
-  if (mDialogState != MAJOR_UPGRADE_OFFER) {
+  if (dialogState_ != MAJOR_UPGRADE_OFFER) {
     // Continue belongs to the popup; elsewhere the step could meet a running worker.
-    LogError(L"Dialog::OnBnClickedContinueButton: Wrong mDialogState! (%d)", mDialogState);
+    // kept verbatim: names the member of an earlier version
+    LogError(L"Dialog::OnBnClickedContinueButton: Wrong mDialogState! (%d)", dialogState_);
     return;
   }
-  if (mView->IsUpgradeChoiceChecked(UpgradeChoice::kInstallAndReplace)) {
+  if (view_->IsUpgradeChoiceChecked(UpgradeChoice::kInstallAndReplace)) {
     ReportUpgradeOffer(kOfferInstallNow);
     RelaunchAsInstaller();
     // Not entered: the step enters it and reports it.
-    mDialogState = PLEASE_CONTACT_SUPPORT;
-  } else if (mView->IsUpgradeChoiceChecked(UpgradeChoice::kDontShowAgain)) {
+    dialogState_ = PLEASE_CONTACT_SUPPORT;
+  } else if (view_->IsUpgradeChoiceChecked(UpgradeChoice::kDontShowAgain)) {
     WriteIgnoredMajorVersionUpgrade(GetProgramInfos(), Instruction().MajorUpgradeProductVersion);
     ReportUpgradeOffer(kOfferNeverAgain);
-  } else if (mView->IsUpgradeChoiceChecked(UpgradeChoice::kRemindLater)) {
+  } else if (view_->IsUpgradeChoiceChecked(UpgradeChoice::kRemindLater)) {
     ReportUpgradeOffer(kOfferRemindLater);
   }
   AdvanceSession();
 }
 
 void Dialog::OnRadioClicked() {
-  if (mView->IsUpgradeChoiceChecked(UpgradeChoice::kInstallAndReplace) ||
-      mView->IsUpgradeChoiceChecked(UpgradeChoice::kRemindLater) ||
-      mView->IsUpgradeChoiceChecked(UpgradeChoice::kDontShowAgain)) {
-    mView->EnableContinueButton();
+  if (view_->IsUpgradeChoiceChecked(UpgradeChoice::kInstallAndReplace) ||
+      view_->IsUpgradeChoiceChecked(UpgradeChoice::kRemindLater) ||
+      view_->IsUpgradeChoiceChecked(UpgradeChoice::kDontShowAgain)) {
+    view_->EnableContinueButton();
   }
 }
 
 void Dialog::OnBnClickedDontNotify() {
-  mDontNotifyChecked = mDontNotifyChecked ? 0 : 1;
+  dontNotifyChecked_ = dontNotifyChecked_ ? 0 : 1;
   const int language = Language();
-  if (mDontNotifyChecked) {
-    mView->SetInstallButtonEnabled(false);
-    mView->SetCloseButtonText(GetText(kTextClose, language));
+  if (dontNotifyChecked_) {
+    view_->SetInstallButtonEnabled(false);
+    view_->SetCloseButtonText(GetText(kTextClose, language));
   } else {
-    mView->SetInstallButtonEnabled(true);
-    mView->SetCloseButtonText(GetText(kTextNotNow, language));
+    view_->SetInstallButtonEnabled(true);
+    view_->SetCloseButtonText(GetText(kTextNotNow, language));
   }
 }
 
 void Dialog::OnClose() {
-  if (AsksBeforeClosing(mDialogState)) {
-    const int32_t askedIn = mDialogState;
-    const bool endedBefore = mEndCode.has_value();
+  if (StateRowOf(dialogState_).asksBeforeClosing) {
+    const int32_t askedIn = dialogState_;
+    const bool endedBefore = endCode_.has_value();
     const ProgramInfos info = GetProgramInfos();
     std::wstring caption;
     std::wstring text;
@@ -612,79 +476,53 @@ void Dialog::OnClose() {
       text = GetText(kTextCancelInstallationQuestion, info.Language);
     } else {
       caption =
-          ReplaceUpdaterName(GetText(kTextEndUpdaterCaption, info.Language), mOptions->WindowCaption, info.Language);
+          ReplaceUpdaterName(GetText(kTextEndUpdaterCaption, info.Language), options_->WindowCaption, info.Language);
       text =
-          ReplaceUpdaterName(GetText(kTextEndUpdaterQuestion, info.Language), mOptions->WindowCaption, info.Language);
+          ReplaceUpdaterName(GetText(kTextEndUpdaterQuestion, info.Language), options_->WindowCaption, info.Language);
     }
-    if (!mView->AskYesNo(caption, text)) return;  // the session goes on
+    if (!view_->AskYesNo(caption, text)) return;  // the session goes on
     // The question's message loop keeps the session's timer and wake-up
     // running: the answer was given to what the window showed when it asked.
-    if (mEndCode && !endedBefore) {
-      LogInfo(L"The session ended while the question was open; its end code %d stands", *mEndCode);
+    if (endCode_ && !endedBefore) {
+      LogInfo(L"The session ended while the question was open; its end code %d stands", *endCode_);
       return;
     }
-    if (mDialogState != askedIn) {
+    if (dialogState_ != askedIn) {
       // The run or the check has ended meanwhile: Yes closes what is there now.
       LogInfo(L"The session changed while the question was open; Yes now closes it as its Close button does");
-      if (AsksBeforeClosing(mDialogState)) {
-        mView->PostCloseRequest();  // its own question, about what it shows now
+      if (StateRowOf(dialogState_).asksBeforeClosing) {
+        view_->PostCloseRequest();  // its own question, about what it shows now
       } else {
-        End(CloseEndCode(mDialogState));
+        End(CloseEndCode(dialogState_));
       }
       return;
     }
-    if (mDialogState == UPDATE_IN_PROGRESS || mDialogState == INSTALLATION_PREPARATION) {
+    if (StateRowOf(dialogState_).step == StepKind::kRun) {
       LogInfo(L"User end Update!");
       Report(kStatusCanceled);
       ::Sleep(kReportPauseMs);
     }
   }
   // A worker thread that still runs is neither stopped nor waited for.
-  End(CloseRequestEndCode(mDialogState));
+  End(StateRowOf(dialogState_).closeRequestEnd);
 }
 
 // --- States ----------------------------------------------------------------------------
 
 void Dialog::SetDialogState(int32_t state) {
-  mDialogState = state;
-  switch (state) {
-    case UPDATE_SUCCESSFUL:
-      LogInfo(L"Update successful!");
-      break;
-    case UPDATE_FAILED:
-    case DOWNLOAD_FAILED:
-      LogError(L"Update failed!");
-      break;
-    case INSTALLATION_SUCCESSFUL:
-      LogInfo(L"Installation successful!");
-      break;
-    case INSTALLATION_FAILED:
-      LogError(L"Installation failed!");
-      break;
-    case INSTALLATION_NOT_AVAILABLE_:
-      LogError(L"Dialog::SetDialogState: INSTALLATION_NOT_AVAILABLE_");
-      break;
-    case OS_NOT_COMPATIBLE:
-      LogError(L"Dialog::SetDialogState: OS_NOT_COMPATIBLE");
-      break;
-    case CLIENT_CANNOT_BUILD_REQUEST:
-      LogError(L"Dialog::SetDialogState: CLIENT_CANNOT_BUILD_REQUEST");
-      break;
-    case SERVER_ERROR_OCCURRED:
-      LogError(L"Dialog::SetDialogState: SERVER_ERROR_OCCURRED");
-      break;
-    case PLEASE_CONTACT_SUPPORT:
-      LogError(L"Dialog::SetDialogState: PLEASE_CONTACT_SUPPORT");
-      break;
-    default:
-      if (!IsKnownState(state)) LogError(L"Dialog::SetDialogState: Wrong mDialogState! (%d)", state);
-      break;
+  dialogState_ = state;
+  const StateRow& row = StateRowOf(state);
+  if (!IsKnownState(state)) {
+    // kept verbatim: names the member of an earlier version
+    LogError(L"Dialog::SetDialogState: Wrong mDialogState! (%d)", state);
+  } else if (row.entryLine != nullptr) {
+    LogAtLevel(row.entryLevel, row.entryLine);
   }
-  mView->ShowStateDisplay(IsKnownState(state) ? state : PLEASE_CONTACT_SUPPORT);
+  view_->ShowStateDisplay(DisplayOf(IsKnownState(state) ? state : PLEASE_CONTACT_SUPPORT));
 
-  if (state == CHECK_SERVER && gShowPermitted == 1) mView->RefreshBanner();
-  if ((state == MAJOR_UPGRADE_OFFER || state == UPDATE_AVAILABLE) && gShowPermitted == 0 &&
-      !mOptions->HideUpdateCheckResult && !mOptions->UpdateSilent && !mOptions->QuickCheck) {
+  if (state == CHECK_SERVER && gShowPermitted == 1) view_->RefreshBanner();
+  if (row.offer && gShowPermitted == 0 && !options_->HideUpdateCheckResult && !options_->UpdateSilent &&
+      !options_->QuickCheck) {
     Surface();
   }
 }
@@ -698,27 +536,29 @@ void Dialog::Surface() {
   const DWORD error = ::GetLastError();
   if (visible != nullptr) {
     if (error == ERROR_ALREADY_EXISTS) {
+      // kept verbatim: "exist" as the log has always had it
       LogError(L"SetEvent \"%s\" failed because event already exist!", name.c_str());
     } else {
       LogInfo(L"SetEvent \"%s\" succeeded!", name.c_str());
     }
   }
   gShowPermitted = 1;
-  mView->ShowWindowNormally();
-  mView->RefreshBanner();
+  view_->ShowWindowNormally();
+  view_->RefreshBanner();
 }
 
 void Dialog::EndIfNobodyCanAnswer() {
   // Nothing runs that could move a hidden session on, and nobody sees it to
   // click: it would wait for ever, holding the product's events.
-  if (gShowPermitted != 0 || mEndCode || mWorkerThread) return;
-  const int32_t code = CloseEndCode(mDialogState);
+  if (gShowPermitted != 0 || endCode_ || workerThread_) return;
+  const int32_t code = CloseEndCode(dialogState_);
   LogInfo(L"The window is hidden and nobody can answer; the session ends with %d", code);
   End(code);
 }
 
 int32_t Dialog::CloseEndCode(int32_t state) const {
-  return CloseButtonEndCode(state, UpdateResult()).value_or(CloseRequestEndCode(state));
+  const StateRow& row = StateRowOf(state);
+  return row.close == ButtonAct::kEnd ? CloseButtonEnd(row) : row.closeRequestEnd;
 }
 
 void Dialog::RelaunchAsInstaller() {
@@ -736,10 +576,33 @@ void Dialog::RelaunchAsInstaller() {
   }
   // The error display that follows must be seen.
   gShowPermitted = 1;
-  mView->ShowWindowNormally();
+  view_->ShowWindowNormally();
 }
 
 // --- Helpers ---------------------------------------------------------------------------
+
+WindowSetup Dialog::SetupNow() const { return {GetProgramInfos(), options_->WindowCaption, options_->WindowRec}; }
+
+StateDisplay Dialog::DisplayOf(int32_t state) const {
+  const ProgramInfos product = GetProgramInfos();
+  const InstructionInfo& instruction = Instruction();
+  StateDisplay display;
+  display.state = state;
+  display.language = product.Language;
+  display.installerMode = product.IsStubExe == 1;
+  display.productEditionName = product.ProductEditionName;
+  display.installedVersion = product.ProgramVersion;
+  display.offeredVersion = instruction.MaxUpdateableProductVersionExistingOnServer;
+  display.upgradeVersion = instruction.MajorUpgradeProductVersion;
+  display.upgradeUrl = instruction.MajorUpgradeProductUrl;
+  display.upgradeLinkText = instruction.MajorUpgradeProductLinkText;
+  display.changeLogUrl = instruction.ChangeLogUrl;
+  display.osNotCompatibleUrl = instruction.OsNotCompatibleUrl;
+  display.failedDownloadUrl = failedDownloadUrl_;
+  display.dontNotifyBox = options_->UpdateCheckSilent != 0;
+  display.windowCaption = options_->WindowCaption;
+  return display;
+}
 
 void Dialog::Report(int32_t status) const { StartUpdateStatusReport(status, UpdateId()); }
 
@@ -750,15 +613,15 @@ void Dialog::ReportUpgradeOffer(int32_t status) const {
 }
 
 void Dialog::End(int32_t code) {
-  mEndCode = code;
-  mView->EndModal(code);
+  endCode_ = code;
+  view_->EndModal(code);
 }
 
 const InstructionInfo& Dialog::Instruction() const {
   static const InstructionInfo kNone;
-  return mWorker != nullptr ? mWorker->Instruction : kNone;
+  return worker_ != nullptr ? worker_->Instruction : kNone;
 }
 
 bool Dialog::IsQuiet() const {
-  return mOptions->UpdateCheckSilent || mOptions->HideUpdateCheckResult || mOptions->UpdateSilent;
+  return options_->UpdateCheckSilent || options_->HideUpdateCheckResult || options_->UpdateSilent;
 }

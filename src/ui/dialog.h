@@ -3,7 +3,9 @@
 // worker's check on a thread of its own, turns the worker's results into dialog
 // states, starts the installation run when the offer is accepted, reports to
 // the server, keeps the user's ignore choices and ends the modal run with the
-// code that becomes the exit code. It drives a SessionView and owns no window.
+// code that becomes the exit code. It drives a SessionView and owns no window:
+// it hands the view what each state shows, and the run what it shows through
+// its RunProgress.
 //
 // Every handler runs on the dialog's thread. The worker thread only stores its
 // result and wakes the session.
@@ -16,76 +18,23 @@
 #include <string>
 #include <utility>
 
-#include "app/cmd_line_info.h"
-#include "app/updater_base.h"
+#include "actions/run_progress.h"
+#include "product/cmd_line_info.h"
+#include "ui/dialog_state.h"
+#include "ui/session_flags.h"
 #include "ui/session_view.h"
+#include "ui/updater_base.h"
 #include "win/unique_handle.h"
 
-// mDialogState.
-enum DialogState : int32_t {
-  CHECK_SERVER = 1,
-  PREPARE_UPDATE_CHECK = 2,  // worker results 5 and 6: a run starts at once
-  MAJOR_UPGRADE_OFFER = 3,
-  UPDATE_AVAILABLE = 4,
-  NO_UPDATE_AVAILABLE = 5,
-  UPDATE_IN_PROGRESS = 6,
-  UPDATE_SUCCESSFUL = 7,
-  UPDATE_FAILED = 8,
-  INSTALLATION_AVAILABLE = 9,  // installation mode; passed through at once
-  INSTALLATION_NOT_AVAILABLE_ = 10,
-  INSTALLATION_PREPARATION = 11,  // the installation run
-  INSTALLATION_SUCCESSFUL = 12,
-  INSTALLATION_FAILED = 13,
-  OS_NOT_COMPATIBLE = 14,
-  CLIENT_CANNOT_BUILD_REQUEST = 15,
-  NO_INTERNET_CONNECTION = 16,
-  SERVER_NOT_AVAILABLE = 17,
-  SERVER_ERROR_OCCURRED = 18,
-  DOWNLOAD_FAILED = 19,
-  PLEASE_CONTACT_SUPPORT = 20,  // the general error display
-};
-
-// The codes the modal run ends with; the last one given wins. Codes with
-// kEndBitUpdateRan make start-up run the post-installation actions.
-inline constexpr int32_t kEndNothingToDo = 0;
-inline constexpr int32_t kEndError = 1;
-inline constexpr int32_t kEndUpdateNotTaken = 2;
-inline constexpr int32_t kEndMajorUpgradeAvailable = 4;  // a bit: 6 with an update as well
-inline constexpr int32_t kEndUnexpectedInUpgradeOffer = 5;
-inline constexpr int32_t kEndUpdateSucceeded = 8;
-inline constexpr int32_t kEndUpdateFailed = 9;
-inline constexpr int32_t kEndInstallationSucceeded = 32;
-inline constexpr int32_t kEndInstallationFailed = 33;
-inline constexpr int32_t kEndInstallationAvailable = 64;
-inline constexpr int32_t kEndAdViewerStarted = 256;
-inline constexpr int32_t kEndAdViewerFailed = 257;
-inline constexpr int32_t kEndBitUpdateRan = 8;
-// Every code a session can end with, for those who document them.
-inline constexpr int32_t kEndCodes[] = {kEndNothingToDo,
-                                        kEndError,
-                                        kEndUpdateNotTaken,
-                                        kEndMajorUpgradeAvailable,
-                                        kEndMajorUpgradeAvailable | kEndUpdateNotTaken,
-                                        kEndUnexpectedInUpgradeOffer,
-                                        kEndUpdateSucceeded,
-                                        kEndUpdateFailed,
-                                        kEndInstallationSucceeded,
-                                        kEndInstallationFailed,
-                                        kEndInstallationAvailable,
-                                        kEndAdViewerStarted,
-                                        kEndAdViewerFailed};
-
 class Dialog;
+struct CheckResultRow;
+struct StateRow;
 
-// The one Dialog, set by its constructor and cleared by its destructor. The
-// worker threads, the download callback, the actions and the banner thread
-// reach the window through it.
+// The one Dialog, set by its constructor and cleared by its destructor: a
+// worker thread hands its result over through it.
 extern Dialog* gDialog;
-// 0 while every attempt to show the window is to be suppressed: the session
-// runs hidden until it decides to surface.
-extern std::atomic<int32_t> gShowPermitted;
 
-class Dialog {
+class Dialog : public SessionEvents, public RunProgress {
  public:
   static constexpr UINT_PTR kSessionTimerId = 4711;
   static constexpr UINT kCheckTimerPeriodMs = 1000;
@@ -98,23 +47,19 @@ class Dialog {
 
   // Neither is owned; both outlive the dialog, and so does the view.
   Dialog(UpdaterBase* worker, const CmdLineInfo* options, SessionView* view);
-  ~Dialog();
-  Dialog(const Dialog&) = delete;
-  Dialog& operator=(const Dialog&) = delete;
+  ~Dialog() override;
 
-  // Once, when the window exists and before it is shown: starts the check.
-  void OnInitDialog();
-  // A tick of the session timer.
-  void OnTimer();
-  // The view's answer to WakeSession: the worker thread has stored its result.
-  void OnWorkerWake();
-  void OnBtnClickedNowButton();      // Install (control 128)
-  void OnBnClickedCloseButton();     // Close / Not now / Abort (control 129)
-  void OnBnClickedContinueButton();  // Continue of the major-upgrade popup (control 130)
-  void OnBnClickedDontNotify();      // "Don't notify me about this update again." (control 1006)
-  void OnRadioClicked();             // any of the popup's radio buttons
-  // A request to close the window: title bar, system menu or PostCloseRequest.
-  void OnClose();
+  // SessionEvents. OnInitDialog sets the window up and starts the check;
+  // OnWorkerWake answers WakeSession: the worker thread has stored its result.
+  void OnInitDialog() override;
+  void OnTimer() override;
+  void OnWorkerWake() override;
+  void OnBtnClickedNowButton() override;
+  void OnBnClickedCloseButton() override;
+  void OnBnClickedContinueButton() override;
+  void OnBnClickedDontNotify() override;
+  void OnRadioClicked() override;
+  void OnClose() override;
 
   // Records the state, logs its entry and shows its display.
   void SetDialogState(int32_t state);
@@ -122,49 +67,48 @@ class Dialog {
   // A hidden window that the step leaves waiting for a click ends there.
   void AdvanceSession();
 
-  int32_t DialogState() const { return mDialogState; }
-  // The worker's last result pair, {mUpdateResult, mUpdateId}.
+  int32_t DialogState() const { return dialogState_; }
+  // The worker's last result pair, {UpdateResult, UpdateId}.
   int32_t UpdateResult() const { return LoadResultPair().UpdateResult; }
   int32_t UpdateId() const { return LoadResultPair().UpdateId; }
-  bool DontNotifyChecked() const { return mDontNotifyChecked != 0; }
-  bool HasWorkerThread() const { return mWorkerThread.valid(); }
-  UINT_PTR TimerId() const { return mTimerId; }
-  UpdaterBase* Worker() const { return mWorker; }
-  const CmdLineInfo& Options() const { return *mOptions; }
+  bool DontNotifyChecked() const { return dontNotifyChecked_ != 0; }
+  bool HasWorkerThread() const { return workerThread_.valid(); }
+  UINT_PTR TimerId() const { return timerId_; }
 
-  // From the installation thread, for the running actions: the message line,
-  // the progress bar and label, the system menu's Close command. The dialog
-  // outlives every run that can reach it: start-up keeps the session while
-  // a worker thread still runs.
-  void SetMessageText(const std::wstring& text) { mView->SetMessageText(text); }
-  void SetProgressPosition(int32_t percent) { mView->SetProgressPosition(percent); }
-  void ShowDownloadProgress(bool visible) { mView->ShowDownloadProgress(visible); }
-  void SetDownloadProgressText(const std::wstring& text) { mView->SetDownloadProgressText(text); }
-  void EnableCloseCommand(bool enabled) { mView->EnableCloseCommand(enabled); }
-
-  // Set by the download action when a file failed to download; read by the
-  // download-failed display once the run's thread has ended.
-  void SetFailedDownloadUrl(std::wstring url) { mFailedDownloadUrl = std::move(url); }
-  const std::wstring& FailedDownloadUrl() const { return mFailedDownloadUrl; }
-
-  // The banner flag: 1 while the banner thread downloads a banner. Only under
-  // the banner-flag mutex, which the banner code owns.
-  int32_t mUseDefaultBanner = 0;
+  // RunProgress, from the installation thread: the message line, the progress
+  // bar and label, the system menu's Close command go to the view; the failed
+  // download's address waits for the download-failed display, which comes
+  // once the run's thread has ended. The dialog outlives every run that can
+  // reach it: start-up keeps the session while a worker thread still runs.
+  void SetMessageText(const std::wstring& text) override { view_->SetMessageText(text); }
+  void SetProgressPosition(int32_t percent) override { view_->SetProgressPosition(percent); }
+  void ShowDownloadProgress(bool visible) override { view_->ShowDownloadProgress(visible); }
+  void SetDownloadProgressText(const std::wstring& text) override { view_->SetDownloadProgressText(text); }
+  void EnableCloseCommand(bool enabled) override { view_->EnableCloseCommand(enabled); }
+  void SetFailedDownloadUrl(const std::wstring& url) override { failedDownloadUrl_ = url; }
 
  private:
   enum class ThreadStart { kStarted, kCreateFailed, kAlreadyRunning };
 
   static DWORD WINAPI CheckThread(LPVOID worker);
-  static DWORD WINAPI RunThread(LPVOID worker);
+  static DWORD WINAPI RunThread(LPVOID dialog);
   // The worker thread's last act: hand the result over and wake the session.
   static void HandOver(const WorkerResult& result);
 
   WorkerResult LoadResultPair() const;
-  ThreadStart StartWorkerThread(LPTHREAD_START_ROUTINE routine);
+  ThreadStart StartWorkerThread(LPTHREAD_START_ROUTINE routine, void* parameter);
   ThreadStart StartRun();
   void TakeEndedWorkerThread();
 
   void Step();
+  void StepAfterCheck(int32_t result);
+  void ShowCheckResult(const CheckResultRow& row);
+  // A quick silent check's end at an upgrade offer: what of it is not ignored.
+  int32_t QuickUpgradeCheckEnd(bool offersUpdate) const;
+  void StepAfterUpgradeOffer(int32_t result);
+  void StepAfterRun(int32_t result);
+  // A result the step does not expect: the general error, and silentEnd in a silent update.
+  void UnexpectedResult(int32_t result, int32_t silentEnd);
   void NoUpdateStep();
   void UpdateAvailableStep();
   void MajorUpgradeStep();
@@ -178,6 +122,15 @@ class Dialog {
   // The code Close ends the session with in state: the button's where it
   // ends at once, else the close request's.
   int32_t CloseEndCode(int32_t state) const;
+  // The Close button's code in a state where it ends the session.
+  int32_t CloseButtonEnd(const StateRow& row) const;
+  // Close at the update offer: with the don't-notify box the offered version
+  // is skipped and reported, without it a version skipped earlier is taken back.
+  void KeepOrSkipOfferedVersion();
+
+  // What the window shows from its start, and in state.
+  WindowSetup SetupNow() const;
+  StateDisplay DisplayOf(int32_t state) const;
 
   void Report(int32_t status) const;
   void ReportUpgradeOffer(int32_t status) const;
@@ -185,20 +138,20 @@ class Dialog {
   const InstructionInfo& Instruction() const;
   bool IsQuiet() const;
 
-  UpdaterBase* mWorker;
-  const CmdLineInfo* mOptions;
-  SessionView* mView;
-  int32_t mDialogState = 0;
-  // mUpdateResult and mUpdateId, side by side: the worker thread hands them
+  UpdaterBase* worker_;
+  const CmdLineInfo* options_;
+  SessionView* view_;
+  int32_t dialogState_ = 0;
+  // The result and the update id, side by side: the worker thread hands them
   // over with one 64-bit store, the dialog reads them once it has seen the thread end.
-  alignas(8) WorkerResult mUpdateResultPair;
-  int32_t mDontNotifyChecked = 0;
-  win::UniqueThread mWorkerThread;
+  alignas(8) WorkerResult updateResultPair_;
+  int32_t dontNotifyChecked_ = 0;
+  win::UniqueThread workerThread_;
   // Set by the worker thread right after its store: a wake-up that finds it
   // unset came from an earlier thread and is left to the timer.
-  std::atomic<bool> mWorkerDone{false};
-  UINT_PTR mTimerId = 0;
-  std::wstring mFailedDownloadUrl;
+  std::atomic<bool> workerDone_{false};
+  UINT_PTR timerId_ = 0;
+  std::wstring failedDownloadUrl_;
   // The end code given last; none while the session goes on.
-  std::optional<int32_t> mEndCode;
+  std::optional<int32_t> endCode_;
 };

@@ -5,16 +5,13 @@
 #include <algorithm>
 #include <cwchar>
 
-#include "actions/version_parts.h"
-#include "log/log.h"
-#include "product/program_infos_store.h"
+#include "logfront/log.h"
 #include "resource.h"
+#include "texts/text_table.h"
 #include "ui/banner.h"
-#include "ui/dialog.h"
-#include "ui/text_table.h"
+#include "ui/session_flags.h"
 #include "version.h"
 #include "win/dpi.h"
-#include "win/mutex_hold.h"
 #include "win/path_limit.h"
 #include "win/strings.h"
 
@@ -25,13 +22,13 @@ constexpr size_t kMaxTitleChars = kMaxPathChars;
 
 }  // namespace
 
-INT_PTR DialogWindow::RunModal(Dialog& dialog) {
-  mDialog = &dialog;
+INT_PTR DialogWindow::RunModal(SessionEvents& session) {
+  session_ = &session;
   const INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&controls);
   const INT_PTR code = ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_VLRENOVA_DIALOG), nullptr,
                                          DialogProc, reinterpret_cast<LPARAM>(this));
-  mWindow.store(nullptr);
+  window_.store(nullptr);
   return code;
 }
 
@@ -39,7 +36,7 @@ INT_PTR CALLBACK DialogWindow::DialogProc(HWND window, UINT message, WPARAM wPar
   if (message == WM_INITDIALOG) {
     auto* self = reinterpret_cast<DialogWindow*>(lParam);
     ::SetWindowLongPtrW(window, DWLP_USER, lParam);
-    self->mWindow.store(window);
+    self->window_.store(window);
   }
   auto* self = reinterpret_cast<DialogWindow*>(::GetWindowLongPtrW(window, DWLP_USER));
   return self != nullptr ? self->Handle(message, wParam, lParam) : FALSE;
@@ -49,23 +46,23 @@ INT_PTR DialogWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
       InitWindow();
-      mDialog->OnInitDialog();
+      session_->OnInitDialog();
       return TRUE;
     case WM_WINDOWPOSCHANGING:
       // A hidden session stays hidden, whoever asks to show the window.
       if (gShowPermitted.load() == 0) reinterpret_cast<WINDOWPOS*>(lParam)->flags &= ~SWP_SHOWWINDOW;
       return FALSE;
     case WM_TIMER:
-      if (wParam == Dialog::kSessionTimerId) mDialog->OnTimer();
+      if (timerId_ != 0 && wParam == timerId_) session_->OnTimer();
       return TRUE;
     case kWakeMessage:
-      mDialog->OnWorkerWake();
+      session_->OnWorkerWake();
       return TRUE;
     case WM_COMMAND:
       OnCommand(LOWORD(wParam), HIWORD(wParam));
       return TRUE;
     case WM_CLOSE:
-      mDialog->OnClose();
+      session_->OnClose();
       return TRUE;
     case WM_PAINT:
       if (!::IsIconic(hwnd())) return FALSE;
@@ -78,12 +75,12 @@ INT_PTR DialogWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       const auto* suggested = reinterpret_cast<const RECT*>(lParam);
       ::SetWindowPos(hwnd(), nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                      suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
-      mHeader.SetDpi(HIWORD(wParam));
+      header_.SetDpi(HIWORD(wParam));
       return FALSE;
     }
     case WM_QUERYDRAGICON:
       // One of the messages whose result a dialog procedure returns as it is.
-      return reinterpret_cast<INT_PTR>(mIcon);
+      return reinterpret_cast<INT_PTR>(icon_);
     default:
       return FALSE;
   }
@@ -98,7 +95,7 @@ void DialogWindow::PaintIcon() {
   ::GetClientRect(hwnd(), &client);
   const int x = (client.right - ::GetSystemMetrics(SM_CXICON) + 1) / 2;
   const int y = (client.bottom - ::GetSystemMetrics(SM_CYICON) + 1) / 2;
-  ::DrawIcon(dc, x, y, mIcon);
+  ::DrawIcon(dc, x, y, icon_);
   ::EndPaint(hwnd(), &paint);
 }
 
@@ -106,21 +103,21 @@ void DialogWindow::OnCommand(WORD id, WORD notification) {
   if (notification != BN_CLICKED) return;
   switch (id) {
     case IDC_UPDATE_NOW_BUTTON:
-      mDialog->OnBtnClickedNowButton();
+      session_->OnBtnClickedNowButton();
       break;
     case IDC_CLOSE_BUTTON:
-      mDialog->OnBnClickedCloseButton();
+      session_->OnBnClickedCloseButton();
       break;
     case IDC_CONTINUE_BUTTON:
-      mDialog->OnBnClickedContinueButton();
+      session_->OnBnClickedContinueButton();
       break;
     case IDC_DONT_SHOW_AGAIN:
-      mDialog->OnBnClickedDontNotify();
+      session_->OnBnClickedDontNotify();
       break;
     case IDC_INSTALL_NOW_RADIO:
     case IDC_REMIND_LATER_RADIO:
     case IDC_DONT_SHOW_AGAIN_RADIO:
-      mDialog->OnRadioClicked();
+      session_->OnRadioClicked();
       break;
     default:
       // IDCANCEL is the Escape key: swallowed, it never closes the window.
@@ -131,31 +128,34 @@ void DialogWindow::OnCommand(WORD id, WORD notification) {
 void DialogWindow::InitWindow() {
   const HWND window = hwnd();
   // A shared resource icon: the system keeps it, nothing to destroy.
-  mIcon = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_VLRENOVA));
-  ::SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(mIcon));
-  ::SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(mIcon));
+  icon_ = ::LoadIconW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_VLRENOVA));
+  ::SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
+  ::SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
+  MakeBoldFont();
+  for (const int id : {IDC_CHANGE_LOG_LINK, IDC_MAJOR_UPGRADE_LINK, IDC_MAJOR_UPGRADE_POPUP_LINK}) {
+    Link(id)->Attach(::GetDlgItem(window, id));
+  }
+}
 
-  const ProgramInfos product = GetProgramInfos();
-  const CmdLineInfo& options = mDialog->Options();
+void DialogWindow::SetUpWindow(const WindowSetup& setup) {
+  setup_ = setup;
+  const ProgramInfos& product = setup_.product;
+  const int language = product.Language;
   std::wstring title;
   if (product.IsStubExe == 1) {
     title = product.ProductEditionName;
   } else {
-    title = options.WindowCaption.empty() ? GetText(kTextUpdaterName, Language()) : options.WindowCaption;
+    title = setup_.windowCaption.empty() ? GetText(kTextUpdaterName, language) : setup_.windowCaption;
     title += L" ";
     title += kUpdaterVersion;
   }
-  ::SetWindowTextW(window, title.substr(0, kMaxTitleChars).c_str());
+  ::SetWindowTextW(hwnd(), title.substr(0, kMaxTitleChars).c_str());
 
-  MakeBoldFont();
-  CreateHeader();
+  CreateHeader(product);
   for (const int id : {IDC_CHANGE_LOG_LINK, IDC_MAJOR_UPGRADE_LINK, IDC_MAJOR_UPGRADE_POPUP_LINK}) {
-    CHyperLink* link = Link(id);
-    link->Attach(::GetDlgItem(window, id));
-    link->SetErrorCaption(title.substr(0, kMaxTitleChars));
+    Link(id)->SetErrorCaption(title.substr(0, kMaxTitleChars));
   }
 
-  const int language = Language();
   const auto set = [&](int id, int textId) { SetControlText(id, GetText(textId, language)); };
   set(IDC_MESSAGE_TEXT, kTextConnectingToServer);
   set(IDC_SERVER_VERSION_TEXT, kTextAvailableVersionLabel);
@@ -164,17 +164,19 @@ void DialogWindow::InitWindow() {
   set(IDC_UPDATE_NOW_BUTTON, kTextInstall);
   set(IDC_CLOSE_BUTTON, kTextNotNow);
   set(IDC_DONT_SHOW_AGAIN, kTextDontNotifyAboutUpdate);
-  mChangeLogLink.SetLinkText(GetText(kTextShowChanges, language));
-  mUpgradeHintLink.SetLinkText(GetText(kTextUpgradeMoreInformation, language));
+  changeLogLink_.SetLinkText(GetText(kTextShowChanges, language));
+  upgradeHintLink_.SetLinkText(GetText(kTextUpgradeMoreInformation, language));
   set(IDC_MAJOR_UPGRADE_TEXT, kTextUpgradeAlsoAvailable);
   set(IDC_IMPORTANT_HINT, kTextImportantHint);
-  mPopupLink.SetLinkText(GetText(kTextUpgradeMoreInformation, language));
+  popupLink_.SetLinkText(GetText(kTextUpgradeMoreInformation, language));
   set(IDC_INSTALL_NOW_RADIO, kTextInstallAndReplace);
   set(IDC_REMIND_LATER_RADIO, kTextRemindLater);
   set(IDC_DONT_SHOW_AGAIN_RADIO, kTextDontShowNoticeAgain);
   set(IDC_CONTINUE_BUTTON, kTextContinue);
-  MoveToWindowRec(options.WindowRec);
+  MoveToWindowRec(setup_.windowRec);
 }
+
+void DialogWindow::ShowStateDisplay(const StateDisplay& display) { ::ShowStateDisplay(*this, display); }
 
 void DialogWindow::MakeBoldFont() {
   const HWND versionLine = ::GetDlgItem(hwnd(), IDC_SERVER_VERSION);
@@ -182,25 +184,17 @@ void DialogWindow::MakeBoldFont() {
   LOGFONTW description{};
   if (font == nullptr || ::GetObjectW(font, sizeof description, &description) == 0) return;
   description.lfWeight = FW_BOLD;
-  mBoldFont.reset(::CreateFontIndirectW(&description));
-  if (!mBoldFont) return;
+  boldFont_.reset(::CreateFontIndirectW(&description));
+  if (!boldFont_) return;
   for (const int id : {IDC_SERVER_VERSION, IDC_IMPORTANT_HINT}) {
-    ::SendDlgItemMessageW(hwnd(), id, WM_SETFONT, reinterpret_cast<WPARAM>(mBoldFont.get()), FALSE);
+    ::SendDlgItemMessageW(hwnd(), id, WM_SETFONT, reinterpret_cast<WPARAM>(boldFont_.get()), FALSE);
   }
 }
 
-void DialogWindow::CreateHeader() {
-  const ProgramInfos product = GetProgramInfos();
+void DialogWindow::CreateHeader(const ProgramInfos& product) {
   const auto font = reinterpret_cast<HFONT>(::SendMessageW(hwnd(), WM_GETFONT, 0, 0));
-  mHeader.Create(hwnd(), font, product.ProductEditionName,
+  header_.Create(hwnd(), font, product.ProductEditionName,
                  VersionSubtitle(product.ProgramVersion, product.IsStubExe == 1));
-}
-
-std::wstring VersionSubtitle(const std::wstring& version, bool majorOnly) {
-  VersionParts parts;
-  SplitVersion(version, parts);
-  if (majorOnly) return win::FormatW(L"Version %s", parts.major.c_str());
-  return win::FormatW(L"Version %s.%s Build %s", parts.major.c_str(), parts.minor.c_str(), parts.rest.c_str());
 }
 
 void DialogWindow::MoveToWindowRec(const std::wstring& windowRec) {
@@ -242,25 +236,21 @@ void DialogWindow::ShowWindowNormally() {
 }
 
 void DialogWindow::RefreshBanner() {
-  const std::wstring path = BannerFilePath(GetProgramInfos());
-  // While the banner thread still downloads, the file may be half there.
-  int32_t useDefault = 1;
-  if (CanBeRead(path)) {
-    const win::MutexHold hold(BannerFlagMutex());
-    if (hold.owned()) useDefault = mDialog->mUseDefaultBanner;
-  }
+  const std::wstring path = BannerFilePath(setup_.product);
+  const bool useDefault = ShowsBuiltInBanner(path);
   win::UniqueBitmap banner;
-  if (useDefault != 0) {
+  if (useDefault) {
     LogWarning(L"Banner: Use Default");
     banner.reset(static_cast<HBITMAP>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDB_DEFAULT_BANNER),
                                                    IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
   } else {
+    // kept verbatim: names the variable of an earlier version
     LogInfo(L"Banner: Use bannerFileNameWithPath");
     banner.reset(LoadBannerFile(path, BannerRoom()));
   }
   // The band lets go of the old picture before it is deleted.
-  mHeader.SetBannerBitmap(banner.get());
-  mBanner = std::move(banner);
+  header_.SetBannerBitmap(banner.get());
+  banner_ = std::move(banner);
 }
 
 int DialogWindow::BannerRoom() const {
@@ -269,7 +259,7 @@ int DialogWindow::BannerRoom() const {
   RECT message{};
   ::GetWindowRect(::GetDlgItem(hwnd(), IDC_MESSAGE_TEXT), &message);
   ::MapWindowPoints(nullptr, hwnd(), reinterpret_cast<POINT*>(&message), 2);
-  return static_cast<int>(message.top - 2) * static_cast<int>(win::kDesignDpi) / static_cast<int>(mHeader.Dpi());
+  return static_cast<int>(message.top - 2) * static_cast<int>(win::kDesignDpi) / static_cast<int>(header_.Dpi());
 }
 
 bool DialogWindow::IsUpgradeChoiceChecked(UpgradeChoice choice) {
@@ -298,14 +288,16 @@ void DialogWindow::PostCloseRequest() { ::PostMessageW(hwnd(), WM_CLOSE, 0, 0); 
 void DialogWindow::EndModal(int32_t code) { ::EndDialog(hwnd(), code); }
 
 UINT_PTR DialogWindow::StartSessionTimer(UINT_PTR id, UINT periodMs) {
-  return ::SetTimer(hwnd(), id, periodMs, nullptr);
+  const UINT_PTR started = ::SetTimer(hwnd(), id, periodMs, nullptr);
+  if (started != 0) timerId_ = started;
+  return started;
 }
 
 void DialogWindow::StopSessionTimer(UINT_PTR timerId) { ::KillTimer(hwnd(), timerId); }
 
 void DialogWindow::WakeSession() {
   // A window already gone simply drops the wake-up.
-  if (const HWND window = mWindow.load()) ::PostMessageW(window, kWakeMessage, 0, 0);
+  if (const HWND window = window_.load()) ::PostMessageW(window, kWakeMessage, 0, 0);
 }
 
 // The run's thread calls these; each window call is sent to the dialog's
@@ -330,7 +322,7 @@ void DialogWindow::EnableCloseCommand(bool enabled) {
   }
 }
 
-void DialogWindow::EnableControl(int id, bool enabled) const {
+void DialogWindow::EnableControl(int id, bool enabled) {
   if (const HWND window = hwnd()) ::EnableWindow(::GetDlgItem(window, id), enabled);
 }
 
@@ -341,11 +333,11 @@ CHyperLink* DialogWindow::Link(int id) {
 const CHyperLink* DialogWindow::Link(int id) const {
   switch (id) {
     case IDC_CHANGE_LOG_LINK:
-      return &mChangeLogLink;
+      return &changeLogLink_;
     case IDC_MAJOR_UPGRADE_LINK:
-      return &mUpgradeHintLink;
+      return &upgradeHintLink_;
     case IDC_MAJOR_UPGRADE_POPUP_LINK:
-      return &mPopupLink;
+      return &popupLink_;
     default:
       return nullptr;
   }
@@ -371,7 +363,7 @@ std::wstring DialogWindow::LinkUrl(int id) const {
   return link != nullptr ? link->GetURL() : std::wstring();
 }
 
-void DialogWindow::MoveControlOnto(int id, int placeId) const {
+void DialogWindow::MoveControlOnto(int id, int placeId) {
   const HWND window = hwnd();
   RECT place{};
   if (window == nullptr || !::GetWindowRect(::GetDlgItem(window, placeId), &place)) return;
@@ -381,12 +373,16 @@ void DialogWindow::MoveControlOnto(int id, int placeId) const {
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void DialogWindow::ShowControl(int id, bool visible) const {
+void DialogWindow::ShowControl(int id, bool visible) {
   if (const HWND window = hwnd()) ::ShowWindow(::GetDlgItem(window, id), visible ? SW_SHOW : SW_HIDE);
 }
 
-void DialogWindow::SetControlText(int id, const std::wstring& text) const {
+void DialogWindow::SetControlText(int id, const std::wstring& text) {
   if (const HWND window = hwnd()) ::SetDlgItemTextW(window, id, text.c_str());
 }
 
-int DialogWindow::Language() const { return GetProgramInfos().Language; }
+void DialogWindow::FocusControl(int id) {
+  if (const HWND control = ::GetDlgItem(hwnd(), id)) ::SetFocus(control);
+}
+
+void DialogWindow::SetSubtitle(const std::wstring& subtitle) { header_.SetSubtitle(subtitle); }

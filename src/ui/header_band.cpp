@@ -32,84 +32,84 @@ HANDLE HeaderMutex() {
 }
 
 CWizTrackWnd::~CWizTrackWnd() {
-  if (mWindow != nullptr && ::IsWindow(mWindow)) ::DestroyWindow(mWindow);
+  if (window_ != nullptr && ::IsWindow(window_)) ::DestroyWindow(window_);
 }
 
 bool CWizTrackWnd::Create(HWND parent, HFONT textFont, const std::wstring& title, const std::wstring& subtitle) {
   if (!RegisterBandClass()) return false;
-  mParent = parent;
-  mTextFont = textFont;
-  mTitle = title;
-  mSubtitle = subtitle;
-  mDpi = win::WindowDpi(parent);
-  mFontDpi = mDpi;
-  mHasFontDescription = textFont != nullptr && ::GetObjectW(textFont, sizeof mFontDescription, &mFontDescription) != 0;
+  parent_ = parent;
+  textFont_ = textFont;
+  title_ = title;
+  subtitle_ = subtitle;
+  dpi_ = win::WindowDpi(parent);
+  fontDpi_ = dpi_;
+  hasFontDescription_ = textFont != nullptr && ::GetObjectW(textFont, sizeof fontDescription_, &fontDescription_) != 0;
   MakeFonts();
   Place();
-  return mWindow != nullptr;
+  return window_ != nullptr;
 }
 
 void CWizTrackWnd::MakeFonts() {
-  mScaledTextFont.reset();
-  mBoldFont.reset();
-  if (!mHasFontDescription) return;
-  LOGFONTW description = mFontDescription;
-  if (mDpi != mFontDpi) {
-    description.lfHeight = ::MulDiv(description.lfHeight, static_cast<int>(mDpi), static_cast<int>(mFontDpi));
-    description.lfWidth = ::MulDiv(description.lfWidth, static_cast<int>(mDpi), static_cast<int>(mFontDpi));
-    mScaledTextFont.reset(::CreateFontIndirectW(&description));
+  scaledTextFont_.reset();
+  boldFont_.reset();
+  if (!hasFontDescription_) return;
+  LOGFONTW description = fontDescription_;
+  if (dpi_ != fontDpi_) {
+    description.lfHeight = ::MulDiv(description.lfHeight, static_cast<int>(dpi_), static_cast<int>(fontDpi_));
+    description.lfWidth = ::MulDiv(description.lfWidth, static_cast<int>(dpi_), static_cast<int>(fontDpi_));
+    scaledTextFont_.reset(::CreateFontIndirectW(&description));
   }
   description.lfWeight = FW_BOLD;
-  mBoldFont.reset(::CreateFontIndirectW(&description));
+  boldFont_.reset(::CreateFontIndirectW(&description));
 }
 
 void CWizTrackWnd::SetDpi(UINT dpi) {
   if (dpi == 0) return;
   {
     const win::MutexHold hold(HeaderMutex());
-    mDpi = dpi;
+    dpi_ = dpi;
     MakeFonts();
   }
   Place();
 }
 
-int CWizTrackWnd::Scaled(int length) const { return win::ScaleToDpi(length, mDpi); }
+int CWizTrackWnd::Scaled(int length) const { return win::ScaleToDpi(length, dpi_); }
 
 int CWizTrackWnd::Height() const {
   // The two lines at the bottom stay one pixel each.
-  return mHasBitmap ? Scaled(static_cast<int>(mBitmapSize.cy)) + 2 : Scaled(mLayout.heightWithoutBitmap);
+  return hasBitmap_ ? Scaled(static_cast<int>(bitmapSize_.cy)) + 2 : Scaled(layout_.heightWithoutBitmap);
 }
 
 void CWizTrackWnd::SetSubtitle(const std::wstring& subtitle) {
-  mSubtitle = subtitle;
-  if (mWindow != nullptr) ::InvalidateRect(mWindow, nullptr, TRUE);
+  subtitle_ = subtitle;
+  if (window_ != nullptr) ::InvalidateRect(window_, nullptr, TRUE);
 }
 
 void CWizTrackWnd::SetBannerBitmap(HBITMAP bitmap) {
   {
     const win::MutexHold hold(HeaderMutex());
-    mLayout.bitmap = bitmap;
+    layout_.bitmap = bitmap;
     BITMAP description{};
-    mHasBitmap = bitmap != nullptr && ::GetObjectW(bitmap, sizeof description, &description) != 0;
-    mBitmapSize = mHasBitmap ? SIZE{description.bmWidth, description.bmHeight} : SIZE{};
+    hasBitmap_ = bitmap != nullptr && ::GetObjectW(bitmap, sizeof description, &description) != 0;
+    bitmapSize_ = hasBitmap_ ? SIZE{description.bmWidth, description.bmHeight} : SIZE{};
   }
   Place();
 }
 
 // (Re-)creates the band as the parent's visible child across its width.
 void CWizTrackWnd::Place() {
-  if (mParent == nullptr) return;
-  if (mWindow != nullptr && ::IsWindow(mWindow)) ::DestroyWindow(mWindow);
+  if (parent_ == nullptr) return;
+  if (window_ != nullptr && ::IsWindow(window_)) ::DestroyWindow(window_);
   RECT client{};
-  ::GetClientRect(mParent, &client);
-  mWindow = ::CreateWindowExW(0, kClassName, L"", WS_CHILD | WS_VISIBLE, 0, 0, client.right - client.left, Height(),
-                              mParent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kControlId)),
+  ::GetClientRect(parent_, &client);
+  window_ = ::CreateWindowExW(0, kClassName, L"", WS_CHILD | WS_VISIBLE, 0, 0, client.right - client.left, Height(),
+                              parent_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kControlId)),
                               ::GetModuleHandleW(nullptr), nullptr);
-  if (mWindow == nullptr) return;
-  ::SetWindowLongPtrW(mWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  ::SetWindowLongPtrW(mWindow, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowProc));
-  ::SetWindowPos(mWindow, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-  ::InvalidateRect(mWindow, nullptr, TRUE);
+  if (window_ == nullptr) return;
+  ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  ::SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowProc));
+  ::SetWindowPos(window_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  ::InvalidateRect(window_, nullptr, TRUE);
 }
 
 LRESULT CALLBACK CWizTrackWnd::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -137,22 +137,22 @@ void CWizTrackWnd::Paint(HDC dc) const {
   const win::MutexHold hold(HeaderMutex());
   if (!hold.owned()) return;
   RECT band{};
-  ::GetClientRect(mWindow, &band);
-  const win::UniqueBrush background(::CreateSolidBrush(mLayout.background));
+  ::GetClientRect(window_, &band);
+  const win::UniqueBrush background(::CreateSolidBrush(layout_.background));
   ::FillRect(dc, &band, background.get());
 
-  if (mHasBitmap && mLayout.bitmap != nullptr) {
+  if (hasBitmap_ && layout_.bitmap != nullptr) {
     const win::UniqueMemoryDc source(::CreateCompatibleDC(dc));
     if (source) {
-      const HGDIOBJ previous = ::SelectObject(source.get(), mLayout.bitmap);
-      const int width = Scaled(mBitmapSize.cx);
-      const int height = Scaled(mBitmapSize.cy);
-      if (width == mBitmapSize.cx && height == mBitmapSize.cy) {
+      const HGDIOBJ previous = ::SelectObject(source.get(), layout_.bitmap);
+      const int width = Scaled(bitmapSize_.cx);
+      const int height = Scaled(bitmapSize_.cy);
+      if (width == bitmapSize_.cx && height == bitmapSize_.cy) {
         ::BitBlt(dc, band.right - width, 0, width, height, source.get(), 0, 0, SRCCOPY);
       } else {
         const int previousMode = ::SetStretchBltMode(dc, HALFTONE);
         ::SetBrushOrgEx(dc, 0, 0, nullptr);
-        ::StretchBlt(dc, band.right - width, 0, width, height, source.get(), 0, 0, mBitmapSize.cx, mBitmapSize.cy,
+        ::StretchBlt(dc, band.right - width, 0, width, height, source.get(), 0, 0, bitmapSize_.cx, bitmapSize_.cy,
                      SRCCOPY);
         ::SetStretchBltMode(dc, previousMode);
       }
@@ -161,14 +161,14 @@ void CWizTrackWnd::Paint(HDC dc) const {
   }
 
   ::SetBkMode(dc, TRANSPARENT);
-  ::SetTextColor(dc, mLayout.text);
+  ::SetTextColor(dc, layout_.text);
   const HFONT textFont = TextFont();
-  const HGDIOBJ previousFont = ::SelectObject(dc, mBoldFont ? mBoldFont.get() : textFont);
-  const int left = Scaled(mLayout.leftMargin);
-  ::TextOutW(dc, left, Scaled(mLayout.titleTop), mTitle.c_str(), static_cast<int>(mTitle.size()));
+  const HGDIOBJ previousFont = ::SelectObject(dc, boldFont_ ? boldFont_.get() : textFont);
+  const int left = Scaled(layout_.leftMargin);
+  ::TextOutW(dc, left, Scaled(layout_.titleTop), title_.c_str(), static_cast<int>(title_.size()));
   if (textFont != nullptr) ::SelectObject(dc, textFont);
-  ::TextOutW(dc, left, Scaled(mLayout.titleTop * 2 + mLayout.lineGap), mSubtitle.c_str(),
-             static_cast<int>(mSubtitle.size()));
+  ::TextOutW(dc, left, Scaled(layout_.titleTop * 2 + layout_.lineGap), subtitle_.c_str(),
+             static_cast<int>(subtitle_.size()));
   ::SelectObject(dc, previousFont);
 
   RECT line = {band.left, band.bottom - 2, band.right, band.bottom - 1};

@@ -41,12 +41,12 @@ class CWizTrackWnd {
   // Lays the band out anew for the parent's new DPI (WM_DPICHANGED).
   void SetDpi(UINT dpi);
 
-  HWND hwnd() const { return mWindow; }
-  UINT Dpi() const { return mDpi; }
+  HWND hwnd() const { return window_; }
+  UINT Dpi() const { return dpi_; }
   int Height() const;
-  bool HasBitmap() const { return mHasBitmap; }
-  const std::wstring& Title() const { return mTitle; }
-  const std::wstring& Subtitle() const { return mSubtitle; }
+  bool HasBitmap() const { return hasBitmap_; }
+  const std::wstring& Title() const { return title_; }
+  const std::wstring& Subtitle() const { return subtitle_; }
 
  private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -56,22 +56,22 @@ class CWizTrackWnd {
   // one the dialog's font was made for, from the dialog's font.
   void MakeFonts();
   int Scaled(int length) const;
-  HFONT TextFont() const { return mScaledTextFont ? mScaledTextFont.get() : mTextFont; }
+  HFONT TextFont() const { return scaledTextFont_ ? scaledTextFont_.get() : textFont_; }
 
-  HWND mParent = nullptr;
-  HWND mWindow = nullptr;
-  HeaderLayout mLayout;
-  std::wstring mTitle;
-  std::wstring mSubtitle;
-  HFONT mTextFont = nullptr;  // the dialog's
-  LOGFONTW mFontDescription{};
-  bool mHasFontDescription = false;
-  UINT mFontDpi = 96;  // the DPI the dialog's font was made for
-  UINT mDpi = 96;
-  win::UniqueFont mScaledTextFont;
-  win::UniqueFont mBoldFont;
-  bool mHasBitmap = false;
-  SIZE mBitmapSize{};
+  HWND parent_ = nullptr;
+  HWND window_ = nullptr;
+  HeaderLayout layout_;
+  std::wstring title_;
+  std::wstring subtitle_;
+  HFONT textFont_ = nullptr;  // the dialog's
+  LOGFONTW fontDescription_{};
+  bool hasFontDescription_ = false;
+  UINT fontDpi_ = 96;  // the DPI the dialog's font was made for
+  UINT dpi_ = 96;
+  win::UniqueFont scaledTextFont_;
+  win::UniqueFont boldFont_;
+  bool hasBitmap_ = false;
+  SIZE bitmapSize_{};
 };
 
 // The process-wide mutex under which the band's picture changes and paints.

@@ -7,9 +7,9 @@
 #include <optional>
 #include <utility>
 
-#include "log/log.h"
+#include "logfront/log.h"
+#include "texts/text_table.h"
 #include "ui/desktop_shell_open.h"
-#include "ui/text_table.h"
 #include "ui/web_address.h"
 #include "win/path_limit.h"
 #include "win/strings.h"
@@ -185,41 +185,41 @@ HCURSOR LinkHandCursor() { return TheHandCursor().cursor.get(); }
 HandCursorOrigin LinkHandCursorOrigin() { return TheHandCursor().origin; }
 
 CHyperLink::CHyperLink()
-    : mBackgroundColour(::GetSysColor(COLOR_BTNFACE)), mErrorCaption(GetText(kTextUpdaterName, 0)) {}
+    : backgroundColour_(::GetSysColor(COLOR_BTNFACE)), errorCaption_(GetText(kTextUpdaterName, 0)) {}
 
 CHyperLink::~CHyperLink() { Detach(); }
 
 bool CHyperLink::Attach(HWND control) {
-  if (mControl != nullptr || !::IsWindow(control)) return false;
+  if (control_ != nullptr || !::IsWindow(control)) return false;
   const UINT_PTR id = reinterpret_cast<UINT_PTR>(this);
   if (!::SetWindowSubclass(control, ControlProc, id, reinterpret_cast<DWORD_PTR>(this))) return false;
-  mControl = control;
-  mParent = ::GetParent(control);
-  if (mParent != nullptr) ::SetWindowSubclass(mParent, ParentProc, id, reinterpret_cast<DWORD_PTR>(this));
+  control_ = control;
+  parent_ = ::GetParent(control);
+  if (parent_ != nullptr) ::SetWindowSubclass(parent_, ParentProc, id, reinterpret_cast<DWORD_PTR>(this));
 
   const std::wstring text = ControlText();
-  if (mUrl.empty()) mUrl = text;
-  if (text.empty()) ::SetWindowTextW(mControl, mUrl.c_str());
+  if (url_.empty()) url_ = text;
+  if (text.empty()) ::SetWindowTextW(control_, url_.c_str());
 
-  mOriginalFont = reinterpret_cast<HFONT>(::SendMessageW(mControl, WM_GETFONT, 0, 0));
+  originalFont_ = reinterpret_cast<HFONT>(::SendMessageW(control_, WM_GETFONT, 0, 0));
   MakeLinkFont();
   SizeToText();
-  if ((mFlags & kLinkNoHandCursor) == 0) mHandCursor = LinkHandCursor();
+  if ((flags_ & kLinkNoHandCursor) == 0) handCursor_ = LinkHandCursor();
 
-  mTooltip.reset(::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
-                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, mControl, nullptr,
+  tooltip_.reset(::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, control_, nullptr,
                                    ::GetModuleHandleW(nullptr), nullptr));
-  if (mTooltip) {
+  if (tooltip_) {
     TOOLINFOW tool = {};
     tool.cbSize = TTTOOLINFOW_V2_SIZE;
     // The tooltip watches the control's mouse messages itself.
     tool.uFlags = TTF_SUBCLASS;
-    tool.hwnd = mControl;
+    tool.hwnd = control_;
     tool.uId = kToolId;
-    ::GetClientRect(mControl, &tool.rect);
-    tool.lpszText = const_cast<wchar_t*>(mUrl.c_str());
-    ::SendMessageW(mTooltip.get(), TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
-    ::SendMessageW(mTooltip.get(), TTM_ACTIVATE, TRUE, 0);
+    ::GetClientRect(control_, &tool.rect);
+    tool.lpszText = const_cast<wchar_t*>(url_.c_str());
+    ::SendMessageW(tooltip_.get(), TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    ::SendMessageW(tooltip_.get(), TTM_ACTIVATE, TRUE, 0);
   }
   return true;
 }
@@ -227,61 +227,61 @@ bool CHyperLink::Attach(HWND control) {
 void CHyperLink::Detach() { Release(true); }
 
 void CHyperLink::Release(bool restoreFont) {
-  if (mControl == nullptr) return;
+  if (control_ == nullptr) return;
   const UINT_PTR id = reinterpret_cast<UINT_PTR>(this);
-  ::RemoveWindowSubclass(mControl, ControlProc, id);
-  if (mParent != nullptr) ::RemoveWindowSubclass(mParent, ParentProc, id);
-  if (mHover && ::GetCapture() == mControl) ::ReleaseCapture();
-  mTooltip.reset();
+  ::RemoveWindowSubclass(control_, ControlProc, id);
+  if (parent_ != nullptr) ::RemoveWindowSubclass(parent_, ParentProc, id);
+  if (hover_ && ::GetCapture() == control_) ::ReleaseCapture();
+  tooltip_.reset();
   // The control must not be left with a font that is about to be deleted.
-  if (restoreFont) ::SendMessageW(mControl, WM_SETFONT, reinterpret_cast<WPARAM>(mOriginalFont), TRUE);
-  mLinkFont.reset();
-  mControl = nullptr;
-  mParent = nullptr;
-  mOriginalFont = nullptr;
-  mHandCursor = nullptr;
-  mHover = false;
-  mPressed = false;
+  if (restoreFont) ::SendMessageW(control_, WM_SETFONT, reinterpret_cast<WPARAM>(originalFont_), TRUE);
+  linkFont_.reset();
+  control_ = nullptr;
+  parent_ = nullptr;
+  originalFont_ = nullptr;
+  handCursor_ = nullptr;
+  hover_ = false;
+  pressed_ = false;
 }
 
 void CHyperLink::SetURL(const std::wstring& url) {
-  mUrl = url;
-  if (mControl == nullptr) return;
-  ::ShowWindow(mControl, SW_HIDE);
+  url_ = url;
+  if (control_ == nullptr) return;
+  ::ShowWindow(control_, SW_HIDE);
   SizeToText();
   UpdateTooltipText();
-  ::ShowWindow(mControl, SW_SHOW);
+  ::ShowWindow(control_, SW_SHOW);
 }
 
 void CHyperLink::SetLinkText(const std::wstring& text) {
-  if (mControl == nullptr) return;
-  ::ShowWindow(mControl, SW_HIDE);
-  ::SetWindowTextW(mControl, text.c_str());
+  if (control_ == nullptr) return;
+  ::ShowWindow(control_, SW_HIDE);
+  ::SetWindowTextW(control_, text.c_str());
   SizeToText();
-  ::ShowWindow(mControl, SW_SHOW);
+  ::ShowWindow(control_, SW_SHOW);
 }
 
 void CHyperLink::SetFlags(uint8_t flags) {
-  const uint8_t old = std::exchange(mFlags, flags);
-  if (mControl == nullptr) return;
+  const uint8_t old = std::exchange(flags_, flags);
+  if (control_ == nullptr) return;
   if (((old ^ flags) & kLinkUnderline) != 0) MakeLinkFont();
   SizeToText();
-  mHandCursor = (flags & kLinkNoHandCursor) == 0 ? LinkHandCursor() : nullptr;
+  handCursor_ = (flags & kLinkNoHandCursor) == 0 ? LinkHandCursor() : nullptr;
   Repaint();
 }
 
 void CHyperLink::SetColours(const LinkColours& colours) {
-  mColours = colours;
+  colours_ = colours;
   Repaint();
 }
 
 void CHyperLink::SetBackgroundColour(COLORREF colour) {
-  mBackgroundColour = colour;
+  backgroundColour_ = colour;
   Repaint();
 }
 
 void CHyperLink::SetVisited(bool visited) {
-  mVisited = visited;
+  visited_ = visited;
   Repaint();
 }
 
@@ -300,73 +300,73 @@ INT_PTR CHyperLink::GotoURL(const std::wstring& url, int showCommand) {
     return result;
   }
   ::MessageBeep(MB_ICONEXCLAMATION);
-  const HWND owner = mControl != nullptr ? ::GetAncestor(mControl, GA_ROOT) : nullptr;
-  ::MessageBoxW(owner, LinkErrorBoxText(result).c_str(), mErrorCaption.c_str(), MB_ICONEXCLAMATION | MB_OK);
+  const HWND owner = control_ != nullptr ? ::GetAncestor(control_, GA_ROOT) : nullptr;
+  ::MessageBoxW(owner, LinkErrorBoxText(result).c_str(), errorCaption_.c_str(), MB_ICONEXCLAMATION | MB_OK);
   return result;
 }
 
 std::wstring CHyperLink::ControlText() const {
-  const int length = ::GetWindowTextLengthW(mControl);
+  const int length = ::GetWindowTextLengthW(control_);
   std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-  text.resize(static_cast<size_t>(::GetWindowTextW(mControl, text.data(), length + 1)));
+  text.resize(static_cast<size_t>(::GetWindowTextW(control_, text.data(), length + 1)));
   return text;
 }
 
 void CHyperLink::MakeLinkFont() {
-  HGDIOBJ base = mOriginalFont != nullptr ? static_cast<HGDIOBJ>(mOriginalFont) : ::GetStockObject(SYSTEM_FONT);
+  HGDIOBJ base = originalFont_ != nullptr ? static_cast<HGDIOBJ>(originalFont_) : ::GetStockObject(SYSTEM_FONT);
   LOGFONTW description = {};
   if (::GetObjectW(base, sizeof description, &description) == 0) return;
-  description.lfUnderline = (mFlags & kLinkUnderline) != 0 ? TRUE : FALSE;
+  description.lfUnderline = (flags_ & kLinkUnderline) != 0 ? TRUE : FALSE;
   win::UniqueFont font(::CreateFontIndirectW(&description));
   if (!font) return;
-  ::SendMessageW(mControl, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
-  mLinkFont = std::move(font);
+  ::SendMessageW(control_, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
+  linkFont_ = std::move(font);
 }
 
 void CHyperLink::SizeToText() {
-  if ((mFlags & kLinkSizeToText) == 0) return;
+  if ((flags_ & kLinkSizeToText) == 0) return;
   const std::wstring text = ControlText();
   SIZE extent = {};
   {
-    win::WindowDC dc(mControl);
+    win::WindowDC dc(control_);
     if (!dc) return;
-    const HGDIOBJ font = mLinkFont ? static_cast<HGDIOBJ>(mLinkFont.get()) : ::GetStockObject(SYSTEM_FONT);
+    const HGDIOBJ font = linkFont_ ? static_cast<HGDIOBJ>(linkFont_.get()) : ::GetStockObject(SYSTEM_FONT);
     const HGDIOBJ old = ::SelectObject(dc.get(), font);
     const BOOL measured = ::GetTextExtentPoint32W(dc.get(), text.c_str(), static_cast<int>(text.size()), &extent);
     ::SelectObject(dc.get(), old);
     if (!measured) return;
   }
   RECT place = {};
-  ::GetWindowRect(mControl, &place);
-  ::MapWindowPoints(nullptr, mParent, reinterpret_cast<POINT*>(&place), 2);
-  const DWORD style = static_cast<DWORD>(::GetWindowLongPtrW(mControl, GWL_STYLE));
+  ::GetWindowRect(control_, &place);
+  ::MapWindowPoints(nullptr, parent_, reinterpret_cast<POINT*>(&place), 2);
+  const DWORD style = static_cast<DWORD>(::GetWindowLongPtrW(control_, GWL_STYLE));
   const RECT sized = SizeRectToText(place, extent, style);
-  ::SetWindowPos(mControl, nullptr, sized.left, sized.top, sized.right - sized.left, sized.bottom - sized.top,
+  ::SetWindowPos(control_, nullptr, sized.left, sized.top, sized.right - sized.left, sized.bottom - sized.top,
                  SWP_NOZORDER | SWP_NOACTIVATE);
-  if (mTooltip) {
+  if (tooltip_) {
     TOOLINFOW tool = {};
     tool.cbSize = TTTOOLINFOW_V2_SIZE;
-    tool.hwnd = mControl;
+    tool.hwnd = control_;
     tool.uId = kToolId;
-    ::GetClientRect(mControl, &tool.rect);
-    ::SendMessageW(mTooltip.get(), TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&tool));
+    ::GetClientRect(control_, &tool.rect);
+    ::SendMessageW(tooltip_.get(), TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&tool));
   }
 }
 
 void CHyperLink::UpdateTooltipText() {
-  if (!mTooltip) return;
+  if (!tooltip_) return;
   TOOLINFOW tool = {};
   tool.cbSize = TTTOOLINFOW_V2_SIZE;
-  tool.hwnd = mControl;
+  tool.hwnd = control_;
   tool.uId = kToolId;
-  tool.lpszText = const_cast<wchar_t*>(mUrl.c_str());
-  ::SendMessageW(mTooltip.get(), TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+  tool.lpszText = const_cast<wchar_t*>(url_.c_str());
+  ::SendMessageW(tooltip_.get(), TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
-void CHyperLink::Open() { GotoURL(mUrl, SW_SHOW); }
+void CHyperLink::Open() { GotoURL(url_, SW_SHOW); }
 
 void CHyperLink::Repaint() {
-  if (mControl != nullptr) ::InvalidateRect(mControl, nullptr, TRUE);
+  if (control_ != nullptr) ::InvalidateRect(control_, nullptr, TRUE);
 }
 
 LRESULT CALLBACK CHyperLink::ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
@@ -382,11 +382,11 @@ LRESULT CALLBACK CHyperLink::ControlProc(HWND window, UINT message, WPARAM wPara
 LRESULT CALLBACK CHyperLink::ParentProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                         DWORD_PTR refData) {
   auto* self = reinterpret_cast<CHyperLink*>(refData);
-  if (message == WM_CTLCOLORSTATIC && reinterpret_cast<HWND>(lParam) == self->mControl) {
+  if (message == WM_CTLCOLORSTATIC && reinterpret_cast<HWND>(lParam) == self->control_) {
     const HDC dc = reinterpret_cast<HDC>(wParam);
     ::SetTextColor(dc,
-                   ChooseLinkTextColour({self->mPressed, self->mHover, self->mVisited}, self->mFlags, self->mColours));
-    ::SetBkColor(dc, self->mBackgroundColour);
+                   ChooseLinkTextColour({self->pressed_, self->hover_, self->visited_}, self->flags_, self->colours_));
+    ::SetBkColor(dc, self->backgroundColour_);
     ::SetBkMode(dc, TRANSPARENT);
     return reinterpret_cast<LRESULT>(::GetStockObject(HOLLOW_BRUSH));
   }
@@ -395,11 +395,11 @@ LRESULT CALLBACK CHyperLink::ParentProc(HWND window, UINT message, WPARAM wParam
 }
 
 LRESULT CHyperLink::OnControlMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-  const HWND control = mControl;
+  const HWND control = control_;
   switch (message) {
     case WM_MOUSEMOVE: {
-      if (!mHover) {
-        mHover = true;
+      if (!hover_) {
+        hover_ = true;
         ::SetCapture(control);
         Repaint();
       } else {
@@ -407,7 +407,7 @@ LRESULT CHyperLink::OnControlMessage(UINT message, WPARAM wParam, LPARAM lParam)
         ::GetClientRect(control, &client);
         const POINT point = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
         if (!::PtInRect(&client, point)) {
-          mHover = false;
+          hover_ = false;
           ::ReleaseCapture();
           Repaint();
         }
@@ -415,12 +415,12 @@ LRESULT CHyperLink::OnControlMessage(UINT message, WPARAM wParam, LPARAM lParam)
       break;
     }
     case WM_LBUTTONDOWN:
-      if ((mFlags & kLinkTakeFocusOnClick) != 0) ::SetFocus(control);
-      if ((mFlags & kLinkOpenOnButtonDown) != 0) Open();
-      mPressed = true;
+      if ((flags_ & kLinkTakeFocusOnClick) != 0) ::SetFocus(control);
+      if ((flags_ & kLinkOpenOnButtonDown) != 0) Open();
+      pressed_ = true;
       break;
     case WM_LBUTTONUP:
-      if (mPressed && (mFlags & kLinkOpenOnButtonDown) == 0) Open();
+      if (pressed_ && (flags_ & kLinkOpenOnButtonDown) == 0) Open();
       break;
     case WM_KEYDOWN:
       if (wParam == VK_SPACE) {
@@ -429,18 +429,18 @@ LRESULT CHyperLink::OnControlMessage(UINT message, WPARAM wParam, LPARAM lParam)
       }
       break;
     case WM_SETFOCUS:
-      mPressed = true;
+      pressed_ = true;
       Repaint();
       break;
     case WM_KILLFOCUS:
-      mPressed = false;
-      if (mHover && ::GetCapture() == control) ::ReleaseCapture();
-      mHover = false;
+      pressed_ = false;
+      if (hover_ && ::GetCapture() == control) ::ReleaseCapture();
+      hover_ = false;
       Repaint();
       break;
     case WM_SETCURSOR:
-      if (mHandCursor != nullptr) {
-        ::SetCursor(mHandCursor);
+      if (handCursor_ != nullptr) {
+        ::SetCursor(handCursor_);
         return TRUE;
       }
       break;

@@ -86,17 +86,17 @@ class CHyperLink {
   void Detach();
 
   void SetURL(const std::wstring& url);
-  const std::wstring& GetURL() const { return mUrl; }
+  const std::wstring& GetURL() const { return url_; }
   void SetLinkText(const std::wstring& text);
 
   void SetFlags(uint8_t flags);
-  uint8_t GetFlags() const { return mFlags; }
+  uint8_t GetFlags() const { return flags_; }
   void SetColours(const LinkColours& colours);
-  const LinkColours& GetColours() const { return mColours; }
+  const LinkColours& GetColours() const { return colours_; }
   void SetBackgroundColour(COLORREF colour);
-  COLORREF GetBackgroundColour() const { return mBackgroundColour; }
+  COLORREF GetBackgroundColour() const { return backgroundColour_; }
   // The caption of the error box for a link that can't be opened.
-  void SetErrorCaption(const std::wstring& caption) { mErrorCaption = caption; }
+  void SetErrorCaption(const std::wstring& caption) { errorCaption_ = caption; }
 
   // Opens `url`, a web page only (IsWebPageAddress): through the desktop
   // shell's process where it offers that, else with the shell here (the .htm
@@ -106,13 +106,13 @@ class CHyperLink {
   INT_PTR GotoURL(const std::wstring& url, int showCommand);
 
   void SetVisited(bool visited);
-  bool IsVisited() const { return mVisited; }
-  bool IsPressed() const { return mPressed; }
-  bool IsHovering() const { return mHover; }
+  bool IsVisited() const { return visited_; }
+  bool IsPressed() const { return pressed_; }
+  bool IsHovering() const { return hover_; }
 
-  HWND hwnd() const { return mControl; }
-  HWND tooltip() const { return mTooltip.get(); }
-  HFONT linkFont() const { return mLinkFont.get(); }
+  HWND hwnd() const { return control_; }
+  HWND tooltip() const { return tooltip_.get(); }
+  HFONT linkFont() const { return linkFont_.get(); }
 
  private:
   static LRESULT CALLBACK ControlProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
@@ -129,19 +129,19 @@ class CHyperLink {
   void Open();
   void Repaint();
 
-  HWND mControl = nullptr;
-  HWND mParent = nullptr;
-  HFONT mOriginalFont = nullptr;  // the control's own font, given back on detach
-  HCURSOR mHandCursor = nullptr;  // the process's, not owned; none with flag 0x20
+  HWND control_ = nullptr;
+  HWND parent_ = nullptr;
+  HFONT originalFont_ = nullptr;  // the control's own font, given back on detach
+  HCURSOR handCursor_ = nullptr;  // the process's, not owned; none with flag 0x20
 
-  COLORREF mBackgroundColour;
-  bool mPressed = false;
-  bool mHover = false;
-  bool mVisited = false;
-  uint8_t mFlags = kLinkDefaultFlags;
-  std::wstring mUrl;
-  LinkColours mColours;
-  std::wstring mErrorCaption;
-  win::UniqueFont mLinkFont;
-  win::UniqueWindow mTooltip;
+  COLORREF backgroundColour_;
+  bool pressed_ = false;
+  bool hover_ = false;
+  bool visited_ = false;
+  uint8_t flags_ = kLinkDefaultFlags;
+  std::wstring url_;
+  LinkColours colours_;
+  std::wstring errorCaption_;
+  win::UniqueFont linkFont_;
+  win::UniqueWindow tooltip_;
 };

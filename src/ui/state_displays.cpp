@@ -1,13 +1,11 @@
-// What the session window shows in each dialog state. Controls a state does
-// not mention keep what the previous state gave them.
-#include <windows.h>
-#include <commctrl.h>
+#include "ui/state_displays.h"
 
-#include "product/program_infos_store.h"
+#include <windows.h>
+
 #include "resource.h"
-#include "ui/dialog.h"
-#include "ui/dialog_window.h"
-#include "ui/text_table.h"
+#include "system/version_parts.h"
+#include "texts/text_table.h"
+#include "ui/dialog_state.h"
 #include "win/strings.h"
 
 namespace {
@@ -25,42 +23,72 @@ std::wstring DoubleAmpersands(const std::wstring& text) {
   return doubled;
 }
 
+void ShowUpgradeHint(DisplayControls& controls, bool show, const std::wstring& url, const std::wstring& linkText) {
+  for (const int id : {IDC_HINT_GROUP, IDC_IMPORTANT_HINT, IDC_MAJOR_UPGRADE_TEXT}) controls.ShowControl(id, show);
+  if (url.empty()) {
+    controls.ShowControl(IDC_MAJOR_UPGRADE_LINK, false);
+    return;
+  }
+  controls.SetLinkTarget(IDC_MAJOR_UPGRADE_LINK, linkText, url);
+  controls.ShowControl(IDC_MAJOR_UPGRADE_LINK, show);
+}
+
+void ShowUpgradePopup(DisplayControls& controls, bool show, const std::wstring& url, const std::wstring& linkText) {
+  for (const int id : {IDC_INSTALL_NOW_RADIO, IDC_REMIND_LATER_RADIO, IDC_DONT_SHOW_AGAIN_RADIO, IDC_CONTINUE_BUTTON}) {
+    controls.ShowControl(id, show);
+  }
+  controls.EnableControl(IDC_CONTINUE_BUTTON, false);
+  controls.ShowControl(IDC_CLOSE_BUTTON, !show);
+  controls.ShowControl(IDC_SERVER_VERSION_TEXT, show);
+  controls.ShowControl(IDC_SERVER_VERSION, show);
+  if (show) controls.FocusControl(IDC_INSTALL_NOW_RADIO);
+  if (url.empty()) {
+    controls.ShowControl(IDC_MAJOR_UPGRADE_POPUP_LINK, false);
+    return;
+  }
+  controls.SetLinkTarget(IDC_MAJOR_UPGRADE_POPUP_LINK, linkText, url);
+  controls.ShowControl(IDC_MAJOR_UPGRADE_POPUP_LINK, show);
+}
+
 }  // namespace
 
-void DialogWindow::ShowStateDisplay(int32_t state) {
-  const InstructionInfo& instruction = mDialog->Worker()->Instruction;
-  const CmdLineInfo& options = mDialog->Options();
-  const ProgramInfos product = GetProgramInfos();
-  const int language = product.Language;
+std::wstring VersionSubtitle(const std::wstring& version, bool majorOnly) {
+  VersionParts parts;
+  SplitVersion(version, parts);
+  if (majorOnly) return win::FormatW(L"Version %s", parts.major.c_str());
+  return win::FormatW(L"Version %s.%s Build %s", parts.major.c_str(), parts.minor.c_str(), parts.rest.c_str());
+}
+
+void ShowStateDisplay(DisplayControls& controls, const StateDisplay& display) {
+  const int32_t state = display.state;
+  const int language = display.language;
   const auto text = [language](int id) { return std::wstring(GetText(id, language)); };
-  const auto message = [&](int id) { SetControlText(IDC_MESSAGE_TEXT, text(id)); };
-  const auto closeReads = [&](int id) { SetControlText(IDC_CLOSE_BUTTON, text(id)); };
+  const auto message = [&](int id) { controls.SetControlText(IDC_MESSAGE_TEXT, text(id)); };
+  const auto closeReads = [&](int id) { controls.SetControlText(IDC_CLOSE_BUTTON, text(id)); };
   // The ends of a run: Close and the system menu's Close work again.
   const auto closeWorks = [&] {
-    EnableControl(IDC_CLOSE_BUTTON, true);
-    EnableCloseCommand(true);
+    controls.EnableControl(IDC_CLOSE_BUTTON, true);
+    controls.EnableCloseCommand(true);
   };
   const auto showVersion = [&](bool visible) {
-    ShowControl(IDC_SERVER_VERSION_TEXT, visible);
-    ShowControl(IDC_SERVER_VERSION, visible);
+    controls.ShowControl(IDC_SERVER_VERSION_TEXT, visible);
+    controls.ShowControl(IDC_SERVER_VERSION, visible);
   };
   const auto upgradeHint = [&](bool show) {
-    ShowUpgradeHint(show, instruction.MajorUpgradeProductUrl, instruction.MajorUpgradeProductLinkText);
+    ShowUpgradeHint(controls, show, display.upgradeUrl, display.upgradeLinkText);
   };
-  const auto popup = [&](bool show) {
-    ShowUpgradePopup(show, instruction.MajorUpgradeProductUrl, instruction.MajorUpgradeProductLinkText);
-  };
+  const auto popup = [&](bool show) { ShowUpgradePopup(controls, show, display.upgradeUrl, display.upgradeLinkText); };
 
   switch (state) {
     case CHECK_SERVER:
-      if (product.IsStubExe == 1) {
-        ShowControl(IDC_UPDATE_NOW_BUTTON, false);
+      if (display.installerMode) {
+        controls.ShowControl(IDC_UPDATE_NOW_BUTTON, false);
         closeReads(kTextAbort);
       }
-      ShowControl(IDC_CHANGE_LOG_LINK, false);
+      controls.ShowControl(IDC_CHANGE_LOG_LINK, false);
       upgradeHint(false);
       popup(false);
-      ShowControl(IDC_PROGRESS, false);
+      controls.ShowControl(IDC_PROGRESS, false);
       return;
     case PREPARE_UPDATE_CHECK:
       message(kTextPrepareUpdateCheck);
@@ -68,65 +96,65 @@ void DialogWindow::ShowStateDisplay(int32_t state) {
       return;
     case MAJOR_UPGRADE_OFFER:
       popup(true);
-      SetControlText(IDC_SERVER_VERSION, DoubleAmpersands(win::FormatW(GetText(kTextProductVersion, language),
-                                                                       product.ProductEditionName.c_str(),
-                                                                       instruction.MajorUpgradeProductVersion)));
+      controls.SetControlText(IDC_SERVER_VERSION, DoubleAmpersands(win::FormatW(GetText(kTextProductVersion, language),
+                                                                                display.productEditionName.c_str(),
+                                                                                display.upgradeVersion)));
       message(kTextPaidUpgradeAvailable);
-      ShowControl(IDC_UPDATE_NOW_BUTTON, false);
+      controls.ShowControl(IDC_UPDATE_NOW_BUTTON, false);
       return;
     case UPDATE_AVAILABLE:
       popup(false);
       message(kTextUpdateAvailable);
-      SetControlText(IDC_UPDATE_NOW_BUTTON, text(kTextInstall));
-      ShowControl(IDC_UPDATE_NOW_BUTTON, true);
-      EnableControl(IDC_UPDATE_NOW_BUTTON, true);
-      SetControlText(IDC_SERVER_VERSION, DoubleAmpersands(instruction.MaxUpdateableProductVersionExistingOnServer));
+      controls.SetControlText(IDC_UPDATE_NOW_BUTTON, text(kTextInstall));
+      controls.ShowControl(IDC_UPDATE_NOW_BUTTON, true);
+      controls.EnableControl(IDC_UPDATE_NOW_BUTTON, true);
+      controls.SetControlText(IDC_SERVER_VERSION, DoubleAmpersands(display.offeredVersion));
       showVersion(true);
-      ShowControl(IDC_DONT_SHOW_AGAIN, options.UpdateCheckSilent != 0);
-      if (!instruction.ChangeLogUrl.empty())
-        SetLink(IDC_CHANGE_LOG_LINK, text(kTextShowChanges), instruction.ChangeLogUrl);
-      upgradeHint(!instruction.MajorUpgradeProductUrl.empty());
+      controls.ShowControl(IDC_DONT_SHOW_AGAIN, display.dontNotifyBox);
+      if (!display.changeLogUrl.empty())
+        controls.SetLink(IDC_CHANGE_LOG_LINK, text(kTextShowChanges), display.changeLogUrl);
+      upgradeHint(!display.upgradeUrl.empty());
       return;
     case NO_UPDATE_AVAILABLE:
       popup(false);
       message(kTextAlreadyUpToDate);
       closeReads(kTextClose);
-      upgradeHint(!instruction.MajorUpgradeProductUrl.empty());
-      ShowControl(IDC_UPDATE_NOW_BUTTON, false);
+      upgradeHint(!display.upgradeUrl.empty());
+      controls.ShowControl(IDC_UPDATE_NOW_BUTTON, false);
       return;
     case UPDATE_IN_PROGRESS:
-      ShowControl(IDC_PROGRESS, true);
+      controls.ShowControl(IDC_PROGRESS, true);
       showVersion(false);
       message(kTextUpdateInProgress);
       closeReads(kTextAbort);
-      ShowControl(IDC_UPDATE_NOW_BUTTON, false);
-      ShowControl(IDC_DONT_SHOW_AGAIN, false);
-      ShowControl(IDC_CHANGE_LOG_LINK, false);
+      controls.ShowControl(IDC_UPDATE_NOW_BUTTON, false);
+      controls.ShowControl(IDC_DONT_SHOW_AGAIN, false);
+      controls.ShowControl(IDC_CHANGE_LOG_LINK, false);
       return;
     case UPDATE_SUCCESSFUL:
-      SetProgressPosition(kProgressComplete);
+      controls.SetProgressPosition(kProgressComplete);
       closeReads(kTextClose);
       message(kTextUpdateSucceeded);
-      mHeader.SetSubtitle(VersionSubtitle(instruction.MaxUpdateableProductVersionExistingOnServer, false));
+      controls.SetSubtitle(VersionSubtitle(display.offeredVersion, false));
       closeWorks();
       return;
     case UPDATE_FAILED:
       closeReads(kTextClose);
       message(kTextUpdateFailed);
-      mHeader.SetSubtitle(VersionSubtitle(product.ProgramVersion, false));
+      controls.SetSubtitle(VersionSubtitle(display.installedVersion, false));
       closeWorks();
       return;
     case INSTALLATION_AVAILABLE:
     case INSTALLATION_PREPARATION:
-      if (state == INSTALLATION_AVAILABLE) SetControlText(IDC_UPDATE_NOW_BUTTON, text(kTextInstall));
-      ShowControl(IDC_PROGRESS, true);
+      if (state == INSTALLATION_AVAILABLE) controls.SetControlText(IDC_UPDATE_NOW_BUTTON, text(kTextInstall));
+      controls.ShowControl(IDC_PROGRESS, true);
       showVersion(false);
       closeReads(kTextAbort);
       message(kTextPrepareInstallation);
-      ShowControl(IDC_UPDATE_NOW_BUTTON, false);
+      controls.ShowControl(IDC_UPDATE_NOW_BUTTON, false);
       return;
     case INSTALLATION_SUCCESSFUL:
-      SetProgressPosition(kProgressComplete);
+      controls.SetProgressPosition(kProgressComplete);
       closeReads(kTextClose);
       message(kTextInstallationSucceeded);
       closeWorks();
@@ -140,8 +168,8 @@ void DialogWindow::ShowStateDisplay(int32_t state) {
       popup(false);
       closeReads(kTextClose);
       message(kTextOsNotSupported);
-      if (!instruction.OsNotCompatibleUrl.empty()) {
-        SetLink(IDC_CHANGE_LOG_LINK, text(kTextFurtherInformation), instruction.OsNotCompatibleUrl);
+      if (!display.osNotCompatibleUrl.empty()) {
+        controls.SetLink(IDC_CHANGE_LOG_LINK, text(kTextFurtherInformation), display.osNotCompatibleUrl);
       }
       closeWorks();
       return;
@@ -158,48 +186,19 @@ void DialogWindow::ShowStateDisplay(int32_t state) {
     case DOWNLOAD_FAILED:
       closeReads(kTextClose);
       message(kTextDownloadManually);
-      SetLink(IDC_CHANGE_LOG_LINK, text(kTextStartDownload), mDialog->FailedDownloadUrl());
-      MoveControlOnto(IDC_CHANGE_LOG_LINK, IDC_PROGRESS);
+      controls.SetLink(IDC_CHANGE_LOG_LINK, text(kTextStartDownload), display.failedDownloadUrl);
+      controls.MoveControlOnto(IDC_CHANGE_LOG_LINK, IDC_PROGRESS);
       closeWorks();
-      ShowControl(IDC_PROGRESS, false);
+      controls.ShowControl(IDC_PROGRESS, false);
       return;
     default:
       // INSTALLATION_NOT_AVAILABLE_, CLIENT_CANNOT_BUILD_REQUEST,
       // SERVER_ERROR_OCCURRED, PLEASE_CONTACT_SUPPORT and any other state.
       popup(false);
       closeReads(kTextClose);
-      SetControlText(IDC_MESSAGE_TEXT,
-                     DoubleAmpersands(ReplaceUpdaterName(text(kTextUpdaterError), options.WindowCaption, language)));
+      controls.SetControlText(IDC_MESSAGE_TEXT, DoubleAmpersands(ReplaceUpdaterName(text(kTextUpdaterError),
+                                                                                    display.windowCaption, language)));
       closeWorks();
       return;
   }
-}
-
-void DialogWindow::ShowUpgradeHint(bool show, const std::wstring& url, const std::wstring& linkText) {
-  for (const int id : {IDC_HINT_GROUP, IDC_IMPORTANT_HINT, IDC_MAJOR_UPGRADE_TEXT}) ShowControl(id, show);
-  if (url.empty()) {
-    ShowControl(IDC_MAJOR_UPGRADE_LINK, false);
-    return;
-  }
-  SetLinkTarget(IDC_MAJOR_UPGRADE_LINK, linkText, url);
-  ShowControl(IDC_MAJOR_UPGRADE_LINK, show);
-}
-
-void DialogWindow::ShowUpgradePopup(bool show, const std::wstring& url, const std::wstring& linkText) {
-  for (const int id : {IDC_INSTALL_NOW_RADIO, IDC_REMIND_LATER_RADIO, IDC_DONT_SHOW_AGAIN_RADIO, IDC_CONTINUE_BUTTON}) {
-    ShowControl(id, show);
-  }
-  EnableControl(IDC_CONTINUE_BUTTON, false);
-  ShowControl(IDC_CLOSE_BUTTON, !show);
-  ShowControl(IDC_SERVER_VERSION_TEXT, show);
-  ShowControl(IDC_SERVER_VERSION, show);
-  if (show) {
-    if (const HWND first = ::GetDlgItem(hwnd(), IDC_INSTALL_NOW_RADIO)) ::SetFocus(first);
-  }
-  if (url.empty()) {
-    ShowControl(IDC_MAJOR_UPGRADE_POPUP_LINK, false);
-    return;
-  }
-  SetLinkTarget(IDC_MAJOR_UPGRADE_POPUP_LINK, linkText, url);
-  ShowControl(IDC_MAJOR_UPGRADE_POPUP_LINK, show);
 }

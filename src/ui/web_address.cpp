@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "actions/resolved_path.h"
+#include "system/resolved_path.h"
 
 namespace {
 

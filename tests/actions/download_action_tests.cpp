@@ -11,14 +11,14 @@
 #include <sstream>
 #include <thread>
 
-#include "actions/file_system.h"
-#include "actions/product_folders.h"
 #include "actions/verified_files.h"
+#include "product/product_folders.h"
 #include "product/program_infos_store.h"
 #include "support/log_capture.h"
 #include "support/scratch.h"
 #include "support/served_files.h"
 #include "support/update_server.h"
+#include "system/file_system.h"
 #include "win/unique_handle.h"
 
 namespace {
@@ -52,7 +52,7 @@ class DownloadActionTest : public UpdateServerTest {
   }
 
   void Add(const std::wstring& servedName, const std::wstring& relativeFolder, const std::wstring& fileName) {
-    action_.mFiles.push_back({Wide(files_->Url("https", ports_.main, servedName)), relativeFolder, fileName});
+    action_.Files.push_back({Wide(files_->Url("https", ports_.main, servedName)), relativeFolder, fileName});
   }
 
   // How often the service was asked for the served file.
@@ -94,7 +94,7 @@ TEST_F(DownloadActionTest, FilesLandInTheirFoldersOfAFreshlyClearedCache) {
   EXPECT_EQ(log.Count(L"wait 2500ms"), 0u);
 
   // An empty list clears the folder and downloads nothing.
-  action_.mFiles.clear();
+  action_.Files.clear();
   EXPECT_EQ(action_.Execute(), kActionSucceeded);
   EXPECT_FALSE(PathExists(cache_ + L"setup.exe"));
 }
@@ -112,7 +112,7 @@ TEST_F(DownloadActionTest, TheFirstFileThatFailsEndsTheDownloads) {
   EXPECT_FALSE(PathExists(cache_ + L"second.txt"));
   EXPECT_FALSE(PathExists(cache_ + L"third.txt"));
   EXPECT_EQ(Requests(L"third.txt"), 0);
-  EXPECT_EQ(log.CountAt(L"ERR", L"Download failed  " + action_.mFiles[1].mUrl), 1u);
+  EXPECT_EQ(log.CountAt(L"ERR", L"Download failed  " + action_.Files[1].Url), 1u);
 }
 
 TEST_F(DownloadActionTest, TargetsOutsideTheCacheFolderAreRefusedBeforeAnythingIsFetched) {
@@ -131,7 +131,7 @@ TEST_F(DownloadActionTest, TargetsOutsideTheCacheFolderAreRefusedBeforeAnythingI
                  {L"", L"evil.exe."}};
   for (const auto& target : targets) {
     SCOPED_TRACE(testing::PrintToString(std::wstring(target.relative) + L"|" + target.name));
-    action_.mFiles.clear();
+    action_.Files.clear();
     Add(L"evil.exe", target.relative, target.name);
     LogCapture log;
     EXPECT_EQ(action_.Execute(), kActionDownloadFailed);
@@ -180,14 +180,14 @@ TEST_F(DownloadActionTest, BrokenEntriesFailClearlyAndNothingLandsOutside) {
   ASSERT_TRUE(files_->Write(L"a.txt", "a"));
   {
     // No address.
-    action_.mFiles = {{L"", L"", L"a.txt"}};
+    action_.Files = {{L"", L"", L"a.txt"}};
     LogCapture log;
     EXPECT_EQ(action_.Execute(), kActionDownloadFailed);
     EXPECT_EQ(log.CountAt(L"ERR", L"Download failed  "), 1u);
   }
   {
     // No name: there is nothing to write to.
-    action_.mFiles.clear();
+    action_.Files.clear();
     Add(L"a.txt", L"", L"");
     LogCapture log;
     EXPECT_EQ(action_.Execute(), kActionDownloadFailed);
@@ -195,7 +195,7 @@ TEST_F(DownloadActionTest, BrokenEntriesFailClearlyAndNothingLandsOutside) {
   }
   {
     // A name too long for a path.
-    action_.mFiles.clear();
+    action_.Files.clear();
     Add(L"a.txt", L"", std::wstring(300, L'n'));
     LogCapture log;
     EXPECT_EQ(action_.Execute(), kActionDownloadFailed);
@@ -203,7 +203,7 @@ TEST_F(DownloadActionTest, BrokenEntriesFailClearlyAndNothingLandsOutside) {
   }
   {
     // The same file twice: the second copy replaces the first.
-    action_.mFiles.clear();
+    action_.Files.clear();
     Add(L"a.txt", L"", L"a.txt");
     Add(L"a.txt", L"", L"a.txt");
     EXPECT_EQ(action_.Execute(), kActionSucceeded);
@@ -211,7 +211,7 @@ TEST_F(DownloadActionTest, BrokenEntriesFailClearlyAndNothingLandsOutside) {
   }
   {
     // A thousand files whose first is missing end at the first.
-    action_.mFiles.clear();
+    action_.Files.clear();
     Add(L"missing.txt", L"", L"missing.txt");
     for (int i = 0; i < 999; ++i) Add(L"a.txt", L"", L"a" + std::to_wstring(i) + L".txt");
     const int before = Requests(L"a.txt");
@@ -233,7 +233,7 @@ TEST_F(DownloadActionTest, AFileThatDiffersFromWhatTheServerVouchedForIsDeletedA
   };
   {
     // Either case, with the size: kept.
-    action_.mFiles = {entry(digest, L"3")};
+    action_.Files = {entry(digest, L"3")};
     EXPECT_EQ(action_.Execute(), kActionSucceeded);
     EXPECT_EQ(ReadFileBytes(cache_ + L"setup.exe"), "abc");
   }
@@ -248,7 +248,7 @@ TEST_F(DownloadActionTest, AFileThatDiffersFromWhatTheServerVouchedForIsDeletedA
   };
   for (const auto& bad : refused) {
     SCOPED_TRACE(testing::PrintToString(bad.sha256 + L"|" + bad.size));
-    action_.mFiles = {entry(bad.sha256, bad.size)};
+    action_.Files = {entry(bad.sha256, bad.size)};
     LogCapture log;
     EXPECT_EQ(action_.Execute(), kActionDownloadFailed);
     EXPECT_FALSE(PathExists(cache_ + L"setup.exe"));
@@ -263,7 +263,7 @@ TEST_F(DownloadActionTest, CheckedFilesCantBeChangedUntilReleasedAndOthersStayFr
   ASSERT_TRUE(files_->Write(L"readme.txt", "free"));
   const std::wstring digest = L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";  // of "abc"
   const std::string url = files_->Url("https", ports_.main, L"setup.exe");
-  action_.mFiles = {{std::wstring(url.begin(), url.end()), L"", L"setup.exe", digest, L""}};
+  action_.Files = {{std::wstring(url.begin(), url.end()), L"", L"setup.exe", digest, L""}};
   Add(L"readme.txt", L"", L"readme.txt");
   ASSERT_EQ(action_.Execute(), kActionSucceeded);
   EXPECT_EQ(HeldVerifiedFileCount(), 1u);
@@ -288,7 +288,7 @@ TEST_F(DownloadActionTest, CheckedFilesCantBeChangedUntilReleasedAndOthersStayFr
 
   // A new download releases what an earlier one held before clearing the folder.
   ASSERT_EQ(action_.Execute(), kActionSucceeded);
-  action_.mFiles.clear();
+  action_.Files.clear();
   EXPECT_EQ(action_.Execute(), kActionSucceeded);
   EXPECT_FALSE(PathExists(checked));
   EXPECT_EQ(HeldVerifiedFileCount(), 0u);
@@ -298,20 +298,20 @@ TEST_F(DownloadActionTest, ASignedInstructionsFileWithoutDigestIsRefusedBeforeAn
   ASSERT_TRUE(files_->Write(L"setup.exe", "abc"));
   ASSERT_TRUE(files_->Write(L"readme.txt", "free"));
   const std::string url = files_->Url("https", ports_.main, L"setup.exe");
-  action_.mFiles = {{std::wstring(url.begin(), url.end()), L"", L"setup.exe",
-                     L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad", L""}};
+  action_.Files = {{std::wstring(url.begin(), url.end()), L"", L"setup.exe",
+                    L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad", L""}};
   Add(L"readme.txt", L"", L"readme.txt");
-  action_.mDigestsRequired = true;
+  action_.DigestsRequired = true;
   LogCapture log;
   EXPECT_EQ(action_.Execute(), kActionDownloadFailed);
-  EXPECT_EQ(log.CountAt(L"ERR", L"Download " + action_.mFiles[1].mUrl +
+  EXPECT_EQ(log.CountAt(L"ERR", L"Download " + action_.Files[1].Url +
                                     L" refused: the signed instruction gives no SHA-256 for it"),
             1u);
   EXPECT_EQ(Requests(L"setup.exe") + Requests(L"readme.txt"), 0);
   EXPECT_FALSE(PathExists(cache_ + L"setup.exe"));
 
   // With every digest given the same list downloads.
-  action_.mFiles.pop_back();
+  action_.Files.pop_back();
   EXPECT_EQ(action_.Execute(), kActionSucceeded);
   EXPECT_EQ(ReadFileBytes(cache_ + L"setup.exe"), "abc");
 }

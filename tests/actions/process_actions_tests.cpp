@@ -50,7 +50,7 @@ TEST(ProcessActions, StartProcessRunsTheProgramOfTheInstallationFolderWithoutWai
   tinyxml2::XMLDocument document;
   ActionStartProcess start;
   start.ParseFromXml(*Element(document, std::string(name.begin(), name.end())));
-  EXPECT_EQ(start.mFilePath, folder.path() + L"\\" + name);
+  EXPECT_EQ(start.FilePath, folder.path() + L"\\" + name);
   ASSERT_EQ(start.Execute(), kActionSucceeded);
   EXPECT_TRUE(IsRunning(name));  // returned while the program still runs
 
@@ -69,7 +69,7 @@ TEST(ProcessActions, ServiceStepsOfAServiceThatIsNotInstalled) {
   const std::string name = "VLRenovaNoSuchService";
   ActionStopService stop;
   stop.ParseFromXml(*Element(document, name));
-  EXPECT_EQ(stop.mServiceName, L"VLRenovaNoSuchService");
+  EXPECT_EQ(stop.ServiceName, L"VLRenovaNoSuchService");
   EXPECT_EQ(stop.Execute(), kActionSucceeded);  // not installed counts as stopped
 
   ActionStartService start;

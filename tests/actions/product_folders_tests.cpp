@@ -1,4 +1,4 @@
-#include "actions/product_folders.h"
+#include "product/product_folders.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -6,10 +6,10 @@
 #include <ctime>
 #include <string>
 
-#include "actions/file_system.h"
-#include "actions/module_path.h"
 #include "support/child_process.h"
 #include "support/scratch.h"
+#include "system/file_system.h"
+#include "system/module_path.h"
 #include "win/strings.h"
 
 namespace {

@@ -9,10 +9,10 @@
 #include <optional>
 #include <string>
 
-#include "actions/registry.h"
 #include "support/log_capture.h"
 #include "support/reg_tree_guard.h"
 #include "support/scratch.h"
+#include "system/registry.h"
 
 namespace {
 
@@ -34,10 +34,10 @@ class RegistryActions : public ::testing::Test {
 
   std::unique_ptr<ActionSetRegKey> Setter(const wchar_t* type, const std::wstring& data) const {
     auto action = std::make_unique<ActionSetRegKey>();
-    action->mKey = path_;
-    action->mValue = L"V";
-    action->mType = type;
-    action->mData = data;
+    action->Key = path_;
+    action->Value = L"V";
+    action->Type = type;
+    action->Data = data;
     return action;
   }
 
@@ -47,16 +47,16 @@ class RegistryActions : public ::testing::Test {
 
 TEST_F(RegistryActions, DeletingAValueOfAMissingKeyOrAMissingValueSucceeds) {
   ActionDelRegValue missingKey;
-  missingKey.mKey = path_ + L"\\nowhere";
-  missingKey.mValue = L"V";
+  missingKey.Key = path_ + L"\\nowhere";
+  missingKey.Value = L"V";
   EXPECT_EQ(missingKey.Execute(), kActionSucceeded);
-  EXPECT_FALSE(OpenRegKey(HKEY_LOCAL_MACHINE, missingKey.mKey));
+  EXPECT_FALSE(OpenRegKey(HKEY_LOCAL_MACHINE, missingKey.Key));
 
   ASSERT_TRUE(WriteRegDword(HKEY_LOCAL_MACHINE, path_, L"V", 5));
   ASSERT_TRUE(WriteRegDword(HKEY_LOCAL_MACHINE, path_, L"Other", 6));
   ActionDelRegValue existing;
-  existing.mKey = path_;
-  existing.mValue = L"V";
+  existing.Key = path_;
+  existing.Value = L"V";
   EXPECT_EQ(existing.Execute(), kActionSucceeded);
   EXPECT_FALSE(Dword(L"V"));
   EXPECT_EQ(Dword(L"Other"), 6u);
@@ -109,28 +109,28 @@ TEST_F(RegistryActions, ParsingReadsTheAttributesAndMissingOnesAsEmpty) {
   LogCapture log;
   ActionSetRegKey full;
   EXPECT_EQ(full.ParseFromXml(*Parse(document, xml.c_str())), 1);
-  EXPECT_EQ(full.mKey, L"Software\\First");
-  EXPECT_EQ(full.mValue, L"V");
-  EXPECT_EQ(full.mType, L"DWORD");
-  EXPECT_EQ(full.mData, L"9");
-  EXPECT_EQ(full.mPostInstallationActionCompatible, 1);
-  EXPECT_EQ(full.mActionType, kActionSetRegKey);
-  EXPECT_EQ(full.mPostActionCompatible, 1);
+  EXPECT_EQ(full.Key, L"Software\\First");
+  EXPECT_EQ(full.Value, L"V");
+  EXPECT_EQ(full.Type, L"DWORD");
+  EXPECT_EQ(full.Data, L"9");
+  EXPECT_EQ(full.PostInstallationActionCompatible, 1);
+  EXPECT_EQ(full.ActionType, kActionSetRegKey);
+  EXPECT_EQ(full.PostActionCompatible, 1);
   EXPECT_EQ(log.CountAt(L"INF", L"Add ActionSetRegKey for Software\\First with Value V(DWORD) = 9"), 1u);
 
   for (const char* flag : {"true", "01", "", " 1", "2"}) {
     const std::string other = std::string("<a PostInstallationActionCompatible=\"") + flag + "\"/>";
     ActionSetRegKey action;
     action.ParseFromXml(*Parse(document, other.c_str()));
-    EXPECT_EQ(action.mPostInstallationActionCompatible, 0) << flag;
-    EXPECT_TRUE(action.mKey.empty());
-    EXPECT_TRUE(action.mData.empty());
+    EXPECT_EQ(action.PostInstallationActionCompatible, 0) << flag;
+    EXPECT_TRUE(action.Key.empty());
+    EXPECT_TRUE(action.Data.empty());
   }
 
   ActionDelRegValue deleter;
   EXPECT_EQ(deleter.ParseFromXml(*Parse(document, "<a Key=\"K\\\xFC\" Value=\"&lt;v&gt;\"/>")), 1);
-  EXPECT_EQ(deleter.mKey, L"K\\\u00FC");
-  EXPECT_EQ(deleter.mValue, L"<v>");
+  EXPECT_EQ(deleter.Key, L"K\\\u00FC");
+  EXPECT_EQ(deleter.Value, L"<v>");
   EXPECT_EQ(log.CountAt(L"INF", L"Add ActionDelRegKey for K\\\u00FC"), 1u);
   EXPECT_EQ(log.CountAt(L"INF", L"Add ActionDelRegValue for <v>"), 1u);
 }

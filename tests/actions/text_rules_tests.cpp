@@ -3,10 +3,10 @@
 
 #include <string>
 
-#include "actions/error_text.h"
 #include "actions/format_size.h"
-#include "actions/safe_name.h"
-#include "actions/version_parts.h"
+#include "system/error_text.h"
+#include "system/safe_name.h"
+#include "system/version_parts.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <set>
 #include <string>
 
-#include "actions/version_info.h"
 #include "support/child_process.h"
+#include "system/version_info.h"
 #include "version.h"
 #include "win/unique_handle.h"
 

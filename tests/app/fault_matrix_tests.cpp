@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "actions/action_base.h"
-#include "actions/registry.h"
 #include "app/single_instance.h"
-#include "ui/text_table.h"
+#include "system/registry.h"
+#include "texts/text_table.h"
 #include "update_run_test.h"
 #include "win/unique_handle.h"
 

@@ -13,7 +13,7 @@
 #include "resource.h"
 #include "support/scoped_environment.h"
 #include "support/session_window.h"
-#include "ui/text_table.h"
+#include "texts/text_table.h"
 #include "update_run_test.h"
 
 using namespace testing_support;

@@ -6,7 +6,7 @@
 #include <regex>
 #include <string>
 
-#include "app/cmd_line_info.h"
+#include "product/cmd_line_info.h"
 #include "support/scratch.h"
 #include "ui/dialog.h"
 #include "win/strings.h"

@@ -15,17 +15,17 @@
 #include <optional>
 #include <string>
 
-#include "actions/error_text.h"
+#include "actions/download_callback.h"
 #include "actions/product_actions.h"
-#include "actions/product_folders.h"
-#include "actions/registry.h"
+#include "product/product_folders.h"
 #include "product/program_infos_store.h"
 #include "product/settings.h"
 #include "support/log_capture.h"
 #include "support/read_only_dacl.h"
 #include "support/scratch.h"
 #include "support/update_server.h"
-#include "ui/download_callback.h"
+#include "system/error_text.h"
+#include "system/registry.h"
 
 namespace {
 
@@ -338,13 +338,13 @@ TEST_F(RenovaWorkerTest, OfferFillsTheInstructionAndTheThreeLists) {
   EXPECT_EQ(worker_->Instruction.UpdateId, 42);
   EXPECT_EQ(worker_->Instruction.NewProductVersion, L"2.0.0");
   ASSERT_EQ(worker_->PreActions.size(), 2u);
-  EXPECT_EQ(worker_->PreActions[0]->mActionType, 14);
-  EXPECT_EQ(worker_->PreActions[1]->mActionType, 15);
+  EXPECT_EQ(worker_->PreActions[0]->ActionType, 14);
+  EXPECT_EQ(worker_->PreActions[1]->ActionType, 15);
   ASSERT_EQ(worker_->MainActions.size(), 2u);
-  EXPECT_EQ(worker_->MainActions[0]->mActionType, 9);
-  EXPECT_EQ(worker_->MainActions[1]->mActionType, 10);
+  EXPECT_EQ(worker_->MainActions[0]->ActionType, 9);
+  EXPECT_EQ(worker_->MainActions[1]->ActionType, 10);
   ASSERT_EQ(worker_->PostActions.size(), 1u);
-  EXPECT_EQ(worker_->PostActions[0]->mActionType, 18);
+  EXPECT_EQ(worker_->PostActions[0]->ActionType, 18);
   // Checking runs nothing.
   EXPECT_FALSE(machine.Dword(L"New"));
 }
@@ -371,7 +371,7 @@ TEST_F(RenovaWorkerTest, TextsForTheRegistryComeInTheProductsLanguageWithTheCapt
 
 TEST_F(RenovaWorkerTest, FailedPostWhileOnlineIsAnUnreachableServerWithTheTimeWritten) {
   DWORD flags = 0;
-  if (!NewWorker().mGetConnectedState(&flags, 0)) GTEST_SKIP() << "this machine counts as offline";
+  if (!NewWorker().QueryConnectedState(&flags, 0)) GTEST_SKIP() << "this machine counts as offline";
   options_.WriteCheckResultToReg = 1;
   for (const std::wstring& base :
        {std::wstring(L"https://localhost:1/Renova/"), ServiceBaseUrl(L"https", ports_.main, scope_, L"status=500")}) {
@@ -396,7 +396,7 @@ TEST_F(RenovaWorkerTest, FailedPostWhileOfflineWritesNothing) {
   options_.WriteCheckResultToReg = 1;
   UseBase(L"https://localhost:1/Renova/");
   RenovaWorker& worker = NewWorker();
-  worker.mGetConnectedState = Disconnected;  // stand-in: see Disconnected
+  worker.QueryConnectedState = Disconnected;  // stand-in: see Disconnected
   LogCapture log;
   const WorkerResult result = worker.CheckForUpdate();
   EXPECT_EQ(result.UpdateResult, RESULT_OFFLINE);
@@ -456,7 +456,7 @@ TEST_F(RenovaWorkerTest, RequestThatCannotBeBuiltIsNeverSent) {
   options_.WriteCheckResultToReg = 1;
   UseBase(ServiceBaseUrl(L"https", ports_.main, scope_));
   RenovaWorker& worker = NewWorker();
-  worker.mBuildRequest = FailingRequest;  // stand-in: see FailingRequest
+  worker.BuildRequest = FailingRequest;  // stand-in: see FailingRequest
   LogCapture log;
   const WorkerResult result = worker.CheckForUpdate();
   EXPECT_EQ(result.UpdateResult, RESULT_REQUEST_NOT_BUILT);
@@ -530,9 +530,9 @@ TEST_F(RenovaWorkerTest, FailingPreActionStopsTheRunAndTheServiceHearsItsTypeId)
   EXPECT_EQ(ReadRegDword(HKEY_LOCAL_MACHINE, machine.path() + L"\\Locked", L"Old"), 1u);
   // The failed action and the one after it stay; nothing was downloaded.
   ASSERT_EQ(worker_->PreActions.size(), 2u);
-  EXPECT_EQ(worker_->PreActions[0]->mActionType, 15);
+  EXPECT_EQ(worker_->PreActions[0]->ActionType, 15);
   EXPECT_EQ(worker_->MainActions.size(), mainActions);
-  EXPECT_EQ(worker_->MainActions[0]->mCallback, nullptr);
+  EXPECT_EQ(worker_->MainActions[0]->Callback, nullptr);
   EXPECT_EQ(log.Count(L"Delete folder"), 0u);
 
   const auto xml = ReceivedUpdateStatus();
@@ -553,8 +553,8 @@ TEST_F(RenovaWorkerTest, FailedDownloadIsReportedAsNineAndLeavesTheCacheFolderAl
   EXPECT_EQ(result.UpdateResult, RESULT_DOWNLOAD_FAILED);
   EXPECT_EQ(result.UpdateId, 42);
   ASSERT_FALSE(worker_->MainActions.empty());
-  EXPECT_EQ(worker_->MainActions[0]->mActionType, 9);
-  EXPECT_EQ(worker_->MainActions[0]->mCallback, &callback);
+  EXPECT_EQ(worker_->MainActions[0]->ActionType, 9);
+  EXPECT_EQ(worker_->MainActions[0]->Callback, &callback);
   EXPECT_NE(::GetFileAttributesW(cache.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(log.Count(L"Delete folder"), 0u);
 

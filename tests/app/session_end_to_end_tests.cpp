@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "actions/registry.h"
 #include "product/program_infos.h"
 #include "product/settings.h"
 #include "resource.h"
@@ -21,7 +20,8 @@
 #include "support/served_product.h"
 #include "support/session_window.h"
 #include "support/update_server.h"
-#include "ui/text_table.h"
+#include "system/registry.h"
+#include "texts/text_table.h"
 #include "win/unique_handle.h"
 
 namespace {

@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "actions/file_digest.h"
-#include "actions/file_system.h"
-#include "actions/product_folders.h"
-#include "actions/protected_folder.h"
+#include "product/product_folders.h"
 #include "support/host_link.h"
 #include "support/test_keys.h"
+#include "system/file_digest.h"
+#include "system/file_system.h"
+#include "system/protected_folder.h"
 #include "update_run_test.h"
 #include "win/strings.h"
 

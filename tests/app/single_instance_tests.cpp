@@ -1,18 +1,18 @@
 // One updater per product, across real processes. A fixture process holds the
 // named events in place of a running updater.
 #include "app/single_instance.h"
-#include "actions/safe_name.h"
+#include "system/safe_name.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 
+#include "product/settings.h"
 #include "support/child_process.h"
 #include "support/message_box.h"
 #include "support/product_log.h"
 #include "support/reg_tree_guard.h"
-#include "product/settings.h"
 #include "support/scratch.h"
 #include "support/served_product.h"
 #include "support/session_window.h"

@@ -2,7 +2,6 @@
 // the start-up error box.
 #include <gtest/gtest.h>
 
-#include "actions/registry.h"
 #include "product/settings.h"
 #include "support/child_process.h"
 #include "support/message_box.h"
@@ -13,6 +12,7 @@
 #include "support/session_window.h"
 #include "support/uninstall_entry.h"
 #include "support/uninstall_key_lock.h"
+#include "system/registry.h"
 #include "version.h"
 #include "win/unique_handle.h"
 

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "actions/registry.h"
 #include "resource.h"
 #include "support/session_window.h"
-#include "ui/text_table.h"
+#include "system/registry.h"
+#include "texts/text_table.h"
 #include "update_run_test.h"
 
 using namespace testing_support;

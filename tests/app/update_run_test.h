@@ -14,8 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "actions/file_system.h"
-#include "actions/product_folders.h"
+#include "product/product_folders.h"
 #include "product/program_infos.h"
 #include "product/settings.h"
 #include "support/child_process.h"
@@ -26,6 +25,7 @@
 #include "support/served_files.h"
 #include "support/served_product.h"
 #include "support/update_server.h"
+#include "system/file_system.h"
 
 namespace testing_support {
 

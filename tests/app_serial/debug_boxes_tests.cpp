@@ -2,9 +2,7 @@
 // boxes, so these tests never run beside others.
 #include <gtest/gtest.h>
 
-#include "actions/file_system.h"
-#include "actions/product_folders.h"
-#include "actions/registry.h"
+#include "product/product_folders.h"
 #include "product/settings.h"
 #include "support/child_process.h"
 #include "support/message_box.h"
@@ -13,6 +11,8 @@
 #include "support/served_files.h"
 #include "support/served_product.h"
 #include "support/update_server.h"
+#include "system/file_system.h"
+#include "system/registry.h"
 
 using namespace testing_support;
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "log/clog.h"
-#include "log/log.h"
-#include "log/log_format.h"
+#include "logfront/log.h"
+#include "logfront/log_format.h"
 #include "support/log_capture.h"
 
 namespace {

@@ -6,14 +6,13 @@
 #include <vector>
 
 #include "../fixtures/log_writer.h"
-#include "actions/registry.h"
 #include "log/clog.h"
-#include "log/event_source_api.h"
 #include "log/log_reader.h"
 #include "log_test_files.h"
 #include "support/child_process.h"
 #include "support/log_capture.h"
 #include "support/scratch.h"
+#include "system/registry.h"
 
 using log_testing::ReadLines;
 
@@ -153,14 +152,13 @@ HANDLE WINAPI RefuseRegistration(LPCWSTR, LPCWSTR) {
 
 }  // namespace
 
-TEST(LogSetup, RefusedRegistrationIsLoggedUnderTheLockAndSwitchesTheEventLogOff) {
+TEST(LogSetup, RefusedRegistrationIsLoggedAndSwitchesTheEventLogOff) {
   // Seam: Wine registers every event source, so the refusal is simulated.
-  const RegisterEventSourceFunction original = ReplaceRegisterEventSourceForTesting(&RefuseRegistration);
   CLog log;
+  log.RegisterEventLogSource = &RefuseRegistration;
   testing_support::LogCapture capture(log);
   const HRESULT result = log.Init(L"VLRNTestRefused", true, kLogLevelAlways, true);
   log.Print(kLogLevelInfo, L"VLRN", L"still logging");
-  ReplaceRegisterEventSourceForTesting(original);
 
   EXPECT_EQ(result, E_FAIL);
   ASSERT_EQ(NarrowLines(capture).size(), 2u);

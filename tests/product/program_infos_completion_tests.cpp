@@ -1,7 +1,6 @@
 // Completion of the product record from the switches and the product's files.
 #include <gtest/gtest.h>
 
-#include "actions/registry.h"
 #include "product/product_files.h"
 #include "product/product_naming.h"
 #include "product/program_infos_store.h"
@@ -9,6 +8,7 @@
 #include "support/log_capture.h"
 #include "support/reg_tree_guard.h"
 #include "support/scratch.h"
+#include "system/registry.h"
 
 using testing_support::ScratchFolder;
 using testing_support::UniqueName;

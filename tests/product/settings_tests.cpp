@@ -3,9 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include "actions/registry.h"
 #include "support/reg_tree_guard.h"
 #include "support/scratch.h"
+#include "system/registry.h"
 
 namespace {
 

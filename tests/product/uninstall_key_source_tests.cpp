@@ -9,12 +9,12 @@
 
 #include <string>
 
-#include "actions/registry.h"
 #include "product/installed_product_sources.h"
 #include "source_test_support.h"
 #include "support/log_capture.h"
 #include "support/scratch.h"
 #include "support/uninstall_entry.h"
+#include "system/registry.h"
 
 namespace {
 

@@ -7,13 +7,13 @@
 
 #include <string>
 
-#include "actions/mac_address.h"
-#include "actions/machine_guid.h"
-#include "actions/os_version.h"
 #include "protocol/narrow_for_xml.h"
 #include "support/child_process.h"
 #include "support/log_capture.h"
 #include "support/scratch.h"
+#include "system/mac_address.h"
+#include "system/machine_guid.h"
+#include "system/os_version.h"
 
 namespace {
 

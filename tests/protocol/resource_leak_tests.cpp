@@ -12,12 +12,12 @@
 #include <optional>
 #include <string>
 
-#include "app/cmd_line_info.h"
+#include "actions/instruction_document.h"
 #include "log/clog.h"
-#include "log/log_level.h"
 #include "log/process_log.h"
+#include "logfront/log_level.h"
+#include "product/cmd_line_info.h"
 #include "protocol/http_wrapper.h"
-#include "protocol/instruction_document.h"
 #include "protocol/instruction_info.h"
 #include "protocol/split_url.h"
 #include "protocol/url_encode.h"

@@ -12,10 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "actions/file_system.h"
-#include "actions/mac_address.h"
-#include "actions/machine_guid.h"
-#include "actions/registry.h"
 #include "product/program_infos_store.h"
 #include "product/settings.h"
 #include "protocol/narrow_for_xml.h"
@@ -23,6 +19,10 @@
 #include "support/log_capture.h"
 #include "support/scratch.h"
 #include "support/update_server.h"
+#include "system/file_system.h"
+#include "system/mac_address.h"
+#include "system/machine_guid.h"
+#include "system/registry.h"
 #include "win/unique_handle.h"
 
 namespace {

@@ -8,7 +8,6 @@
 
 #include <string>
 
-#include "actions/registry.h"
 #include "product/program_infos_store.h"
 #include "product/settings.h"
 #include "protocol/answer_text.h"
@@ -16,6 +15,7 @@
 #include "support/log_capture.h"
 #include "support/scratch.h"
 #include "support/update_server.h"
+#include "system/registry.h"
 
 namespace {
 

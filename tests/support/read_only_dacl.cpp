@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <sddl.h>
 
-#include "actions/registry.h"
+#include "system/registry.h"
 
 namespace testing_support {
 

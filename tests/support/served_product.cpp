@@ -2,10 +2,10 @@
 
 #include <windows.h>
 
-#include "actions/registry.h"
 #include "product/program_infos.h"
 #include "product/settings.h"
 #include "support/update_server.h"
+#include "system/registry.h"
 
 namespace testing_support {
 namespace {

@@ -1,7 +1,7 @@
 #include "support/session_window.h"
 
 #include "resource.h"
-#include "ui/text_table.h"
+#include "texts/text_table.h"
 
 namespace testing_support {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "actions/registry.h"
+#include "system/registry.h"
 
 namespace testing_support {
 

@@ -12,12 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "actions/file_digest.h"
-#include "actions/file_system.h"
-#include "actions/machine_guid.h"
-#include "actions/product_folders.h"
-#include "actions/registry.h"
 #include "app/renova_worker.h"
+#include "product/product_folders.h"
 #include "product/program_infos_store.h"
 #include "product/settings.h"
 #include "support/child_process.h"
@@ -27,6 +23,10 @@
 #include "support/served_files.h"
 #include "support/test_keys.h"
 #include "support/update_server.h"
+#include "system/file_digest.h"
+#include "system/file_system.h"
+#include "system/machine_guid.h"
+#include "system/registry.h"
 #include "ui/ad_viewer.h"
 #include "ui/session_test_support.h"
 #include "win/strings.h"
@@ -256,7 +256,7 @@ TEST_F(AdViewerTest, ASignedCheckStartsTheViewerOnlyWhenItMatchesTheDigestTheAns
                                ServiceBaseUrl(L"https", ports_.main, scope_, L"text=" + Base64Url(answer))));
     RenovaWorker worker;
     worker.CmdLine = &options;
-    worker.mInstructionKeys = {*first, *second};
+    worker.InstructionKeys = {*first, *second};
     EXPECT_EQ(worker.CheckForUpdate().UpdateResult, RESULT_NO_UPDATE);
   };
 

@@ -10,14 +10,14 @@
 #include <fstream>
 #include <thread>
 
-#include "actions/file_system.h"
-#include "actions/product_folders.h"
-#include "actions/registry.h"
+#include "product/product_folders.h"
+#include "resource.h"
 #include "service_urls.h"
 #include "session_test_support.h"
 #include "support/served_files.h"
-#include "resource.h"
 #include "support/session_window.h"
+#include "system/file_system.h"
+#include "system/registry.h"
 #include "ui/dialog_window.h"
 #include "win/strings.h"
 #include "win/unique_handle.h"
@@ -82,7 +82,7 @@ class BannerTest : public SessionTest {
     dialog_.reset();
     window_ = std::make_unique<DialogWindow>();
     dialog_ = std::make_unique<Dialog>(&worker_, &options_, window_.get());
-    dialog_->mUseDefaultBanner = useDefaultBanner;
+    SetUseDefaultBanner(useDefaultBanner);
     if (beforeRun) beforeRun();
     const int checksBefore = worker_.checkCalls;
     std::thread user([&] {
@@ -146,9 +146,9 @@ TEST_F(BannerTest, TheThreadDownloadsTheBannerOnceAndFlagsTheDownload) {
   ASSERT_GT(bitmap.size(), 1000u);
   ASSERT_TRUE(ServeBanner(bitmap));
   NewDialog();
-  dialog_->mUseDefaultBanner = 7;  // the thread sets 1, then 0
+  SetUseDefaultBanner(7);  // the thread sets 1, then 0
   EXPECT_EQ(BannerDownloadThread(nullptr), 0u);
-  EXPECT_EQ(dialog_->mUseDefaultBanner, 0);
+  EXPECT_EQ(UseDefaultBanner(), 0);
   EXPECT_TRUE(CanBeRead(path_));
   EXPECT_EQ(log_->CountAt(L"WAR", L"Banner: Changed url to DEBUG-URL: "), 1u);
   const int requests = RecordCount(ports_.main, scope_);

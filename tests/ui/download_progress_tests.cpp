@@ -7,13 +7,13 @@
 #include <thread>
 
 #include "actions/download_action.h"
+#include "actions/download_callback.h"
 #include "actions/product_actions.h"
-#include "actions/file_system.h"
-#include "actions/product_folders.h"
+#include "product/product_folders.h"
 #include "session_test_support.h"
 #include "support/served_files.h"
-#include "ui/download_callback.h"
-#include "ui/text_table.h"
+#include "system/file_system.h"
+#include "texts/text_table.h"
 #include "win/strings.h"
 
 namespace {
@@ -45,8 +45,7 @@ TEST(DownloadCallback, OnlyProgressIsImplementedAndCountingDoesNothing) {
 // (statuses 4 and 6), never status 5: the callback is called here as the
 // system calls it during a slower download.
 TEST_F(SessionTest, ProgressOfDataBeingDownloadedReachesTheView) {
-  NewDialog();
-  DownloadCallback callback;
+  DownloadCallback callback(&NewDialog());
   std::thread download([&] {
     EXPECT_EQ(callback.OnProgress(0, 3145728, BINDSTATUS_BEGINDOWNLOADDATA, L"x"), S_OK);
     EXPECT_EQ(callback.OnProgress(1572864, 3145728, BINDSTATUS_DOWNLOADINGDATA, L"x"), S_OK);
@@ -60,14 +59,16 @@ TEST_F(SessionTest, ProgressOfDataBeingDownloadedReachesTheView) {
 }
 
 TEST_F(SessionTest, ADownloadShowsItsStepsInTheViewAndEndsWithTheBarFull) {
-  NewDialog();
+  Dialog& dialog = NewDialog();
   ServedFiles files(scope_);
   ASSERT_TRUE(files.Write(L"big.bin", std::string(3 * 1024 * 1024, 'b')));
   ActionDownload action;
   const std::string url = files.Url("https", ports_.main, L"big.bin");
-  action.mFiles.push_back({std::wstring(url.begin(), url.end()), L"", L"big.bin"});
-  DownloadCallback callback;
-  action.mCallback = &callback;
+  action.Files.push_back({std::wstring(url.begin(), url.end()), L"", L"big.bin"});
+  // What the run shows reaches the view through the session, as in a run.
+  DownloadCallback callback(&dialog);
+  action.Callback = &callback;
+  action.Progress = &dialog;
 
   // On a thread of its own, as an installation run does.
   int32_t result = -1;
@@ -96,18 +97,20 @@ namespace {
 // A setup run greys the window's Close command from its start; only the
 // update that merely copies files gives it back itself.
 TEST_F(SessionTest, SetupRunsGreyTheCloseCommand) {
-  NewDialog();
+  Dialog& dialog = NewDialog();
   std::wstring folder;
   ASSERT_TRUE(GetProductCacheFolder(folder, product_, true));
   // No setup in the cache folder: the update copies the files (none) and is done.
   ASSERT_TRUE(CreateDirectoryPath(folder + L"Cache\\", true));
   ActionProductUpdate update;
+  update.Progress = &dialog;
   EXPECT_EQ(update.Execute(), kActionSucceeded);
   EXPECT_EQ(view_.RunShown().closeCommand, (std::vector<bool>{false, true}));
 
   // The installation can't start a setup that is not there: it fails and
   // leaves the command greyed for the failure display to give back.
   ActionProductInstallation installation;
+  installation.Progress = &dialog;
   EXPECT_EQ(installation.Execute(), kActionSetupFailed);
   EXPECT_EQ(view_.RunShown().closeCommand, (std::vector<bool>{false, true, false}));
   EXPECT_EQ(view_.RunShown().messages.back(), GetText(kTextStartingInstallation, product_.Language));

@@ -11,17 +11,17 @@
 #include <memory>
 #include <string>
 
-#include "actions/file_system.h"
-#include "actions/product_folders.h"
-#include "actions/registry.h"
-#include "app/cmd_line_info.h"
 #include "app/renova_worker.h"
+#include "product/cmd_line_info.h"
+#include "product/product_folders.h"
 #include "product/program_infos_store.h"
 #include "product/settings.h"
 #include "support/process_resources.h"
 #include "support/scratch.h"
 #include "support/served_files.h"
 #include "support/update_server.h"
+#include "system/file_system.h"
+#include "system/registry.h"
 #include "ui/dialog.h"
 #include "ui/dialog_window.h"
 #include "ui/session_test_support.h"

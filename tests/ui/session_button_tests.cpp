@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "actions/registry.h"
 #include "product/settings.h"
+#include "system/registry.h"
+#include "texts/text_table.h"
 #include "ui/dialog.h"
 #include "ui/session_test_support.h"
-#include "ui/text_table.h"
 
 namespace {
 

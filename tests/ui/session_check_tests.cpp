@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "actions/registry.h"
 #include "product/settings.h"
+#include "system/registry.h"
 #include "ui/dialog.h"
 #include "ui/session_test_support.h"
 

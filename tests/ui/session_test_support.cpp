@@ -10,10 +10,10 @@
 #include <sstream>
 #include <thread>
 
-#include "actions/registry.h"
 #include "product/program_infos_store.h"
 #include "product/settings.h"
 #include "support/child_process.h"
+#include "system/registry.h"
 #include "win/strings.h"
 
 namespace testing_support {
@@ -25,9 +25,11 @@ TestView::~TestView() = default;
 
 void TestView::Note() { callThreads.push_back(::GetCurrentThreadId()); }
 
-void TestView::ShowStateDisplay(int32_t state) {
+void TestView::SetUpWindow(const WindowSetup&) { Note(); }
+
+void TestView::ShowStateDisplay(const StateDisplay& display) {
   Note();
-  displays.push_back(state);
+  displays.push_back(display.state);
 }
 
 void TestView::ShowWindowNormally() {

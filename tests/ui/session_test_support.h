@@ -22,8 +22,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/cmd_line_info.h"
-#include "app/updater_base.h"
+#include "product/cmd_line_info.h"
 #include "product/program_infos.h"
 #include "support/log_capture.h"
 #include "support/scratch.h"
@@ -31,6 +30,7 @@
 #include "ui/dialog.h"
 #include "ui/dialog_window.h"
 #include "ui/session_view.h"
+#include "ui/updater_base.h"
 #include "win/unique_handle.h"
 
 namespace testing_support {
@@ -55,7 +55,8 @@ class TestView : public SessionView {
   ~TestView() override;
 
   // --- SessionView
-  void ShowStateDisplay(int32_t state) override;
+  void SetUpWindow(const WindowSetup& setup) override;
+  void ShowStateDisplay(const StateDisplay& display) override;
   void ShowWindowNormally() override;
   void RefreshBanner() override;
   bool IsUpgradeChoiceChecked(UpgradeChoice choice) override;

@@ -14,8 +14,8 @@
 #include "resource.h"
 #include "session_test_support.h"
 #include "support/session_window.h"
+#include "texts/text_table.h"
 #include "ui/dialog_window.h"
-#include "ui/text_table.h"
 
 namespace {
 

@@ -20,8 +20,8 @@
 #include "actions/format_size.h"
 #include "resource.h"
 #include "session_test_support.h"
+#include "texts/text_table.h"
 #include "ui/dialog_window.h"
-#include "ui/text_table.h"
 #include "win/dpi.h"
 #include "win/strings.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/text_table.h"
+#include "texts/text_table.h"
 
 namespace {
 

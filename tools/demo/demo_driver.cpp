@@ -13,7 +13,7 @@
 #include <string>
 
 #include "resource.h"
-#include "ui/text_table.h"
+#include "texts/text_table.h"
 #include "win/unique_handle.h"
 #include "window_capture.h"
 

@@ -6,17 +6,17 @@
 #include <string_view>
 
 #include "actions/download_action.h"
+#include "actions/instruction_document.h"
 #include "actions/process_actions.h"
 #include "actions/registry_actions.h"
-#include "app/cmd_line_info.h"
-#include "app/command_line_splitter.h"
 #include "log/clog.h"
 #include "log/log_reader.h"
 #include "log/log_record_format.h"
+#include "product/cmd_line_info.h"
+#include "product/command_line_splitter.h"
 #include "product/product_files.h"
 #include "product/program_infos_store.h"
 #include "protocol/answer_text.h"
-#include "protocol/instruction_document.h"
 #include "protocol/split_url.h"
 #include "seed_documents.h"
 #include "win/strings.h"
@@ -101,19 +101,19 @@ bool TextsAreVerbatim(std::string_view document) {
 bool AddActionTexts(const ActionBase& action, std::vector<const std::wstring*>& texts,
                     std::vector<std::wstring>& names) {
   if (const auto* set = dynamic_cast<const ActionSetRegKey*>(&action)) {
-    texts.insert(texts.end(), {&set->mKey, &set->mValue, &set->mType, &set->mData});
+    texts.insert(texts.end(), {&set->Key, &set->Value, &set->Type, &set->Data});
   } else if (const auto* remove = dynamic_cast<const ActionDelRegValue*>(&action)) {
-    texts.insert(texts.end(), {&remove->mKey, &remove->mValue});
+    texts.insert(texts.end(), {&remove->Key, &remove->Value});
   } else if (const auto* stop = dynamic_cast<const ActionStopProcess*>(&action)) {
-    texts.push_back(&stop->mFileName);
+    texts.push_back(&stop->FileName);
   } else if (const auto* stopService = dynamic_cast<const ActionStopService*>(&action)) {
-    texts.push_back(&stopService->mServiceName);
+    texts.push_back(&stopService->ServiceName);
   } else if (const auto* startService = dynamic_cast<const ActionStartService*>(&action)) {
-    texts.push_back(&startService->mServiceName);
+    texts.push_back(&startService->ServiceName);
   } else if (const auto* start = dynamic_cast<const ActionStartProcess*>(&action)) {
     const std::wstring folder = GetProgramInfos().InstalledLocation + L"\\";
-    if (start->mFilePath.compare(0, folder.size(), folder) != 0) return false;
-    names.push_back(start->mFilePath.substr(folder.size()));
+    if (start->FilePath.compare(0, folder.size(), folder) != 0) return false;
+    names.push_back(start->FilePath.substr(folder.size()));
   }
   return true;
 }
@@ -148,7 +148,7 @@ Verdict CheckInstruction(const std::string& input, uint64_t& deep) {
       ++deep;
       break;
     case kInstructionAvailable:
-      if (main.empty() || main.front()->mActionType != kActionDownload || info.UpdateId == 0) {
+      if (main.empty() || main.front()->ActionType != kActionDownload || info.UpdateId == 0) {
         return Broken("result 0 without a download first, or without an UpdateId");
       }
       ++deep;
@@ -161,10 +161,10 @@ Verdict CheckInstruction(const std::string& input, uint64_t& deep) {
     return Broken("more actions than the document has elements");
   }
   for (const auto& action : post) {
-    if (action->mPostActionCompatible == 0) return Broken("an action in the Post list that may not stand there");
+    if (action->PostActionCompatible == 0) return Broken("an action in the Post list that may not stand there");
   }
   const auto* download = main.empty() ? nullptr : dynamic_cast<const ActionDownload*>(main.front().get());
-  if (download != nullptr && download->mFiles.size() > elements) return Broken("more files than elements");
+  if (download != nullptr && download->Files.size() > elements) return Broken("more files than elements");
 
   if (!TextsAreVerbatim(document)) return std::nullopt;
   const std::wstring wide = win::ToWide(document, CP_THREAD_ACP);
@@ -176,9 +176,9 @@ Verdict CheckInstruction(const std::string& input, uint64_t& deep) {
   if (!Contains(wide, kJapaneseLinkTextToken)) texts.push_back(&info.MajorUpgradeProductLinkText);
   if (info.AdCampaignId != L"untouched") texts.push_back(&info.AdCampaignId);
   if (download != nullptr) {
-    for (const DownloadFileEntry& file : download->mFiles) {
+    for (const DownloadFileEntry& file : download->Files) {
       for (const std::wstring* text :
-           {&file.mUrl, &file.mRelativeTargetFolder, &file.mFileName, &file.mSha256, &file.mSize}) {
+           {&file.Url, &file.RelativeTargetFolder, &file.FileName, &file.Sha256, &file.Size}) {
         texts.push_back(text);
       }
     }

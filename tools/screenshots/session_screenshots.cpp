@@ -20,13 +20,13 @@
 #include <vector>
 
 #include "actions/format_size.h"
-#include "app/cmd_line_info.h"
-#include "app/updater_base.h"
+#include "product/cmd_line_info.h"
 #include "product/program_infos.h"
 #include "product/program_infos_store.h"
+#include "texts/text_table.h"
 #include "ui/dialog.h"
 #include "ui/dialog_window.h"
-#include "ui/text_table.h"
+#include "ui/updater_base.h"
 #include "win/strings.h"
 #include "win/unique_handle.h"
 #include "window_capture.h"
