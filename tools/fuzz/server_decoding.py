@@ -28,7 +28,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "update-server"))
 
 import harness  # noqa: E402
 import server  # noqa: E402
-import signing  # noqa: E402
+from vlrenova_service import signing  # noqa: E402  (harness put server/ on the path)
 
 EXIT_CLEAN, EXIT_USAGE, EXIT_BROKEN, EXIT_HANG, EXIT_EXCEPTION = 0, 1, 2, 4, 5
 MASK = (1 << 64) - 1
